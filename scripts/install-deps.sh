@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build needs, and nothing when they are already present.
+set -euo pipefail
+packages=(g++ cmake ninja-build pkg-config libpcre2-dev libicu-dev nlohmann-json3-dev libgtest-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,50 @@
+// The entity kinds with their token prefixes and display names, and the entity record.
+#ifndef VELK_ENTITY_H_
+#define VELK_ENTITY_H_
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace velk {
+
+// Numeric values are part of the Python surface (int(kind), comparison with integers).
+enum class EntityType : std::uint8_t {
+  Person = 0,
+  Place = 1,
+  Org = 2,
+  Project = 3,
+  Email = 4,
+  Phone = 5,
+  Url = 6,
+  Handle = 7,
+  Secret = 8,
+  IpAddress = 9,
+};
+
+inline constexpr std::size_t kEntityTypeCount = 10;
+
+inline constexpr std::array<EntityType, kEntityTypeCount> kAllEntityTypes = {
+    EntityType::Person, EntityType::Place,  EntityType::Org,    EntityType::Project,
+    EntityType::Email,  EntityType::Phone,  EntityType::Url,    EntityType::Handle,
+    EntityType::Secret, EntityType::IpAddress};
+
+// The capital letters in placeholder tokens such as [PERSON_1].
+std::string_view token_prefix(EntityType type);
+
+// The kind's own name, as used in text representations ("Person" ... "IpAddress").
+std::string_view display_name(EntityType type);
+
+constexpr int numeric_value(EntityType type) { return static_cast<int>(type); }
+
+struct Entity {
+  std::string text;
+  EntityType entity_type;
+
+  friend bool operator==(const Entity&, const Entity&) = default;
+};
+
+}  // namespace velk
+
+#endif  // VELK_ENTITY_H_

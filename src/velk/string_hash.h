@@ -1,0 +1,28 @@
+// Transparent hashing so that tables keyed by std::string can be probed with a
+// std::string_view without allocating.
+#ifndef VELK_STRING_HASH_H_
+#define VELK_STRING_HASH_H_
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace velk {
+
+struct StringHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view text) const noexcept {
+    return std::hash<std::string_view>{}(text);
+  }
+};
+
+using StringMap = std::unordered_map<std::string, std::string, StringHash, std::equal_to<>>;
+using StringSet = std::unordered_set<std::string, StringHash, std::equal_to<>>;
+// Sets of views into data that outlives the set (compiled-in word lists, the input text).
+using ViewSet = std::unordered_set<std::string_view>;
+
+}  // namespace velk
+
+#endif  // VELK_STRING_HASH_H_

@@ -1,0 +1,46 @@
+// The bidirectional map between entity texts and placeholder tokens, and its deterministic
+// per-prefix numbering.
+#ifndef VELK_TOKEN_MAP_H_
+#define VELK_TOKEN_MAP_H_
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "velk/entity.h"
+#include "velk/string_hash.h"
+
+namespace velk {
+
+struct TokenMap {
+  // Entity text, exactly as the entity carries it, to its token. Case variants share a token.
+  StringMap forward;
+  // Token to the entity text that first received it.
+  StringMap reverse;
+
+  std::size_t size() const { return forward.size(); }
+  friend bool operator==(const TokenMap&, const TokenMap&) = default;
+};
+
+// A placeholder token found by searching a string for "[" PREFIX "_" DIGITS "]".
+struct TokenMatch {
+  std::size_t start;
+  std::size_t end;
+  std::string_view prefix;
+  std::string_view number;  // Unicode decimal digits, possibly not ASCII
+};
+
+// The leftmost token anywhere in `text`, if any. Digits are any Unicode decimal digits.
+std::optional<TokenMatch> find_token(std::string_view text, std::size_t start = 0);
+
+// "[" + prefix + "_" + number + "]".
+std::string make_token(std::string_view prefix, std::uint64_t number);
+
+// Extends a copy of `existing` (or an empty map) with `entities`, in order. Never fails.
+TokenMap build_token_map(std::span<const Entity> entities, const TokenMap* existing);
+
+}  // namespace velk
+
+#endif  // VELK_TOKEN_MAP_H_
