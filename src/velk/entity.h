@@ -38,6 +38,14 @@ std::string_view display_name(EntityType type);
 
 constexpr int numeric_value(EntityType type) { return static_cast<int>(type); }
 
+// SipHash-1-3 with zero keys over the numeric value as 8 little-endian bytes, taken as signed,
+// with -1 mapped to -2: the same in every process.
+std::int64_t entity_type_hash(EntityType type);
+
+// The text between double quotes with escapes for quotes, backslashes, NUL, tab, CR, LF,
+// non-printable characters and grapheme-extending marks (as \u{hex}).
+std::string debug_string(std::string_view text);
+
 struct Entity {
   std::string text;
   EntityType entity_type;

@@ -1,0 +1,130 @@
+// Argument conversion shared by every entry point, with the exact TypeError texts callers see.
+#include "module.h"
+
+#include <string>
+
+namespace velk::python {
+
+namespace {
+
+// "argument 'NAME': 'TYPE' object cannot be converted to 'EXPECTED'"
+void raise_wrong_type(PyObject* object, const char* name, const char* expected) {
+  PyObject* type_name = PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)),
+                                               "__name__");
+  const char* type_text = type_name ? PyUnicode_AsUTF8AndSize(type_name, nullptr) : nullptr;
+  if (!type_text) {
+    PyErr_Clear();
+    type_text = "object";
+  }
+  PyErr_Format(PyExc_TypeError, "argument '%s': '%s' object cannot be converted to '%s'", name,
+               type_text, expected);
+  Py_XDECREF(type_name);
+}
+
+bool is_instance_of(PyObject* object, PyTypeObject* type) {
+  return PyObject_TypeCheck(object, type);
+}
+
+}  // namespace
+
+PyObject* to_str(std::string_view text) {
+  return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+}
+
+bool convert_text(PyObject* object, const char* name, std::string_view* out) {
+  if (!PyUnicode_Check(object)) {
+    raise_wrong_type(object, name, "PyString");
+    return false;
+  }
+  Py_ssize_t size = 0;
+  // Raises UnicodeEncodeError for lone surrogates; the buffer lives as long as the str.
+  const char* data = PyUnicode_AsUTF8AndSize(object, &size);
+  if (!data) return false;
+  *out = std::string_view(data, static_cast<std::size_t>(size));
+  return true;
+}
+
+bool convert_token_map(PyObject* object, const char* name, const TokenMap** out) {
+  if (!is_instance_of(object, classes.token_map)) {
+    raise_wrong_type(object, name, "PyTokenMap");
+    return false;
+  }
+  *out = &token_map_of(object);
+  return true;
+}
+
+bool convert_optional_token_map(PyObject* object, const char* name, const TokenMap** out) {
+  if (!object || object == Py_None) {
+    *out = nullptr;
+    return true;
+  }
+  return convert_token_map(object, name, out);
+}
+
+bool convert_entity_type(PyObject* object, const char* name, EntityType* out) {
+  if (!is_instance_of(object, classes.entity_type)) {
+    raise_wrong_type(object, name, "PyEntityType");
+    return false;
+  }
+  *out = entity_type_of(object);
+  return true;
+}
+
+bool convert_entities(PyObject* object, const char* name, std::vector<Entity>* out) {
+  if (PyUnicode_Check(object)) {
+    PyErr_Format(PyExc_TypeError, "argument '%s': Can't extract `str` to `Vec`", name);
+    return false;
+  }
+  if (!PySequence_Check(object)) {
+    raise_wrong_type(object, name, "Sequence");
+    return false;
+  }
+  std::vector<Entity> entities;
+  const Py_ssize_t hint = PySequence_Size(object);
+  if (hint < 0) {
+    PyErr_Clear();
+  } else {
+    entities.reserve(static_cast<std::size_t>(hint));
+  }
+  PyObject* iterator = PyObject_GetIter(object);
+  if (!iterator) return false;
+  while (PyObject* item = PyIter_Next(iterator)) {
+    if (!is_instance_of(item, classes.entity)) {
+      raise_wrong_type(item, name, "PyEntity");
+      Py_DECREF(item);
+      Py_DECREF(iterator);
+      return false;
+    }
+    entities.push_back(entity_of(item));
+    Py_DECREF(item);
+  }
+  Py_DECREF(iterator);
+  if (PyErr_Occurred()) return false;
+  *out = std::move(entities);
+  return true;
+}
+
+bool convert_optional_entities(PyObject* object, const char* name, std::vector<Entity>* out) {
+  if (!object || object == Py_None) {
+    out->clear();
+    return true;
+  }
+  return convert_entities(object, name, out);
+}
+
+void free_instance(PyObject* self) {
+  PyTypeObject* type = Py_TYPE(self);
+  auto free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+  free_slot(self);
+  Py_DECREF(type);
+}
+
+PyObject* no_constructor(PyTypeObject* type, PyObject*, PyObject*) {
+  PyObject* type_name = PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__name__");
+  if (!type_name) return nullptr;
+  PyErr_Format(PyExc_TypeError, "No constructor defined for %U", type_name);
+  Py_DECREF(type_name);
+  return nullptr;
+}
+
+}  // namespace velk::python

@@ -1,0 +1,65 @@
+// Shared declarations of the extension module: the class objects, the wrappers that turn core
+// values into Python objects, and the argument converters with their exact error texts.
+#ifndef VELK_PYTHON_MODULE_H_
+#define VELK_PYTHON_MODULE_H_
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <string_view>
+#include <vector>
+
+#include "velk/entity.h"
+#include "velk/token_map.h"
+
+namespace velk::python {
+
+// Class objects, created once at module initialisation and kept for the life of the process.
+struct Classes {
+  PyTypeObject* entity_type = nullptr;
+  PyTypeObject* entity = nullptr;
+  PyTypeObject* token_map = nullptr;
+  PyTypeObject* anonymize_result = nullptr;
+};
+extern Classes classes;
+
+// Each adds its class to `module` (and to `__all__`); false with an exception set on failure.
+bool add_entity_type_class(PyObject* module);
+bool add_entity_class(PyObject* module);
+bool add_token_map_class(PyObject* module);
+bool add_anonymize_result_class(PyObject* module);
+
+// New references; nullptr with an exception set on failure.
+PyObject* wrap_entity_type(EntityType type);
+PyObject* wrap_entity(const Entity& entity);
+PyObject* wrap_token_map(TokenMap&& map);
+
+// Access to the values held by instances (the object must be of the right class).
+EntityType entity_type_of(PyObject* object);
+const Entity& entity_of(PyObject* object);
+const TokenMap& token_map_of(PyObject* object);
+
+// Argument converters: true on success; false with the TypeError (or the interpreter's
+// UnicodeEncodeError) set. `name` is the parameter name used in the message.
+bool convert_text(PyObject* object, const char* name, std::string_view* out);
+bool convert_token_map(PyObject* object, const char* name, const TokenMap** out);
+// None (or a null object, for an omitted argument) gives nullptr.
+bool convert_optional_token_map(PyObject* object, const char* name, const TokenMap** out);
+bool convert_entity_type(PyObject* object, const char* name, EntityType* out);
+// A sequence (not a str) of Entity objects, copied in iteration order.
+bool convert_entities(PyObject* object, const char* name, std::vector<Entity>* out);
+// None or omitted gives an empty list.
+bool convert_optional_entities(PyObject* object, const char* name, std::vector<Entity>* out);
+
+// New str from UTF-8 bytes.
+PyObject* to_str(std::string_view text);
+
+// Calls the type's tp_free and drops the reference that heap-type instances hold on their type.
+void free_instance(PyObject* self);
+
+// Raises "No constructor defined for <type name>".
+PyObject* no_constructor(PyTypeObject* type, PyObject* args, PyObject* kwargs);
+
+}  // namespace velk::python
+
+#endif  // VELK_PYTHON_MODULE_H_

@@ -1,0 +1,87 @@
+// PyTokenMap: an immutable wrapper of one TokenMap value.
+#include <new>
+#include <string>
+
+#include "module.h"
+
+namespace velk::python {
+
+namespace {
+
+struct TokenMapObject {
+  PyObject_HEAD
+  TokenMap value;
+};
+
+TokenMapObject* as_token_map(PyObject* object) {
+  return reinterpret_cast<TokenMapObject*>(object);
+}
+
+PyObject* new_token_map_object(PyTypeObject* type, TokenMap&& value) {
+  auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
+  PyObject* object = alloc(type, 0);
+  if (!object) return nullptr;
+  new (&as_token_map(object)->value) TokenMap(std::move(value));
+  return object;
+}
+
+PyObject* token_map_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  static const char* keywords[] = {nullptr};
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, ":PyTokenMap.__new__",
+                                   const_cast<char**>(keywords))) {
+    return nullptr;
+  }
+  return new_token_map_object(type, TokenMap{});
+}
+
+void token_map_dealloc(PyObject* self) {
+  as_token_map(self)->value.~TokenMap();
+  free_instance(self);
+}
+
+Py_ssize_t token_map_length(PyObject* self) {
+  return static_cast<Py_ssize_t>(as_token_map(self)->value.size());
+}
+
+PyObject* token_map_repr(PyObject* self) {
+  std::string text = "TokenMap(len=";
+  text.append(std::to_string(as_token_map(self)->value.size()));
+  text.push_back(')');
+  return to_str(text);
+}
+
+PyType_Slot token_map_slots[] = {
+    {Py_tp_doc, const_cast<char*>(
+                    "PyTokenMap()\n--\n\n"
+                    "Python wrapper for TokenMap (bidirectional entity \u2194 token mapping).")},
+    {Py_tp_new, reinterpret_cast<void*>(token_map_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(token_map_dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(token_map_repr)},
+    {Py_mp_length, reinterpret_cast<void*>(token_map_length)},
+    {0, nullptr},
+};
+
+PyType_Spec token_map_spec = {
+    "velk_anonymizer.PyTokenMap",
+    sizeof(TokenMapObject),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
+    token_map_slots,
+};
+
+}  // namespace
+
+PyObject* wrap_token_map(TokenMap&& map) {
+  return new_token_map_object(classes.token_map, std::move(map));
+}
+
+const TokenMap& token_map_of(PyObject* object) { return as_token_map(object)->value; }
+
+bool add_token_map_class(PyObject* module) {
+  PyObject* type = PyType_FromSpec(&token_map_spec);
+  if (!type) return false;
+  classes.token_map = reinterpret_cast<PyTypeObject*>(type);
+  return PyModule_AddObjectRef(module, "TokenMap", type) == 0;
+}
+
+}  // namespace velk::python
