@@ -21,4 +21,4 @@ restored = va.deanonymize(anonymized, token_map)
 print("original:\n" + text + "\n")
 print("anonymized:\n" + anonymized + "\n")
 print("restored:\n" + restored)
-assert restored == text.replace("Bob said `Alice`", "Bob said `Alice`")
+assert restored == text
