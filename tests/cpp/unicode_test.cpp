@@ -1,0 +1,103 @@
+// Lower-casing, White_Space, word characters and UTF-8 stepping.
+#include "velk/unicode.h"
+
+#include <gtest/gtest.h>
+
+namespace velk {
+namespace {
+
+TEST(LowerCase, FullMappingWithFinalSigma) {
+  const struct {
+    std::string_view input, expected;
+  } cases[] = {
+      {"", ""},
+      {"Hello WORLD 123", "hello world 123"},
+      {"ΟΔΥΣΣΕΥΣ", "οδυσσευς"},         // final sigma at the end of the word
+      {"ΣΑΣ ΣΑΣ.", "σας σας."},           // and before a space or punctuation
+      {"Σ", "σ"},                         // a lone capital sigma is no final one
+      {"İstanbul", "i\u0307stanbul"},     // grows: 2 bytes become 3
+      {"\u212A", "k"},                    // Kelvin sign shrinks to one byte
+      {"ÀÉÎÕÜ Straße ẞ", "àéîõü straße ß"},
+      {std::string_view("A\0B", 3), std::string_view("a\0b", 3)},
+      {"𐐀𐐁", "𐐨𐐩"},                      // astral (Deseret) letters
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(to_lower(c.input), c.expected) << "input: " << c.input;
+  }
+}
+
+TEST(LowerCase, AppendKeepsEarlierContent) {
+  std::string out = "prefix:";
+  append_lower(out, "ÉCOLE");
+  EXPECT_EQ(out, "prefix:école");
+}
+
+TEST(WhiteSpace, MatchesTheWhiteSpaceProperty) {
+  for (char32_t c : {0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x20, 0x85, 0xA0, 0x1680, 0x2000, 0x2005,
+                     0x200A, 0x2028, 0x2029, 0x202F, 0x205F, 0x3000}) {
+    EXPECT_TRUE(is_white_space(c)) << std::hex << static_cast<unsigned>(c);
+  }
+  // U+180E was White_Space once and is not any more; U+200B was never.
+  for (char32_t c : {0x00, 0x1F, 0x21, 0x180E, 0x200B, 0x2060, 0xFEFF, 0x1C}) {
+    EXPECT_FALSE(is_white_space(c)) << std::hex << static_cast<unsigned>(c);
+  }
+}
+
+TEST(WordChar, AlphabeticMarksDigitsConnectorsAndJoiners) {
+  const struct {
+    char32_t c;
+    bool word;
+  } cases[] = {
+      {'a', true},     {'Z', true},     {'0', true},     {'_', true},     {'-', false},
+      {'@', false},    {' ', false},    {0xE9, true},    {0x0903, true},  // spacing mark Mc
+      {0x0301, true},  {0x20DD, true},  {0x0663, true},  {0x203F, true},  // Me, Nd, Pc
+      {0x200C, true},  {0x200D, true},  {0x00B2, false}, {0x00BD, false},  // No is not
+      {0x2160, true},  {0x3042, true},  {0x1F600, false}, {0x2019, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(is_word_char(c.c), c.word) << std::hex << static_cast<unsigned>(c.c);
+  }
+}
+
+TEST(DecimalDigit, AnyScriptsNdOnly) {
+  EXPECT_TRUE(is_decimal_digit('7'));
+  EXPECT_TRUE(is_decimal_digit(0x0663));  // Arabic-Indic three
+  EXPECT_TRUE(is_decimal_digit(0xFF15));  // fullwidth five
+  EXPECT_FALSE(is_decimal_digit(0x00B2));
+  EXPECT_FALSE(is_decimal_digit(0x2163));  // Roman numeral: Nl
+  EXPECT_FALSE(is_decimal_digit('a'));
+}
+
+TEST(Utf8, DecodeStepAndEncodeRoundTrip) {
+  const std::u32string code_points = {U'a', 0x7F, 0x80, 0x7FF, 0x800, 0xFFFF, 0x10000, 0x10FFFF};
+  std::string text;
+  for (char32_t c : code_points) append_utf8(text, c);
+  std::u32string decoded;
+  std::vector<std::size_t> starts;
+  for (std::size_t pos = 0; pos < text.size();) {
+    const DecodedChar ch = decode_utf8(text, pos);
+    EXPECT_EQ(ch.length, utf8_sequence_length(static_cast<unsigned char>(text[pos])));
+    starts.push_back(pos);
+    decoded.push_back(ch.code_point);
+    pos += ch.length;
+  }
+  EXPECT_EQ(decoded, code_points);
+  // Walking backwards visits the same starts.
+  std::size_t pos = text.size();
+  for (std::size_t i = starts.size(); i-- > 0;) {
+    pos = previous_char_start(text, pos);
+    EXPECT_EQ(pos, starts[i]);
+    EXPECT_EQ(char_before(text, i + 1 < starts.size() ? starts[i + 1] : text.size()),
+              code_points[i]);
+  }
+}
+
+TEST(Trim, RemovesUnicodeWhiteSpaceOnly) {
+  EXPECT_EQ(trim_white_space("\u3000\t Alice \u00A0\n"), "Alice");
+  EXPECT_EQ(trim_white_space("\u180EAlice\u200B"), "\u180EAlice\u200B");
+  EXPECT_EQ(trim_white_space(" \u2028 "), "");
+  EXPECT_EQ(trim_white_space("a b"), "a b");
+}
+
+}  // namespace
+}  // namespace velk
