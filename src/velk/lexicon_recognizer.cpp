@@ -1,0 +1,223 @@
+// The lexicon recognizer: tokenisation, the ordered rules over the word list, and the single
+// exit through which every entity is de-duplicated and checked against the tech allowlist.
+#include "velk/lexicon_recognizer.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "velk/lexicons.h"
+#include "velk/string_hash.h"
+#include "velk/tech_allowlist.h"
+#include "velk/unicode.h"
+
+namespace velk {
+
+namespace {
+
+// Only basic-Latin letters count: an accented or non-Latin capital never opens a name.
+constexpr bool is_capital(char c) { return c >= 'A' && c <= 'Z'; }
+constexpr bool is_small_letter(char c) { return c >= 'a' && c <= 'z'; }
+
+// The 32 basic-Latin punctuation characters. Every byte of a multi-byte UTF-8 sequence is at
+// least 0x80, so trimming byte by byte can never split a character.
+constexpr bool is_punctuation(char c) {
+  return (c >= 0x21 && c <= 0x2F) || (c >= 0x3A && c <= 0x40) || (c >= 0x5B && c <= 0x60) ||
+         (c >= 0x7B && c <= 0x7E);
+}
+
+// Openers that may precede a word and are not part of it.
+constexpr bool is_leading_wrapper(char c) { return c == '(' || c == '[' || c == '"' || c == '\''; }
+
+// "[" followed by one or more capitals and "_": the start of a placeholder such as [PERSON_1],
+// which must never be taken for a name.
+bool looks_like_placeholder(std::string_view raw) {
+  if (raw.size() < 3 || raw.front() != '[') return false;
+  std::size_t i = 1;
+  while (i < raw.size() && is_capital(raw[i])) ++i;
+  return i > 1 && i < raw.size() && raw[i] == '_';
+}
+
+// Trims `raw` to its core, or returns an empty view when nothing is left. Trailing
+// punctuation goes first, stopping at an apostrophe so that possessives and elisions
+// ("O'Brien's", "goin'") stay whole.
+std::string_view word_core(std::string_view raw) {
+  while (!raw.empty() && raw.back() != '\'' && is_punctuation(raw.back())) raw.remove_suffix(1);
+  while (!raw.empty() && is_leading_wrapper(raw.front())) raw.remove_prefix(1);
+  return raw;
+}
+
+void add_word(std::vector<WordToken>& tokens, std::string_view raw) {
+  const std::string_view core = word_core(raw);
+  if (core.empty()) return;
+  WordToken& token = tokens.emplace_back();
+  token.raw = raw;
+  token.core = core;
+  append_lower(token.lower, core);
+  token.starts_upper = is_capital(core.front());
+  token.is_token = looks_like_placeholder(raw);
+}
+
+// Collects the entities of one call. The first occurrence of a text (compared lower-cased)
+// wins whatever its kind; tech terms are dropped without being remembered, so they do not
+// shadow a later, differently cased occurrence.
+class EntitySink {
+ public:
+  void push(std::string text, EntityType type) {
+    if (text.size() <= 1) return;
+    lower_.clear();
+    append_lower(lower_, text);
+    if (seen_lower_.contains(lower_)) return;
+    if (is_tech_term(text)) return;
+    seen_lower_.insert(lower_);
+    entities_.push_back(Entity{std::move(text), type});
+  }
+
+  std::vector<Entity> take() && { return std::move(entities_); }
+
+ private:
+  std::vector<Entity> entities_;
+  StringSet seen_lower_;
+  std::string lower_;  // reused for every entity
+};
+
+// Whether an ambiguous state code at `i` is used as a place: after a place preposition or a
+// comma, or (not itself followed by a comma) before a lower-case verb such as "is".
+bool confirms_state_code(const std::vector<WordToken>& tokens, std::size_t i) {
+  const WordToken& t = tokens[i];
+  if (i > 0) {
+    const WordToken& previous = tokens[i - 1];
+    if (place_prepositions().contains(previous.lower) || previous.raw.ends_with(',')) return true;
+  }
+  if (t.raw.ends_with(',') || i + 1 >= tokens.size()) return false;
+  const WordToken& next = tokens[i + 1];
+  return !next.starts_upper && place_verbs().contains(next.lower);
+}
+
+}  // namespace
+
+std::vector<WordToken> tokenize_words(std::string_view text) {
+  std::vector<WordToken> tokens;
+  constexpr std::size_t kNone = std::string_view::npos;
+  std::size_t word_start = kNone;
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    const auto byte = static_cast<unsigned char>(text[pos]);
+    std::size_t length = 1;
+    bool space;
+    if (byte < 0x80) {
+      space = byte == ' ' || (byte >= 0x09 && byte <= 0x0D);
+    } else {
+      const DecodedChar ch = decode_utf8(text, pos);
+      length = ch.length;
+      space = is_white_space(ch.code_point);
+    }
+    if (space) {
+      if (word_start != kNone) add_word(tokens, text.substr(word_start, pos - word_start));
+      word_start = kNone;
+    } else if (word_start == kNone) {
+      word_start = pos;
+    }
+    pos += length;
+  }
+  if (word_start != kNone) add_word(tokens, text.substr(word_start));
+  return tokens;
+}
+
+std::string span_text(std::string_view text, const WordToken& first, const WordToken& last) {
+  std::size_t begin = static_cast<std::size_t>(first.raw.data() - text.data());
+  std::size_t end = static_cast<std::size_t>(last.raw.data() - text.data()) + last.raw.size();
+  // Quotes stay at either end: a quoted name is reported with its quotes.
+  const auto trimmable = [](char c) { return is_punctuation(c) && c != '"' && c != '\''; };
+  while (begin < end && trimmable(text[begin])) ++begin;
+  while (end > begin && trimmable(text[end - 1])) --end;
+  return std::string(text.substr(begin, end - begin));
+}
+
+bool is_place_shaped(const WordToken& token) {
+  return token.lower.size() > 3 ||
+         std::none_of(token.core.begin(), token.core.end(), is_small_letter);
+}
+
+std::vector<Entity> extract_lexicon_entities(std::string_view text) {
+  const std::vector<WordToken> tokens = tokenize_words(text);
+  const std::size_t n = tokens.size();
+  EntitySink sink;
+  std::string key;  // two-word place key, reused
+  std::size_t i = 0;
+  while (i < n) {
+    const WordToken& t = tokens[i];
+    const WordToken* next = i + 1 < n ? &tokens[i + 1] : nullptr;
+    // A capitalised word that is not a placeholder can continue a name or a place.
+    const bool next_continues = next != nullptr && next->starts_upper && !next->is_token;
+
+    // 1. An honorific (in any case) introduces up to three capitalised words of a name.
+    if (next_continues && honorifics().contains(t.lower)) {
+      const std::size_t limit = std::min(n, i + 4);
+      std::size_t end = i + 1;
+      while (end < limit && tokens[end].starts_upper && !tokens[end].is_token) ++end;
+      sink.push(span_text(text, tokens[i + 1], tokens[end - 1]), EntityType::Person);
+      i = end;
+      continue;
+    }
+
+    // 2. Every later rule starts from a capitalised word.
+    if (!t.starts_upper) {
+      ++i;
+      continue;
+    }
+
+    // 3. A first name takes the next capitalised word as its surname unless that word is a
+    // tech term, a company suffix or a place.
+    if (first_names().contains(t.lower) && !is_tech_term(t.core)) {
+      if (next_continues && !is_tech_term(next->core) && !org_suffixes().contains(next->lower) &&
+          !single_word_places().contains(next->lower)) {
+        sink.push(span_text(text, t, *next), EntityType::Person);
+        i += 2;
+      } else {
+        sink.push(std::string(t.core), EntityType::Person);
+        i += 1;
+      }
+      continue;
+    }
+
+    // 4. Two capitalised words forming a listed place.
+    if (next_continues) {
+      key.assign(t.lower);
+      key += ' ';
+      key += next->lower;
+      if (multi_word_places().contains(key)) {
+        sink.push(span_text(text, t, *next), EntityType::Place);
+        i += 2;
+        continue;
+      }
+    }
+
+    // 5. A one-word place; state codes that double as everyday words need confirmation. A
+    // comma after the place lets the next word be a place too ("Dallas, TX").
+    if (single_word_places().contains(t.lower) && !is_tech_term(t.core) && is_place_shaped(t) &&
+        (!ambiguous_state_codes().contains(t.lower) || confirms_state_code(tokens, i))) {
+      sink.push(std::string(t.core), EntityType::Place);
+      if (t.raw.ends_with(',') && next != nullptr && single_word_places().contains(next->lower) &&
+          is_place_shaped(*next)) {
+        sink.push(std::string(next->core), EntityType::Place);
+        i += 2;
+      } else {
+        i += 1;
+      }
+      continue;
+    }
+
+    // 6. A word followed by a company suffix, capitalised or not.
+    if (next != nullptr && !t.is_token && org_suffixes().contains(next->lower)) {
+      sink.push(span_text(text, t, *next), EntityType::Org);
+      i += 2;
+      continue;
+    }
+
+    // 7. Nothing to report.
+    ++i;
+  }
+  return std::move(sink).take();
+}
+
+}  // namespace velk

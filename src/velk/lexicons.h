@@ -1,0 +1,43 @@
+// The word sets of the lexicon recognizer: first names and places parsed from the compiled-in
+// word lists, the two place sets derived from them, and the five small fixed lists.
+#ifndef VELK_LEXICONS_H_
+#define VELK_LEXICONS_H_
+
+#include <string_view>
+
+#include "velk/string_hash.h"
+
+namespace velk {
+
+// Parses a line-oriented word list: lines split at line feeds (a carriage return right before
+// the line feed goes with it), each trimmed of White_Space; blank lines and lines whose first
+// character is "#" are skipped. Entries are kept unchanged as views into `text`, which must
+// outlive the result; a repeated line gives one entry.
+ViewSet parse_lexicon(std::string_view text);
+
+// Each set below is built on its first use, immutable afterwards, and holds views into data
+// compiled into the module. Membership (`contains`) is exact byte equality and never
+// allocates; the recognizer always probes with lower-cased words.
+
+// FIRST_NAMES: the parsed `first_names` list (775 entries).
+const ViewSet& first_names();
+// PLACE_NAMES: the parsed `place_names` list (346 entries); only the source of the two below.
+const ViewSet& place_names();
+// MULTI_WORD_PLACES: place entries that contain a space (43).
+const ViewSet& multi_word_places();
+// SINGLE_WORD_PLACES: every other place entry (303).
+const ViewSet& single_word_places();
+// HONORIFICS: words before a person's name, without trailing periods ("dr", "mrs").
+const ViewSet& honorifics();
+// ORG_SUFFIXES: company-form words that follow a company name ("inc", "gmbh").
+const ViewSet& org_suffixes();
+// PLACE_PREPOSITIONS: a preceding word that confirms an ambiguous state code as a place.
+const ViewSet& place_prepositions();
+// AMBIGUOUS_STATE_CODES: postal codes that are also everyday words ("ok", "hi", "me").
+const ViewSet& ambiguous_state_codes();
+// PLACE_VERBS: a following word that confirms an ambiguous state code as a place.
+const ViewSet& place_verbs();
+
+}  // namespace velk
+
+#endif  // VELK_LEXICONS_H_
