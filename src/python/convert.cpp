@@ -27,6 +27,68 @@ bool is_instance_of(PyObject* object, PyTypeObject* type) {
 
 }  // namespace
 
+bool parse_arguments(const char* function, PyObject* args, PyObject* kwargs,
+                     std::initializer_list<const char*> names, std::size_t required,
+                     PyObject** out) {
+  const std::size_t count = names.size();
+  const auto given = static_cast<std::size_t>(PyTuple_Size(args));
+  if (given > count) {
+    const char* plural = given == 1 ? "was" : "were";
+    if (required == count) {
+      PyErr_Format(PyExc_TypeError, "%s() takes %zu positional argument%s but %zu %s given",
+                   function, count, count == 1 ? "" : "s", given, plural);
+    } else {
+      PyErr_Format(PyExc_TypeError,
+                   "%s() takes from %zu to %zu positional arguments but %zu %s given", function,
+                   required, count, given, plural);
+    }
+    return false;
+  }
+  for (std::size_t i = 0; i < count; ++i) out[i] = i < given ? PyTuple_GetItem(args, i) : nullptr;
+  if (kwargs) {
+    PyObject* key = nullptr;
+    PyObject* value = nullptr;
+    Py_ssize_t pos = 0;
+    while (PyDict_Next(kwargs, &pos, &key, &value)) {
+      std::size_t index = count;
+      std::size_t i = 0;
+      for (const char* name : names) {
+        if (PyUnicode_Check(key) && PyUnicode_CompareWithASCIIString(key, name) == 0) {
+          index = i;
+          break;
+        }
+        ++i;
+      }
+      if (index == count) {
+        PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%S'", function,
+                     key);
+        return false;
+      }
+      if (out[index]) {
+        PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", function,
+                     names.begin()[index]);
+        return false;
+      }
+      out[index] = value;
+    }
+  }
+  std::string missing;
+  std::size_t missing_count = 0;
+  for (std::size_t i = 0; i < required; ++i) {
+    if (out[i]) continue;
+    ++missing_count;
+    if (!missing.empty()) missing.append(", ");
+    missing.append("'").append(names.begin()[i]).append("'");
+  }
+  if (missing_count > 0) {
+    if (missing_count == 2) missing.replace(missing.find(", "), 2, " and ");
+    PyErr_Format(PyExc_TypeError, "%s() missing %zu required positional argument%s: %s",
+                 function, missing_count, missing_count == 1 ? "" : "s", missing.c_str());
+    return false;
+  }
+  return true;
+}
+
 PyObject* to_str(std::string_view text) {
   return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
 }

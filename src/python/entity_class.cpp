@@ -24,17 +24,14 @@ PyObject* new_entity_object(PyTypeObject* type, Entity&& value) {
 }
 
 PyObject* entity_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  static const char* keywords[] = {"text", "entity_type", nullptr};
-  PyObject* text_object = nullptr;
-  PyObject* type_object = nullptr;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO:PyEntity.__new__",
-                                   const_cast<char**>(keywords), &text_object, &type_object)) {
+  PyObject* arg[2];
+  if (!parse_arguments("PyEntity.__new__", args, kwargs, {"text", "entity_type"}, 2, arg)) {
     return nullptr;
   }
   std::string_view text;
   EntityType kind;
-  if (!convert_text(text_object, "text", &text)) return nullptr;
-  if (!convert_entity_type(type_object, "entity_type", &kind)) return nullptr;
+  if (!convert_text(arg[0], "text", &text)) return nullptr;
+  if (!convert_entity_type(arg[1], "entity_type", &kind)) return nullptr;
   return new_entity_object(type, Entity{std::string(text), kind});
 }
 

@@ -50,12 +50,8 @@ PyObject* entity_type_int(PyObject* self) {
 }
 
 PyObject* entity_type_token_prefix(PyObject*, PyObject* args, PyObject* kwargs) {
-  static const char* keywords[] = {"py_et", nullptr};
-  PyObject* py_et = nullptr;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:token_prefix", const_cast<char**>(keywords),
-                                   &py_et)) {
-    return nullptr;
-  }
+  PyObject* py_et;
+  if (!parse_arguments("token_prefix", args, kwargs, {"py_et"}, 1, &py_et)) return nullptr;
   EntityType type;
   if (!convert_entity_type(py_et, "py_et", &type)) return nullptr;
   return to_str(token_prefix(type));

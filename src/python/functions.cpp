@@ -13,44 +13,35 @@ PyCFunction as_cfunction(Function function) {
 }
 
 PyObject* py_build_token_map(PyObject*, PyObject* args, PyObject* kwargs) {
-  static const char* keywords[] = {"entities", "existing", nullptr};
-  PyObject* entities_object = nullptr;
-  PyObject* existing_object = nullptr;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|O:build_token_map",
-                                   const_cast<char**>(keywords), &entities_object,
-                                   &existing_object)) {
+  PyObject* arg[2];
+  if (!parse_arguments("build_token_map", args, kwargs, {"entities", "existing"}, 1, arg)) {
     return nullptr;
   }
   std::vector<Entity> entities;
   const TokenMap* existing = nullptr;
-  if (!convert_entities(entities_object, "entities", &entities)) return nullptr;
-  if (!convert_optional_token_map(existing_object, "existing", &existing)) return nullptr;
+  if (!convert_entities(arg[0], "entities", &entities)) return nullptr;
+  if (!convert_optional_token_map(arg[1], "existing", &existing)) return nullptr;
   return wrap_token_map(velk::build_token_map(entities, existing));
 }
 
 // Shared by the two substitution functions, which take (text, token_map).
 template <std::string (*Operation)(std::string_view, const TokenMap&)>
-PyObject* py_text_and_map(PyObject* args, PyObject* kwargs, const char* format) {
-  static const char* keywords[] = {"text", "token_map", nullptr};
-  PyObject* text_object = nullptr;
-  PyObject* map_object = nullptr;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, format, const_cast<char**>(keywords),
-                                   &text_object, &map_object)) {
-    return nullptr;
-  }
+PyObject* py_text_and_map(PyObject* args, PyObject* kwargs, const char* function) {
+  PyObject* arg[2];
+  if (!parse_arguments(function, args, kwargs, {"text", "token_map"}, 2, arg)) return nullptr;
   std::string_view text;
   const TokenMap* map = nullptr;
-  if (!convert_text(text_object, "text", &text)) return nullptr;
-  if (!convert_token_map(map_object, "token_map", &map)) return nullptr;
+  if (!convert_text(arg[0], "text", &text)) return nullptr;
+  if (!convert_token_map(arg[1], "token_map", &map)) return nullptr;
   return to_str(Operation(text, *map));
 }
 
 PyObject* py_apply_token_map(PyObject*, PyObject* args, PyObject* kwargs) {
-  return py_text_and_map<velk::apply_token_map>(args, kwargs, "OO:apply_token_map");
+  return py_text_and_map<velk::apply_token_map>(args, kwargs, "apply_token_map");
 }
 
 PyObject* py_deanonymize(PyObject*, PyObject* args, PyObject* kwargs) {
-  return py_text_and_map<velk::deanonymize>(args, kwargs, "OO:deanonymize");
+  return py_text_and_map<velk::deanonymize>(args, kwargs, "deanonymize");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <initializer_list>
 #include <string_view>
 #include <vector>
 
@@ -38,6 +39,13 @@ PyObject* wrap_token_map(TokenMap&& map);
 EntityType entity_type_of(PyObject* object);
 const Entity& entity_of(PyObject* object);
 const TokenMap& token_map_of(PyObject* object);
+
+// Binds positional and keyword arguments to `names` (all positional-or-keyword, the first
+// `required` of them required) with the interpreter's usual messages for a missing, surplus,
+// unknown or repeated argument. Omitted arguments are left as nullptr; results are borrowed.
+bool parse_arguments(const char* function, PyObject* args, PyObject* kwargs,
+                     std::initializer_list<const char*> names, std::size_t required,
+                     PyObject** out);
 
 // Argument converters: true on success; false with the TypeError (or the interpreter's
 // UnicodeEncodeError) set. `name` is the parameter name used in the message.

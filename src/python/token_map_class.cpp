@@ -26,11 +26,7 @@ PyObject* new_token_map_object(PyTypeObject* type, TokenMap&& value) {
 }
 
 PyObject* token_map_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  static const char* keywords[] = {nullptr};
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, ":PyTokenMap.__new__",
-                                   const_cast<char**>(keywords))) {
-    return nullptr;
-  }
+  if (!parse_arguments("PyTokenMap.__new__", args, kwargs, {}, 0, nullptr)) return nullptr;
   return new_token_map_object(type, TokenMap{});
 }
 
