@@ -2,6 +2,7 @@
 #include "functions.h"
 
 #include "velk/substitution.h"
+#include "velk/tech_allowlist.h"
 
 namespace velk::python {
 
@@ -44,6 +45,23 @@ PyObject* py_deanonymize(PyObject*, PyObject* args, PyObject* kwargs) {
   return py_text_and_map<velk::deanonymize>(args, kwargs, "deanonymize");
 }
 
+PyObject* py_get_tech_allowlist(PyObject*, PyObject* args, PyObject* kwargs) {
+  if (!parse_arguments("get_tech_allowlist", args, kwargs, {}, 0, nullptr)) return nullptr;
+  const ViewSet& allowlist = tech_allowlist();
+  PyObject* list = PyList_New(static_cast<Py_ssize_t>(allowlist.size()));
+  if (!list) return nullptr;
+  Py_ssize_t index = 0;
+  for (std::string_view entry : allowlist) {
+    PyObject* item = to_str(entry);
+    if (!item) {
+      Py_DECREF(list);
+      return nullptr;
+    }
+    PyList_SetItem(list, index++, item);
+  }
+  return list;
+}
+
 }  // namespace
 
 PyMethodDef module_functions[] = {
@@ -56,6 +74,13 @@ PyMethodDef module_functions[] = {
     {"apply_token_map", as_cfunction(py_apply_token_map), METH_VARARGS | METH_KEYWORDS,
      "apply_token_map(text, token_map)\n--\n\n"
      "Apply a TokenMap's forward substitutions to text (entity \u2192 token)."},
+    {"get_tech_allowlist", as_cfunction(py_get_tech_allowlist), METH_VARARGS | METH_KEYWORDS,
+     "get_tech_allowlist()\n--\n\n"
+     "Get the tech allowlist as a list of allowlisted terms.\n"
+     "These are case-sensitive proper nouns (frameworks, languages, SaaS names)\n"
+     "that should not be masked during anonymization.\n"
+     "\n"
+     "Returns a list[str] for case-insensitive matching in the parity tests."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -41,6 +41,7 @@ PyObject* create_module() {
   ok = ok && add_entity_type_class(module) && append_to_all(all, "EntityType");
   ok = ok && add_entity_class(module) && append_to_all(all, "Entity");
   ok = ok && add_token_map_class(module) && append_to_all(all, "TokenMap");
+  ok = ok && add_anonymize_result_class(module) && append_to_all(all, "AnonymizeResult");
   for (const PyMethodDef* def = module_functions; ok && def->ml_name; ++def) {
     ok = append_to_all(all, def->ml_name);
   }

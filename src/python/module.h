@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "velk/entity.h"
+#include "velk/pipeline.h"
 #include "velk/token_map.h"
 
 namespace velk::python {
@@ -34,6 +35,7 @@ bool add_anonymize_result_class(PyObject* module);
 PyObject* wrap_entity_type(EntityType type);
 PyObject* wrap_entity(const Entity& entity);
 PyObject* wrap_token_map(TokenMap&& map);
+PyObject* wrap_anonymize_result(AnonymizeResult&& result);
 
 // Access to the values held by instances (the object must be of the right class).
 EntityType entity_type_of(PyObject* object);
