@@ -28,13 +28,19 @@ constexpr bool is_punctuation(char c) {
 // Openers that may precede a word and are not part of it.
 constexpr bool is_leading_wrapper(char c) { return c == '(' || c == '[' || c == '"' || c == '\''; }
 
-// "[" followed by one or more capitals and "_": the start of a placeholder such as [PERSON_1],
-// which must never be taken for a name.
-bool looks_like_placeholder(std::string_view raw) {
-  if (raw.size() < 3 || raw.front() != '[') return false;
-  std::size_t i = 1;
-  while (i < raw.size() && is_capital(raw[i])) ++i;
-  return i > 1 && i < raw.size() && raw[i] == '_';
+// Whether `raw` holds the opening of a placeholder such as [PERSON_1]: "[" followed by one or
+// more capitals and "_". The whole word is searched, not only its first byte, so that a
+// placeholder in quotes or parentheses, or glued to other text, never becomes part of a name
+// either: the forward substitution would then rewrite the inside of the existing token, and
+// restoring the text would lose what that token stood for.
+bool holds_placeholder(std::string_view raw) {
+  for (std::size_t open = raw.find('['); open != std::string_view::npos;
+       open = raw.find('[', open + 1)) {
+    std::size_t i = open + 1;
+    while (i < raw.size() && is_capital(raw[i])) ++i;
+    if (i > open + 1 && i < raw.size() && raw[i] == '_') return true;
+  }
+  return false;
 }
 
 // Trims `raw` to its core, or returns an empty view when nothing is left. Trailing
@@ -54,7 +60,7 @@ void add_word(std::vector<WordToken>& tokens, std::string_view raw) {
   token.core = core;
   append_lower(token.lower, core);
   token.starts_upper = is_capital(core.front());
-  token.is_token = looks_like_placeholder(raw);
+  token.is_token = holds_placeholder(raw);
 }
 
 // Collects the entities of one call. The first occurrence of a text (compared lower-cased)

@@ -19,7 +19,7 @@ struct WordToken {
   std::string_view core;  // `raw` without edge punctuation; never empty
   std::string lower;      // `core`, fully lower-cased
   bool starts_upper;      // `core` begins with an ASCII capital A-Z
-  bool is_token;          // `raw` looks like a placeholder such as [PERSON_1]
+  bool is_token;          // `raw` holds a placeholder such as [PERSON_1] (anywhere in it)
 };
 
 // Splits `text` at White_Space and trims each piece: trailing ASCII punctuation up to an
