@@ -1,8 +1,10 @@
-// The lexicon recognizer: tokenisation, the ordered rules over the word list, and the single
-// exit through which every entity is de-duplicated and checked against the tech allowlist.
+// The lexicon recognizer: tokenisation, the ordered rules applied over a sliding window of
+// words, and the single exit through which every entity is de-duplicated and checked against
+// the tech allowlist.
 #include "velk/lexicon_recognizer.h"
 
 #include <algorithm>
+#include <array>
 #include <utility>
 
 #include "velk/lexicons.h"
@@ -52,16 +54,76 @@ std::string_view word_core(std::string_view raw) {
   return raw;
 }
 
-void add_word(std::vector<WordToken>& tokens, std::string_view raw) {
-  const std::string_view core = word_core(raw);
-  if (core.empty()) return;
-  WordToken& token = tokens.emplace_back();
-  token.raw = raw;
-  token.core = core;
-  append_lower(token.lower, core);
-  token.starts_upper = is_capital(core.front());
-  token.is_token = holds_placeholder(raw);
+// Whether the character at `pos` is White_Space; its length in bytes goes to `length`.
+bool white_space_at(std::string_view text, std::size_t pos, std::size_t& length) {
+  const auto byte = static_cast<unsigned char>(text[pos]);
+  if (byte < 0x80) {
+    length = 1;
+    return byte == ' ' || (byte >= 0x09 && byte <= 0x0D);
+  }
+  const DecodedChar ch = decode_utf8(text, pos);
+  length = ch.length;
+  return is_white_space(ch.code_point);
 }
+
+// Reads the words of a text one at a time, left to right.
+class WordReader {
+ public:
+  explicit WordReader(std::string_view text) : text_(text) {}
+
+  // Fills `token` with the next word, reusing its `lower` buffer; false after the last word.
+  bool next(WordToken& token) {
+    std::size_t length = 0;
+    while (pos_ < text_.size()) {
+      while (pos_ < text_.size() && white_space_at(text_, pos_, length)) pos_ += length;
+      const std::size_t start = pos_;
+      while (pos_ < text_.size() && !white_space_at(text_, pos_, length)) pos_ += length;
+      const std::string_view raw = text_.substr(start, pos_ - start);
+      const std::string_view core = word_core(raw);
+      if (core.empty()) continue;
+      token.raw = raw;
+      token.core = core;
+      token.lower.clear();
+      append_lower(token.lower, core);
+      token.starts_upper = is_capital(core.front());
+      token.is_token = holds_placeholder(raw);
+      return true;
+    }
+    return false;
+  }
+
+ private:
+  std::string_view text_;
+  std::size_t pos_ = 0;
+};
+
+// The few tokens the rules can see at once: one behind the current word and up to three
+// ahead. Words are read on demand into a small ring, so memory stays constant however long
+// the text is, and each slot's `lower` buffer is reused.
+class TokenWindow {
+ public:
+  explicit TokenWindow(std::string_view text) : reader_(text) {}
+
+  // The token with index `k`, or nullptr past the last word. Only the last kSize tokens read
+  // are held; the rules never look further back than one word behind the current one.
+  const WordToken* at(std::size_t k) {
+    while (read_ <= k) {
+      if (exhausted_ || !reader_.next(ring_[read_ % kSize])) {
+        exhausted_ = true;
+        return nullptr;
+      }
+      ++read_;
+    }
+    return &ring_[k % kSize];
+  }
+
+ private:
+  static constexpr std::size_t kSize = 8;  // one behind, the current word, three ahead
+  WordReader reader_;
+  std::array<WordToken, kSize> ring_{};
+  std::size_t read_ = 0;
+  bool exhausted_ = false;
+};
 
 // Collects the entities of one call. The first occurrence of a text (compared lower-cased)
 // wins whatever its kind; tech terms are dropped without being remembered, so they do not
@@ -86,46 +148,24 @@ class EntitySink {
   std::string lower_;  // reused for every entity
 };
 
-// Whether an ambiguous state code at `i` is used as a place: after a place preposition or a
+// Whether the ambiguous state code `t` is used as a place: after a place preposition or a
 // comma, or (not itself followed by a comma) before a lower-case verb such as "is".
-bool confirms_state_code(const std::vector<WordToken>& tokens, std::size_t i) {
-  const WordToken& t = tokens[i];
-  if (i > 0) {
-    const WordToken& previous = tokens[i - 1];
-    if (place_prepositions().contains(previous.lower) || previous.raw.ends_with(',')) return true;
+bool confirms_state_code(const WordToken* previous, const WordToken& t, const WordToken* next) {
+  if (previous != nullptr &&
+      (place_prepositions().contains(previous->lower) || previous->raw.ends_with(','))) {
+    return true;
   }
-  if (t.raw.ends_with(',') || i + 1 >= tokens.size()) return false;
-  const WordToken& next = tokens[i + 1];
-  return !next.starts_upper && place_verbs().contains(next.lower);
+  return !t.raw.ends_with(',') && next != nullptr && !next->starts_upper &&
+         place_verbs().contains(next->lower);
 }
 
 }  // namespace
 
 std::vector<WordToken> tokenize_words(std::string_view text) {
   std::vector<WordToken> tokens;
-  constexpr std::size_t kNone = std::string_view::npos;
-  std::size_t word_start = kNone;
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    const auto byte = static_cast<unsigned char>(text[pos]);
-    std::size_t length = 1;
-    bool space;
-    if (byte < 0x80) {
-      space = byte == ' ' || (byte >= 0x09 && byte <= 0x0D);
-    } else {
-      const DecodedChar ch = decode_utf8(text, pos);
-      length = ch.length;
-      space = is_white_space(ch.code_point);
-    }
-    if (space) {
-      if (word_start != kNone) add_word(tokens, text.substr(word_start, pos - word_start));
-      word_start = kNone;
-    } else if (word_start == kNone) {
-      word_start = pos;
-    }
-    pos += length;
-  }
-  if (word_start != kNone) add_word(tokens, text.substr(word_start));
+  WordReader reader(text);
+  WordToken token{};
+  while (reader.next(token)) tokens.push_back(token);
   return tokens;
 }
 
@@ -145,23 +185,23 @@ bool is_place_shaped(const WordToken& token) {
 }
 
 std::vector<Entity> extract_lexicon_entities(std::string_view text) {
-  const std::vector<WordToken> tokens = tokenize_words(text);
-  const std::size_t n = tokens.size();
+  TokenWindow window(text);
   EntitySink sink;
   std::string key;  // two-word place key, reused
   std::size_t i = 0;
-  while (i < n) {
-    const WordToken& t = tokens[i];
-    const WordToken* next = i + 1 < n ? &tokens[i + 1] : nullptr;
+  while (const WordToken* current = window.at(i)) {
+    const WordToken& t = *current;
+    const WordToken* next = window.at(i + 1);
     // A capitalised word that is not a placeholder can continue a name or a place.
     const bool next_continues = next != nullptr && next->starts_upper && !next->is_token;
 
     // 1. An honorific (in any case) introduces up to three capitalised words of a name.
     if (next_continues && honorifics().contains(t.lower)) {
-      const std::size_t limit = std::min(n, i + 4);
-      std::size_t end = i + 1;
-      while (end < limit && tokens[end].starts_upper && !tokens[end].is_token) ++end;
-      sink.push(span_text(text, tokens[i + 1], tokens[end - 1]), EntityType::Person);
+      std::size_t end = i + 2;
+      for (const WordToken* w; end < i + 4 && (w = window.at(end)) != nullptr; ++end) {
+        if (!w->starts_upper || w->is_token) break;
+      }
+      sink.push(span_text(text, *next, *window.at(end - 1)), EntityType::Person);
       i = end;
       continue;
     }
@@ -201,7 +241,8 @@ std::vector<Entity> extract_lexicon_entities(std::string_view text) {
     // 5. A one-word place; state codes that double as everyday words need confirmation. A
     // comma after the place lets the next word be a place too ("Dallas, TX").
     if (single_word_places().contains(t.lower) && !is_tech_term(t.core) && is_place_shaped(t) &&
-        (!ambiguous_state_codes().contains(t.lower) || confirms_state_code(tokens, i))) {
+        (!ambiguous_state_codes().contains(t.lower) ||
+         confirms_state_code(i > 0 ? window.at(i - 1) : nullptr, t, next))) {
       sink.push(std::string(t.core), EntityType::Place);
       if (t.raw.ends_with(',') && next != nullptr && single_word_places().contains(next->lower) &&
           is_place_shaped(*next)) {

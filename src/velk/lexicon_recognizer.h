@@ -24,7 +24,8 @@ struct WordToken {
 
 // Splits `text` at White_Space and trims each piece: trailing ASCII punctuation up to an
 // apostrophe, then leading "(", "[", double quotes and apostrophes. Pieces that trim to
-// nothing are dropped. The views point into `text`.
+// nothing are dropped. The views point into `text`. The recognizer reads the same words one at
+// a time; this collects them all.
 std::vector<WordToken> tokenize_words(std::string_view text);
 
 // The stretch of `text` from the start of `first.raw` to the end of `last.raw`, inner white
