@@ -307,7 +307,7 @@ constexpr double kAllowedTimeRatio = 3.0 * kSizeRatio;
 
 TEST(LinearTimeTest, TenMegabytesWithoutWhiteSpace) {
   // Non-ASCII, so lower-casing takes the full Unicode path on one 10 MB word.
-  const std::string_view piece = "JanéΣ";  // 8 bytes
+  const std::string_view piece = "JanéΣ";
   const std::size_t big_times = 10'000'000 / piece.size();
   std::vector<Entity> small_entities;
   std::vector<Entity> big_entities;
