@@ -1,6 +1,7 @@
 // Module initialisation: one module object per process, refused in any other interpreter.
 #include "functions.h"
 #include "module.h"
+#include "velk/session_json.h"
 
 namespace velk::python {
 
@@ -38,6 +39,9 @@ PyObject* create_module() {
   if (!module) return nullptr;
   PyObject* all = PyList_New(0);
   bool ok = all && PyModule_AddObjectRef(module, "__all__", all) == 0;
+  ok = ok &&
+       PyModule_AddIntConstant(module, "SESSION_FORMAT_VERSION", SESSION_FORMAT_VERSION) == 0 &&
+       append_to_all(all, "SESSION_FORMAT_VERSION");
   ok = ok && add_entity_type_class(module) && append_to_all(all, "EntityType");
   ok = ok && add_entity_class(module) && append_to_all(all, "Entity");
   ok = ok && add_token_map_class(module) && append_to_all(all, "TokenMap");

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "module.h"
+#include "velk/session_json.h"
 
 namespace velk::python {
 
@@ -46,6 +47,43 @@ PyObject* token_map_repr(PyObject* self) {
   return to_str(text);
 }
 
+PyObject* token_map_to_session_json(PyObject* self, PyObject*) {
+  return to_str(to_session_json(as_token_map(self)->value));
+}
+
+PyObject* token_map_from_session_json(PyObject*, PyObject* args, PyObject* kwargs) {
+  PyObject* json_object;
+  if (!parse_arguments("from_session_json", args, kwargs, {"json_str"}, 1, &json_object)) {
+    return nullptr;
+  }
+  std::string_view json;
+  if (!convert_text(json_object, "json_str", &json)) return nullptr;
+  SessionResult result = from_session_json(json);
+  if (!result.ok()) {
+    const std::string message = result.error().message();
+    PyObject* text = to_str(message);
+    if (text) {
+      PyErr_SetObject(PyExc_ValueError, text);
+      Py_DECREF(text);
+    }
+    return nullptr;
+  }
+  return wrap_token_map(std::move(result.value()));
+}
+
+PyMethodDef token_map_methods[] = {
+    {"to_session_json", token_map_to_session_json, METH_NOARGS,
+     "to_session_json($self)\n--\n\nSerialize this map into a versioned JSON string."},
+    {"from_session_json",
+     reinterpret_cast<PyCFunction>(
+         reinterpret_cast<void (*)()>(token_map_from_session_json)),
+     METH_VARARGS | METH_KEYWORDS | METH_STATIC,
+     "from_session_json(json_str)\n--\n\n"
+     "Parse a versioned JSON string back into a TokenMap.\n"
+     "Raises ValueError if the JSON is malformed or the version is unsupported."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyType_Slot token_map_slots[] = {
     {Py_tp_doc, const_cast<char*>(
                     "PyTokenMap()\n--\n\n"
@@ -54,6 +92,7 @@ PyType_Slot token_map_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(token_map_dealloc)},
     {Py_tp_repr, reinterpret_cast<void*>(token_map_repr)},
     {Py_mp_length, reinterpret_cast<void*>(token_map_length)},
+    {Py_tp_methods, token_map_methods},
     {0, nullptr},
 };
 
