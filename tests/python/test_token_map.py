@@ -203,3 +203,34 @@ def test_too_many_arguments_for_optional_parameters():
         va.build_token_map([], None, None)
     with pytest.raises(TypeError, match=r"takes 0 positional arguments but 1 was given"):
         va.TokenMap(1)
+
+
+def test_numbering_goes_past_the_32_bit_top_without_reusing_tokens():
+    doc = (
+        '{"version":1,"tokenMap":{"forward":{"Max":"[PERSON_4294967295]",'
+        '"Over":"[PERSON_4294967296]"},"reverse":{"[PERSON_4294967295]":"Max",'
+        '"[PERSON_4294967296]":"Over"}}}'
+    )
+    existing = va.TokenMap.from_session_json(doc)
+    m = va.build_token_map([ent("Ann"), ent("Ben")], existing)
+    assert va.apply_token_map("Ann Ben Max Over", m) == (
+        "[PERSON_4294967297] [PERSON_4294967298] [PERSON_4294967295] [PERSON_4294967296]"
+    )
+    assert va.deanonymize("[PERSON_4294967296] [PERSON_4294967297]", m) == "Over Ann"
+
+
+def test_empty_reverse_key_from_a_session_does_not_hang():
+    existing = va.TokenMap.from_session_json(
+        '{"version":1,"tokenMap":{"forward":{"x":""},"reverse":{"":"x","[PERSON_1]":"Al"}}}'
+    )
+    assert va.deanonymize("hi [PERSON_1]", existing) == "hi Al"
+
+
+def test_build_does_not_change_existing():
+    import json
+
+    existing = va.build_token_map([ent("Alice"), ent("Paris", E.Place)])
+    before = json.loads(existing.to_session_json())
+    va.build_token_map([ent("Bob"), ent("ALICE")], existing)
+    assert json.loads(existing.to_session_json()) == before
+    assert len(existing) == 2
