@@ -20,6 +20,8 @@
 #include <charconv>
 #include <vector>
 
+#include "velk/unicode.h"
+
 namespace velk {
 
 namespace {
@@ -30,6 +32,10 @@ constexpr std::string_view kMalformedPrefix = "session JSON is malformed: ";
 constexpr std::size_t kMaxShownChars = 64;
 
 constexpr char kHexDigits[] = "0123456789abcdef";
+// Characters with a two-character escape, and the letter that follows the backslash for each.
+// The reader also takes "\/" for the slash, which the writer never escapes.
+constexpr std::string_view kShortEscaped = "\"\\\b\f\n\r\t";
+constexpr std::string_view kShortEscapeLetters = "\"\\bfnrt";
 
 // Appends `text` with the document's escaping: quotation mark, backslash and the control
 // characters below U+0020 escaped (the five with a short form use it, the rest \u00XX);
@@ -42,32 +48,13 @@ void append_escaped(std::string& out, std::string_view text) {
     out.append(text, run_start, i - run_start);
     run_start = i + 1;
     out.push_back('\\');
-    switch (byte) {
-      case '"':
-        out.push_back('"');
-        break;
-      case '\\':
-        out.push_back('\\');
-        break;
-      case '\b':
-        out.push_back('b');
-        break;
-      case '\t':
-        out.push_back('t');
-        break;
-      case '\n':
-        out.push_back('n');
-        break;
-      case '\f':
-        out.push_back('f');
-        break;
-      case '\r':
-        out.push_back('r');
-        break;
-      default:
-        out.append("u00");
-        out.push_back(kHexDigits[byte >> 4]);
-        out.push_back(kHexDigits[byte & 0xF]);
+    const std::size_t short_form = kShortEscaped.find(static_cast<char>(byte));
+    if (short_form != std::string_view::npos) {
+      out.push_back(kShortEscapeLetters[short_form]);
+    } else {
+      out.append("u00");
+      out.push_back(kHexDigits[byte >> 4]);
+      out.push_back(kHexDigits[byte & 0xF]);
     }
   }
   out.append(text, run_start, text.size() - run_start);
@@ -154,24 +141,6 @@ int hex_value(char ch) {
   if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
   if (ch >= 'A' && ch <= 'F') return ch - 'A' + 10;
   return -1;
-}
-
-void append_code_point(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
 }
 
 bool is_json_white_space(char ch) { return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\r'; }
@@ -589,59 +558,37 @@ class Reader {
   bool read_escape(std::string* out) {
     ++pos_;  // '\\'
     if (at_end()) return fail_at_end("EOF while parsing a string");
-    char decoded = 0;
-    switch (peek()) {
-      case '"':
-        decoded = '"';
-        break;
-      case '\\':
-        decoded = '\\';
-        break;
-      case '/':
-        decoded = '/';
-        break;
-      case 'b':
-        decoded = '\b';
-        break;
-      case 'f':
-        decoded = '\f';
-        break;
-      case 'n':
-        decoded = '\n';
-        break;
-      case 'r':
-        decoded = '\r';
-        break;
-      case 't':
-        decoded = '\t';
-        break;
-      case 'u': {
-        ++pos_;
-        char32_t unit = 0;
-        if (!read_hex4(unit)) return false;
-        if (unit >= 0xDC00 && unit <= 0xDFFF) {
-          return fail("lone surrogate in \\u escape", pos_);
-        }
-        if (unit >= 0xD800 && unit <= 0xDBFF) {
-          // A high surrogate must be followed at once by an escaped low surrogate.
-          if (at_end() || (peek() == '\\' && pos_ + 1 == in_.size())) {
-            return fail_at_end("EOF while parsing a string");
-          }
-          if (in_.substr(pos_, 2) != "\\u") return fail("lone surrogate in \\u escape", pos_);
-          pos_ += 2;
-          char32_t low = 0;
-          if (!read_hex4(low)) return false;
-          if (low < 0xDC00 || low > 0xDFFF) return fail("lone surrogate in \\u escape", pos_);
-          unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
-        }
-        if (out) append_code_point(*out, unit);
-        return true;
+    const char letter = peek();
+    if (letter == 'u') {
+      ++pos_;
+      char32_t unit = 0;
+      if (!read_hex4(unit)) return false;
+      if (unit >= 0xDC00 && unit <= 0xDFFF) {
+        return fail("lone surrogate in \\u escape", pos_);
       }
-      default:
-        return fail_at_next("invalid escape");
+      if (unit >= 0xD800 && unit <= 0xDBFF) {
+        // A high surrogate must be followed at once by an escaped low surrogate.
+        if (at_end() || (peek() == '\\' && pos_ + 1 == in_.size())) {
+          return fail_at_end("EOF while parsing a string");
+        }
+        if (in_.substr(pos_, 2) != "\\u") return fail("lone surrogate in \\u escape", pos_);
+        pos_ += 2;
+        char32_t low = 0;
+        if (!read_hex4(low)) return false;
+        if (low < 0xDC00 || low > 0xDFFF) return fail("lone surrogate in \\u escape", pos_);
+        unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+      }
+      if (out) append_utf8(*out, unit);
+      return true;
     }
     ++pos_;
-    if (out) out->push_back(decoded);
+    if (letter == '/') {
+      if (out) out->push_back('/');
+      return true;
+    }
+    const std::size_t short_form = kShortEscapeLetters.find(letter);
+    if (short_form == std::string_view::npos) return fail("invalid escape", pos_);
+    if (out) out->push_back(kShortEscaped[short_form]);
     return true;
   }
 
