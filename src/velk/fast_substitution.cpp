@@ -34,7 +34,8 @@
 //     this stretch. Such pairs, and only they, take the materialised path; in that case the
 //     entity text is found in the tokens by the same automaton. With other tokens, a pair takes
 //     the materialised path whenever its text shares a folded character with any token and
-//     something has been inserted.
+//     something has been inserted, or, once an empty token has cut text out, whenever its text
+//     is long enough to span the cut (two characters or more).
 //
 // Reverse. When every token to restore is a whole token shape, occurrences of different tokens
 // cannot overlap, and one scan for token shapes finds exactly the occurrences the literal
@@ -609,6 +610,7 @@ class Substituter {
 
   // What may be inserted, and which patterns could match inside it.
   bool bracketed_tokens_ = true;
+  bool empty_token_ = false;
   std::vector<std::uint32_t> pair_token_;  // distinct token id per pair
   std::vector<std::uint8_t> pattern_has_bracket_;
   std::vector<std::uint8_t> pattern_shares_token_char_;
@@ -619,6 +621,7 @@ class Substituter {
   // Per-stretch state, reused.
   std::uint32_t stretch_stamp_ = 0;
   bool any_inserted_ = false;
+  bool empty_inserted_ = false;  // an empty token has joined the text around what it replaced
   std::vector<std::uint32_t> token_inserted_;  // stamp of the stretch that inserted it
   std::vector<std::uint32_t> occurrence_stamp_;
   std::vector<std::pair<std::uint32_t, std::uint32_t>> occurrence_range_;
@@ -640,6 +643,7 @@ Substituter::Substituter(const std::vector<EntityTokenPair>& pairs)
     if (token.size() < 2 || token.front() != '[' || token.back() != ']') {
       bracketed_tokens_ = false;
     }
+    if (token.empty()) empty_token_ = true;
   }
 
   pattern_has_bracket_.assign(patterns, 0);
@@ -680,7 +684,8 @@ Substituter::Substituter(const std::vector<EntityTokenPair>& pairs)
     const std::uint32_t id = automaton_.pattern_of(i);
     if (id == EntityAutomaton::kNone) continue;
     if (pattern_has_bracket_[id] || pattern_shares_token_char_[id] ||
-        within_begin_[id + 1] > within_begin_[id]) {
+        within_begin_[id + 1] > within_begin_[id] ||
+        (empty_token_ && automaton_.pattern(id).size() > 1)) {
       risky_pairs_.push_back(i);
     }
   }
@@ -691,7 +696,10 @@ Substituter::Substituter(const std::vector<EntityTokenPair>& pairs)
 
 bool Substituter::needs_current_text(std::uint32_t pattern) const {
   if (!any_inserted_) return false;
-  if (!bracketed_tokens_) return pattern_shares_token_char_[pattern] != 0;
+  if (!bracketed_tokens_) {
+    return pattern_shares_token_char_[pattern] != 0 ||
+           (empty_inserted_ && automaton_.pattern(pattern).size() > 1);
+  }
   if (pattern_has_bracket_[pattern]) return true;
   for (std::uint32_t k = within_begin_[pattern]; k < within_begin_[pattern + 1]; ++k) {
     if (token_inserted_[within_tokens_[k]] == stretch_stamp_) return true;
@@ -758,6 +766,7 @@ void Substituter::substitute(std::string_view stretch, std::string& out) {
 
   ++stretch_stamp_;
   any_inserted_ = false;
+  empty_inserted_ = false;
   std::vector<std::uint32_t> todo = risky_pairs_;
   for (std::size_t k = 0; k < occurrences.size();) {
     const std::uint32_t id = occurrences[k].first;
@@ -786,6 +795,7 @@ void Substituter::substitute(std::string_view stretch, std::string& out) {
     }
     if (!replaced.empty()) {
       any_inserted_ = true;
+      if (pairs_[pair].token.empty()) empty_inserted_ = true;
       token_inserted_[pair_token_[pair]] = stretch_stamp_;
     }
   }
