@@ -198,20 +198,21 @@ class EntityAutomaton {
   }
 
  private:
+  // The child of `node` reached by `c`, or 0 (the root is nobody's child).
   std::uint32_t child(std::uint32_t node, char32_t c) const {
     if (node == 0 && c < 0x80) return root_ascii_[c];
-    const std::uint32_t begin = edge_begin_[node];
-    const std::uint32_t end = edge_begin_[node + 1];
+    const std::uint32_t begin = first_child_[node];
+    const std::uint32_t end = first_child_[node + 1];
     if (end - begin <= 8) {
       for (std::uint32_t k = begin; k < end; ++k) {
-        if (edge_char_[k] == c) return edge_child_[k];
+        if (node_char_[k] == c) return k;
       }
       return 0;
     }
-    const auto first = edge_char_.begin() + begin;
-    const auto last = edge_char_.begin() + end;
+    const auto first = node_char_.begin() + begin;
+    const auto last = node_char_.begin() + end;
     const auto it = std::lower_bound(first, last, c);
-    return (it != last && *it == c) ? edge_child_[begin + (it - first)] : 0;
+    return (it != last && *it == c) ? static_cast<std::uint32_t>(it - node_char_.begin()) : 0;
   }
 
   std::vector<char32_t> chars_;  // folded entity texts, one after another
@@ -221,10 +222,11 @@ class EntityAutomaton {
   std::vector<std::uint32_t> pattern_pairs_begin_;
   std::vector<std::uint32_t> pattern_pairs_;
 
-  // Node 0 is the root. Edges of a node are sorted by character.
-  std::vector<std::uint32_t> edge_begin_;
-  std::vector<char32_t> edge_char_;
-  std::vector<std::uint32_t> edge_child_;
+  // Nodes are numbered breadth first, and the children of one node in increasing order of
+  // their character, so the children of node n are the nodes first_child_[n] up to
+  // first_child_[n + 1]. Node 0 is the root.
+  std::vector<char32_t> node_char_;  // the character that leads to the node
+  std::vector<std::uint32_t> first_child_;
   std::vector<std::uint32_t> root_ascii_;
   std::vector<std::uint32_t> fail_;
   std::vector<std::uint32_t> terminal_;  // pattern ending at the node, or kNone
@@ -244,90 +246,98 @@ EntityAutomaton::EntityAutomaton(const std::vector<EntityTokenPair>& pairs)
     return std::span<const char32_t>(chars_.data() + fold_begin[pair],
                                      fold_begin[pair + 1] - fold_begin[pair]);
   };
-  std::vector<std::uint32_t> order;
-  order.reserve(pairs.size());
-  for (std::size_t i = 0; i < pairs.size(); ++i) {
-    if (!pairs[i].entity.empty()) order.push_back(static_cast<std::uint32_t>(i));
-  }
-  std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-    const auto fa = folded(a);
-    const auto fb = folded(b);
-    return std::lexicographical_compare(fa.begin(), fa.end(), fb.begin(), fb.end());
-  });
 
-  // Build the trie from the sorted patterns: each one shares its longest common prefix with
-  // the previous one, and the children of a node are created in increasing character order.
-  struct Edge {
-    std::uint32_t parent;
-    char32_t c;
-  };
-  std::vector<Edge> node_edge(1, Edge{0, 0});  // how each node was reached
-  std::vector<std::uint32_t> depth(1, 0);
-  terminal_.assign(1, kNone);
-  std::vector<std::uint32_t> path(1, 0);
-  std::span<const char32_t> previous;
+  // Sort the folds: first by their first three characters packed into one integer (a code
+  // point plus one fits 21 bits, and 0 stands for "none", which sorts first), then each run of
+  // equal keys by the whole fold.
+  std::vector<std::pair<std::uint64_t, std::uint32_t>> keyed;
+  keyed.reserve(pairs.size());
+  for (std::size_t i = 0; i < pairs.size(); ++i) {
+    const auto text = folded(i);
+    if (text.empty()) continue;
+    std::uint64_t key = 0;
+    for (std::size_t k = 0; k < 3; ++k) key = (key << 21) | (k < text.size() ? text[k] + 1 : 0);
+    keyed.emplace_back(key, static_cast<std::uint32_t>(i));
+  }
+  std::sort(keyed.begin(), keyed.end());
+  std::vector<std::uint32_t> order(keyed.size());
+  for (std::size_t k = 0; k < keyed.size(); ++k) order[k] = keyed[k].second;
+  for (std::size_t k = 0; k < keyed.size();) {
+    std::size_t end = k + 1;
+    while (end < keyed.size() && keyed[end].first == keyed[k].first) ++end;
+    if (end - k > 1) {
+      std::sort(order.begin() + k, order.begin() + end, [&](std::uint32_t a, std::uint32_t b) {
+        const auto fa = folded(a);
+        const auto fb = folded(b);
+        return std::lexicographical_compare(fa.begin(), fa.end(), fb.begin(), fb.end());
+      });
+    }
+    k = end;
+  }
+
+  // Distinct patterns, in sorted order.
   for (const std::uint32_t pair : order) {
     const auto text = folded(pair);
-    std::size_t common = 0;
-    while (common < text.size() && common < previous.size() && text[common] == previous[common]) {
-      ++common;
-    }
-    if (!pattern_begin_.empty() && common == text.size() && common == previous.size()) {
+    if (!pattern_begin_.empty() && std::ranges::equal(text, pattern(pattern_begin_.size() - 1))) {
       pair_pattern_[pair] = static_cast<std::uint32_t>(pattern_begin_.size() - 1);
       continue;
     }
-    path.resize(text.size() + 1);
-    for (std::size_t d = common; d < text.size(); ++d) {
-      const auto node = static_cast<std::uint32_t>(node_edge.size());
-      node_edge.push_back({path[d], text[d]});
-      depth.push_back(static_cast<std::uint32_t>(d + 1));
-      terminal_.push_back(kNone);
-      path[d + 1] = node;
-    }
-    const auto id = static_cast<std::uint32_t>(pattern_begin_.size());
-    terminal_[path[text.size()]] = id;
+    pair_pattern_[pair] = static_cast<std::uint32_t>(pattern_begin_.size());
     pattern_begin_.push_back(fold_begin[pair]);
     pattern_length_.push_back(text.size());
-    pair_pattern_[pair] = id;
-    previous = text;
   }
 
-  const std::size_t nodes = node_edge.size();
-  edge_begin_.assign(nodes + 1, 0);
-  for (std::size_t n = 1; n < nodes; ++n) ++edge_begin_[node_edge[n].parent + 1];
-  for (std::size_t n = 0; n < nodes; ++n) edge_begin_[n + 1] += edge_begin_[n];
-  edge_char_.resize(nodes > 0 ? nodes - 1 : 0);
-  edge_child_.resize(edge_char_.size());
-  {
-    std::vector<std::uint32_t> fill(edge_begin_.begin(), edge_begin_.end() - 1);
-    for (std::size_t n = 1; n < nodes; ++n) {
-      const std::uint32_t slot = fill[node_edge[n].parent]++;
-      edge_char_[slot] = node_edge[n].c;
-      edge_child_[slot] = static_cast<std::uint32_t>(n);
+  // Build the trie one depth at a time. Patterns sharing a prefix are adjacent in sorted
+  // order, so the nodes of one depth come out grouped by parent and, within a parent, in
+  // increasing order of their character: breadth-first numbering.
+  const std::size_t patterns = pattern_begin_.size();
+  std::vector<std::uint32_t> parent(1, 0);
+  node_char_.assign(1, 0);
+  terminal_.assign(1, kNone);
+  parent.reserve(chars_.size() + 1);
+  node_char_.reserve(chars_.size() + 1);
+  terminal_.reserve(chars_.size() + 1);
+  std::vector<std::uint32_t> at(patterns, 0);  // node of each pattern's prefix so far
+  std::vector<std::uint32_t> active(patterns);
+  for (std::uint32_t id = 0; id < patterns; ++id) active[id] = id;
+  for (std::size_t depth = 0; !active.empty(); ++depth) {
+    const std::size_t level_start = node_char_.size();
+    std::size_t kept = 0;
+    for (const std::uint32_t id : active) {
+      const char32_t c = chars_[pattern_begin_[id] + depth];
+      const std::uint32_t from = at[id];
+      const std::size_t last = node_char_.size() - 1;
+      if (last < level_start || parent[last] != from || node_char_[last] != c) {
+        parent.push_back(from);
+        node_char_.push_back(c);
+        terminal_.push_back(kNone);
+      }
+      at[id] = static_cast<std::uint32_t>(node_char_.size() - 1);
+      if (pattern_length_[id] == depth + 1) {
+        terminal_[at[id]] = id;
+      } else {
+        active[kept++] = id;
+      }
     }
+    active.resize(kept);
   }
+  const std::size_t nodes = node_char_.size();
+  first_child_.assign(nodes + 1, 0);
+  for (std::size_t n = 1; n < nodes; ++n) ++first_child_[parent[n] + 1];
+  first_child_[0] = 1;
+  for (std::size_t n = 0; n < nodes; ++n) first_child_[n + 1] += first_child_[n];
   root_ascii_.assign(0x80, 0);
-  for (std::uint32_t k = edge_begin_[0]; k < edge_begin_[1]; ++k) {
-    if (edge_char_[k] < 0x80) root_ascii_[edge_char_[k]] = edge_child_[k];
+  for (std::uint32_t n = first_child_[0]; n < first_child_[1]; ++n) {
+    if (node_char_[n] < 0x80) root_ascii_[node_char_[n]] = n;
   }
 
-  // Failure and output links, shallow nodes first.
-  std::vector<std::uint32_t> depth_begin;
-  for (std::size_t n = 0; n < nodes; ++n) {
-    if (depth[n] + 2 > depth_begin.size()) depth_begin.resize(depth[n] + 2, 0);
-    ++depth_begin[depth[n] + 1];
-  }
-  for (std::size_t d = 1; d < depth_begin.size(); ++d) depth_begin[d] += depth_begin[d - 1];
-  std::vector<std::uint32_t> by_depth(nodes);
-  for (std::size_t n = 0; n < nodes; ++n) {
-    by_depth[depth_begin[depth[n]]++] = static_cast<std::uint32_t>(n);
-  }
+  // Failure and output links, in node order, which is breadth first; children of the root
+  // keep the root.
   fail_.assign(nodes, 0);
   output_.assign(nodes, 0);
-  for (const std::uint32_t node : by_depth) {
-    if (depth[node] <= 1) continue;
-    const auto [parent, c] = node_edge[node];
-    std::uint32_t f = fail_[parent];
+  for (std::uint32_t node = first_child_[1]; node < nodes; ++node) {
+    const char32_t c = node_char_[node];
+    std::uint32_t f = fail_[parent[node]];
     for (;;) {
       const std::uint32_t next = child(f, c);
       if (next != 0) {
@@ -342,13 +352,11 @@ EntityAutomaton::EntityAutomaton(const std::vector<EntityTokenPair>& pairs)
   }
 
   // Pattern to pairs, in pair order.
-  pattern_pairs_begin_.assign(pattern_begin_.size() + 1, 0);
+  pattern_pairs_begin_.assign(patterns + 1, 0);
   for (const std::uint32_t id : pair_pattern_) {
     if (id != kNone) ++pattern_pairs_begin_[id + 1];
   }
-  for (std::size_t k = 0; k < pattern_begin_.size(); ++k) {
-    pattern_pairs_begin_[k + 1] += pattern_pairs_begin_[k];
-  }
+  for (std::size_t k = 0; k < patterns; ++k) pattern_pairs_begin_[k + 1] += pattern_pairs_begin_[k];
   pattern_pairs_.resize(pattern_pairs_begin_.back());
   std::vector<std::uint32_t> fill(pattern_pairs_begin_.begin(), pattern_pairs_begin_.end() - 1);
   for (std::size_t i = 0; i < pair_pattern_.size(); ++i) {
@@ -611,10 +619,9 @@ class Substituter {
   // What may be inserted, and which patterns could match inside it.
   bool bracketed_tokens_ = true;
   bool empty_token_ = false;
-  std::vector<std::uint32_t> pair_token_;  // distinct token id per pair
   std::vector<std::uint8_t> pattern_has_bracket_;
   std::vector<std::uint8_t> pattern_shares_token_char_;
-  std::vector<std::uint32_t> within_begin_;  // per pattern: tokens whose fold contains it
+  std::vector<std::uint32_t> within_begin_;  // per pattern: pairs whose token's fold has it
   std::vector<std::uint32_t> within_tokens_;
   std::vector<std::uint32_t> risky_pairs_;  // pairs that may need the current text
 
@@ -622,7 +629,7 @@ class Substituter {
   std::uint32_t stretch_stamp_ = 0;
   bool any_inserted_ = false;
   bool empty_inserted_ = false;  // an empty token has joined the text around what it replaced
-  std::vector<std::uint32_t> token_inserted_;  // stamp of the stretch that inserted it
+  std::vector<std::uint32_t> token_inserted_;  // per pair: stamp of the stretch it inserted in
   std::vector<std::uint32_t> occurrence_stamp_;
   std::vector<std::pair<std::uint32_t, std::uint32_t>> occurrence_range_;
 };
@@ -630,15 +637,12 @@ class Substituter {
 Substituter::Substituter(const std::vector<EntityTokenPair>& pairs)
     : pairs_(pairs), automaton_(pairs) {
   const std::size_t patterns = automaton_.pattern_count();
-  std::unordered_map<std::string_view, std::uint32_t> token_ids;
-  std::vector<std::string_view> tokens;
-  pair_token_.assign(pairs.size(), 0);
-  for (std::size_t i = 0; i < pairs.size(); ++i) {
+  // Tokens are tracked per pair (case variants repeat a token, which only costs a second
+  // look at it); pairs with an empty entity never insert theirs.
+  std::vector<std::uint32_t> carriers;
+  for (std::uint32_t i = 0; i < pairs.size(); ++i) {
     if (pairs[i].entity.empty()) continue;
-    const auto [it, fresh] =
-        token_ids.emplace(pairs[i].token, static_cast<std::uint32_t>(tokens.size()));
-    if (fresh) tokens.push_back(pairs[i].token);
-    pair_token_[i] = it->second;
+    carriers.push_back(i);
     const std::string_view token = pairs[i].token;
     if (token.size() < 2 || token.front() != '[' || token.back() != ']') {
       bracketed_tokens_ = false;
@@ -656,12 +660,13 @@ Substituter::Substituter(const std::vector<EntityTokenPair>& pairs)
       }
     }
     // Which patterns occur inside which tokens.
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> inside;  // (pattern, token)
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> inside;  // (pattern, carrier)
     std::vector<char32_t> folded;
-    for (std::uint32_t t = 0; t < tokens.size(); ++t) {
+    for (const std::uint32_t carrier : carriers) {
       folded.clear();
-      append_folded(folded, tokens[t]);
-      automaton_.scan(folded, [&](std::uint32_t id, std::size_t) { inside.emplace_back(id, t); });
+      append_folded(folded, pairs[carrier].token);
+      automaton_.scan(folded,
+                      [&](std::uint32_t id, std::size_t) { inside.emplace_back(id, carrier); });
     }
     std::sort(inside.begin(), inside.end());
     inside.erase(std::unique(inside.begin(), inside.end()), inside.end());
@@ -672,7 +677,7 @@ Substituter::Substituter(const std::vector<EntityTokenPair>& pairs)
   } else {
     std::unordered_set<char32_t> token_chars;
     std::vector<char32_t> folded;
-    for (const std::string_view token : tokens) append_folded(folded, token);
+    for (const std::uint32_t carrier : carriers) append_folded(folded, pairs[carrier].token);
     token_chars.insert(folded.begin(), folded.end());
     for (std::uint32_t id = 0; id < patterns; ++id) {
       for (const char32_t c : automaton_.pattern(id)) {
@@ -689,7 +694,7 @@ Substituter::Substituter(const std::vector<EntityTokenPair>& pairs)
       risky_pairs_.push_back(i);
     }
   }
-  token_inserted_.assign(tokens.size(), 0);
+  token_inserted_.assign(pairs.size(), 0);
   occurrence_stamp_.assign(patterns, 0);
   occurrence_range_.assign(patterns, {0, 0});
 }
@@ -796,7 +801,7 @@ void Substituter::substitute(std::string_view stretch, std::string& out) {
     if (!replaced.empty()) {
       any_inserted_ = true;
       if (pairs_[pair].token.empty()) empty_inserted_ = true;
-      token_inserted_[pair_token_[pair]] = stretch_stamp_;
+      token_inserted_[pair] = stretch_stamp_;
     }
   }
   text.append_to(out);
