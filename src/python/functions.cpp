@@ -1,6 +1,7 @@
 // Module functions: convert the arguments, call one core operation, wrap the result.
 #include "functions.h"
 
+#include "velk/pipeline.h"
 #include "velk/substitution.h"
 #include "velk/tech_allowlist.h"
 
@@ -11,6 +12,31 @@ namespace {
 template <typename Function>
 PyCFunction as_cfunction(Function function) {
   return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
+PyObject* py_anonymize(PyObject*, PyObject* args, PyObject* kwargs) {
+  PyObject* arg[2];
+  if (!parse_arguments("anonymize", args, kwargs, {"text", "existing"}, 1, arg)) return nullptr;
+  std::string_view text;
+  const TokenMap* existing = nullptr;
+  if (!convert_text(arg[0], "text", &text)) return nullptr;
+  if (!convert_optional_token_map(arg[1], "existing", &existing)) return nullptr;
+  return wrap_anonymize_result(velk::anonymize(text, existing));
+}
+
+PyObject* py_anonymize_with_custom(PyObject*, PyObject* args, PyObject* kwargs) {
+  PyObject* arg[3];
+  if (!parse_arguments("anonymize_with_custom", args, kwargs,
+                       {"text", "existing", "custom_entities"}, 1, arg)) {
+    return nullptr;
+  }
+  std::string_view text;
+  const TokenMap* existing = nullptr;
+  std::vector<Entity> custom_entities;
+  if (!convert_text(arg[0], "text", &text)) return nullptr;
+  if (!convert_optional_token_map(arg[1], "existing", &existing)) return nullptr;
+  if (!convert_optional_entities(arg[2], "custom_entities", &custom_entities)) return nullptr;
+  return wrap_anonymize_result(velk::anonymize_with_custom(text, existing, custom_entities));
 }
 
 PyObject* py_build_token_map(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -65,6 +91,13 @@ PyObject* py_get_tech_allowlist(PyObject*, PyObject* args, PyObject* kwargs) {
 }  // namespace
 
 PyMethodDef module_functions[] = {
+    {"anonymize", as_cfunction(py_anonymize), METH_VARARGS | METH_KEYWORDS,
+     "anonymize(text, existing=None)\n--\n\n"
+     "Detect entities in `text` and replace them with stable placeholder tokens."},
+    {"anonymize_with_custom", as_cfunction(py_anonymize_with_custom),
+     METH_VARARGS | METH_KEYWORDS,
+     "anonymize_with_custom(text, existing=None, custom_entities=None)\n--\n\n"
+     "Anonymize with caller-supplied custom entities in addition to built-in detectors."},
     {"deanonymize", as_cfunction(py_deanonymize), METH_VARARGS | METH_KEYWORDS,
      "deanonymize(text, token_map)\n--\n\n"
      "Reverse substitution: replace placeholder tokens in `text` with real entities."},
