@@ -10,3 +10,6 @@ source "$(dirname "${BASH_SOURCE[0]}")/venv.sh"
 # Run from the tests folder so that only the installed module can be imported.
 cd tests/python
 "$root/.venv/bin/python" -m pytest -q -p no:cacheprovider .
+# The shipped type stub must agree with the built module.
+cd "$root"
+.venv/bin/python -m mypy.stubtest velk_anonymizer
