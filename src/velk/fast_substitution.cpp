@@ -155,13 +155,106 @@ class WordTest {
 };
 
 // ---------------------------------------------------------------------------------------------
+// Which entity texts can match at all
+
+// Judges from the characters, and where possible the pairs of adjacent characters, that the
+// current text can ever hold: those of the original text and of the tokens. With bracketed
+// tokens (see 4. above) two characters meet in the current text only as neighbours in the text,
+// as neighbours in a token, or with a bracket on one side. An entity text that needs anything
+// else never matches, and its pair is dropped before the automaton is built; with a large map
+// and a short text most pairs go. A text long against the entity texts holds most pairs of
+// characters anyway, so there the filter stays off rather than cost a pass over the text.
+class PatternFilter {
+ public:
+  PatternFilter(std::string_view text, const std::vector<EntityTokenPair>& pairs) {
+    std::size_t entity_bytes = 0;
+    for (const EntityTokenPair& pair : pairs) entity_bytes += pair.entity.size();
+    if (text.size() >= entity_bytes / 8) return;
+    enabled_ = true;
+    adjacency_known_ = true;
+    for (const EntityTokenPair& pair : pairs) {
+      const std::string_view token = pair.token;
+      if (!pair.entity.empty() &&
+          (token.size() < 2 || token.front() != '[' || token.back() != ']')) {
+        adjacency_known_ = false;
+      }
+    }
+    add(text);
+    for (const EntityTokenPair& pair : pairs) {
+      if (!pair.entity.empty()) add(pair.token);
+    }
+  }
+
+  bool may_match(std::span<const char32_t> pattern) const {
+    if (!enabled_) return true;
+    for (std::size_t k = 0; k < pattern.size(); ++k) {
+      if (!has_char(pattern[k])) return false;
+      if (adjacency_known_ && k > 0 && !is_bracket(pattern[k - 1]) && !is_bracket(pattern[k]) &&
+          !has_pair(pattern[k - 1], pattern[k])) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+ private:
+  static bool is_bracket(char32_t c) { return c == '[' || c == ']'; }
+
+  void add(std::string_view text) {
+    char32_t previous = '[';  // no pair across the start
+    for (std::size_t p = 0; p < text.size();) {
+      const auto byte = static_cast<unsigned char>(text[p]);
+      char32_t c = byte;
+      if (byte < 0x80) {
+        c = fold_char(byte);
+        ++p;
+      } else {
+        const DecodedChar ch = decode_utf8(text, p);
+        c = fold_char(ch.code_point);
+        p += ch.length;
+      }
+      if (c < 0x80) {
+        ascii_chars_[c] = true;
+      } else {
+        other_chars_.insert(c);
+      }
+      if (adjacency_known_ && !is_bracket(previous) && !is_bracket(c)) {
+        if (previous < 0x80 && c < 0x80) {
+          ascii_pairs_[previous * 0x80 + c] = true;
+        } else {
+          other_pairs_.insert(pair_key(previous, c));
+        }
+      }
+      previous = c;
+    }
+  }
+
+  static std::uint64_t pair_key(char32_t a, char32_t b) {
+    return (static_cast<std::uint64_t>(a) << 32) | b;
+  }
+  bool has_char(char32_t c) const { return c < 0x80 ? ascii_chars_[c] : other_chars_.contains(c); }
+  bool has_pair(char32_t a, char32_t b) const {
+    return (a < 0x80 && b < 0x80) ? ascii_pairs_[a * 0x80 + b]
+                                  : other_pairs_.contains(pair_key(a, b));
+  }
+
+  bool enabled_ = false;
+  bool adjacency_known_ = false;
+  std::vector<bool> ascii_chars_ = std::vector<bool>(0x80);
+  std::vector<bool> ascii_pairs_ = std::vector<bool>(0x80 * 0x80);
+  std::unordered_set<char32_t> other_chars_;
+  std::unordered_set<std::uint64_t> other_pairs_;
+};
+
+// ---------------------------------------------------------------------------------------------
 // Aho-Corasick automaton over the distinct folded entity texts
 
 class EntityAutomaton {
  public:
   static constexpr std::uint32_t kNone = UINT32_MAX;
 
-  explicit EntityAutomaton(const std::vector<EntityTokenPair>& pairs);
+  // Pairs with an empty entity text, or whose text the filter rules out, get no pattern.
+  EntityAutomaton(const std::vector<EntityTokenPair>& pairs, const PatternFilter& filter);
 
   std::uint32_t pattern_of(std::size_t pair) const { return pair_pattern_[pair]; }
   std::size_t pattern_count() const { return pattern_begin_.size(); }
@@ -233,7 +326,8 @@ class EntityAutomaton {
   std::vector<std::uint32_t> output_;    // nearest proper suffix node with a pattern, or 0
 };
 
-EntityAutomaton::EntityAutomaton(const std::vector<EntityTokenPair>& pairs)
+EntityAutomaton::EntityAutomaton(const std::vector<EntityTokenPair>& pairs,
+                                 const PatternFilter& filter)
     : pair_pattern_(pairs.size(), kNone) {
   // Fold every entity text; identical folds share one pattern.
   std::vector<std::size_t> fold_begin(pairs.size() + 1, 0);
@@ -254,7 +348,7 @@ EntityAutomaton::EntityAutomaton(const std::vector<EntityTokenPair>& pairs)
   keyed.reserve(pairs.size());
   for (std::size_t i = 0; i < pairs.size(); ++i) {
     const auto text = folded(i);
-    if (text.empty()) continue;
+    if (text.empty() || !filter.may_match(text)) continue;
     std::uint64_t key = 0;
     for (std::size_t k = 0; k < 3; ++k) key = (key << 21) | (k < text.size() ? text[k] + 1 : 0);
     keyed.emplace_back(key, static_cast<std::uint32_t>(i));
@@ -599,7 +693,8 @@ void StretchText::append_to(std::string& out) const {
 
 class Substituter {
  public:
-  explicit Substituter(const std::vector<EntityTokenPair>& pairs);
+  // `text` holds every stretch that will be substituted.
+  Substituter(const std::vector<EntityTokenPair>& pairs, std::string_view text);
 
   // Appends the substituted `stretch` to `out`.
   void substitute(std::string_view stretch, std::string& out);
@@ -634,14 +729,14 @@ class Substituter {
   std::vector<std::pair<std::uint32_t, std::uint32_t>> occurrence_range_;
 };
 
-Substituter::Substituter(const std::vector<EntityTokenPair>& pairs)
-    : pairs_(pairs), automaton_(pairs) {
+Substituter::Substituter(const std::vector<EntityTokenPair>& pairs, std::string_view text)
+    : pairs_(pairs), automaton_(pairs, PatternFilter(text, pairs)) {
   const std::size_t patterns = automaton_.pattern_count();
   // Tokens are tracked per pair (case variants repeat a token, which only costs a second
-  // look at it); pairs with an empty entity never insert theirs.
+  // look at it); pairs without a pattern never insert theirs.
   std::vector<std::uint32_t> carriers;
   for (std::uint32_t i = 0; i < pairs.size(); ++i) {
-    if (pairs[i].entity.empty()) continue;
+    if (automaton_.pattern_of(i) == EntityAutomaton::kNone) continue;
     carriers.push_back(i);
     const std::string_view token = pairs[i].token;
     if (token.size() < 2 || token.front() != '[' || token.back() != ']') {
@@ -819,7 +914,7 @@ bool is_whole_token(std::string_view key) {
 
 std::string fast_substitute_segment(std::string_view segment,
                                     const std::vector<EntityTokenPair>& pairs) {
-  Substituter substituter(pairs);
+  Substituter substituter(pairs, segment);
   std::string out;
   out.reserve(segment.size() + 64);
   substituter.substitute(segment, out);
@@ -828,7 +923,7 @@ std::string fast_substitute_segment(std::string_view segment,
 
 std::string fast_apply_token_map(std::string_view text, const TokenMap& map) {
   const std::vector<EntityTokenPair> pairs = sorted_forward_pairs(map);
-  Substituter substituter(pairs);
+  Substituter substituter(pairs, text);
   std::string out;
   out.reserve(text.size() + 64);
   std::size_t cursor = 0;
@@ -843,26 +938,31 @@ std::string fast_apply_token_map(std::string_view text, const TokenMap& map) {
 }
 
 std::string fast_deanonymize(std::string_view text, const TokenMap& map) {
-  std::unordered_map<std::string_view, std::string_view> restore;
-  restore.reserve(map.reverse.size());
+  // A key that is not a whole token can overlap other keys or occur inside restored text; if
+  // one would be restored, only the literal algorithm is known to be right. Keys the literal
+  // algorithm skips (the empty key, keys whose entity text holds a token) do not matter.
   for (const auto& [token, entity] : map.reverse) {
-    // The literal algorithm skips these keys whatever their shape.
-    if (token.empty() || find_token(entity)) continue;
-    // A key that is not a whole token can overlap other keys or occur inside restored text.
-    if (!is_whole_token(token)) return deanonymize(text, map);
-    restore.emplace(token, entity);
+    if (!token.empty() && !is_whole_token(token) && !find_token(entity)) {
+      return deanonymize(text, map);
+    }
   }
+  // The text that a token shape is restored to, if any.
+  const auto restoration = [&](std::string_view token) -> std::optional<std::string_view> {
+    const auto it = map.reverse.find(token);
+    if (it == map.reverse.end() || find_token(it->second)) return std::nullopt;
+    return std::string_view(it->second);
+  };
+
   std::string out;
-  if (restore.empty()) return out.assign(text);
   out.reserve(text.size());
   std::vector<Range> restored;  // in `out`
   std::size_t copied = 0;
   for (auto token = find_token(text); token; token = find_token(text, token->end)) {
-    const auto it = restore.find(text.substr(token->start, token->end - token->start));
-    if (it == restore.end()) continue;
+    const auto entity = restoration(text.substr(token->start, token->end - token->start));
+    if (!entity) continue;
     out.append(text.substr(copied, token->start - copied));
-    restored.push_back({out.size(), out.size() + it->second.size()});
-    out.append(it->second);
+    restored.push_back({out.size(), out.size() + entity->size()});
+    out.append(*entity);
     copied = token->end;
   }
   out.append(text.substr(copied));
@@ -877,7 +977,7 @@ std::string fast_deanonymize(std::string_view text, const TokenMap& map) {
     if (k == restored.size()) break;
     const bool overlaps = restored[k].start < token->end;
     if (overlaps &&
-        restore.contains(std::string_view(out).substr(token->start, token->end - token->start))) {
+        restoration(std::string_view(out).substr(token->start, token->end - token->start))) {
       return deanonymize(text, map);
     }
   }
