@@ -4,7 +4,8 @@
 // entity text. The pairs are then taken in their order; each one picks its matches from its own
 // occurrences, judged against the current text, which is kept as the original stretch plus a
 // record of the byte ranges that now hold inserted text. A pair whose text could match inside
-// or across inserted text is instead run over the materialised current text.
+// or across inserted text is instead run over the materialised current text. With many entity
+// texts and a short text, those that can never match are dropped before the automaton is built.
 //
 // Why this equals the literal algorithm (one "(?i)" + escaped text + boundary pattern per pair,
 // all matches of the old text found before any is replaced):
