@@ -172,6 +172,8 @@ class PatternFilter {
     for (const EntityTokenPair& pair : pairs) entity_bytes += pair.entity.size();
     if (text.size() >= entity_bytes / 8) return;
     enabled_ = true;
+    ascii_chars_.resize(0x80);
+    ascii_pairs_.resize(0x80 * 0x80);
     adjacency_known_ = true;
     for (const EntityTokenPair& pair : pairs) {
       const std::string_view token = pair.token;
@@ -241,8 +243,8 @@ class PatternFilter {
 
   bool enabled_ = false;
   bool adjacency_known_ = false;
-  std::vector<bool> ascii_chars_ = std::vector<bool>(0x80);
-  std::vector<bool> ascii_pairs_ = std::vector<bool>(0x80 * 0x80);
+  std::vector<bool> ascii_chars_;
+  std::vector<bool> ascii_pairs_;  // indexed by first * 0x80 + second
   std::unordered_set<char32_t> other_chars_;
   std::unordered_set<std::uint64_t> other_pairs_;
 };
@@ -718,7 +720,7 @@ class Substituter {
   std::vector<std::uint8_t> pattern_has_bracket_;
   std::vector<std::uint8_t> pattern_shares_token_char_;
   std::vector<std::uint32_t> within_begin_;  // per pattern: pairs whose token's fold has it
-  std::vector<std::uint32_t> within_tokens_;
+  std::vector<std::uint32_t> within_pairs_;
   std::vector<std::uint32_t> risky_pairs_;  // pairs that may need the current text
 
   // Per-stretch state, reused.
@@ -727,7 +729,7 @@ class Substituter {
   bool empty_inserted_ = false;  // an empty token has joined the text around what it replaced
   std::vector<std::uint32_t> token_inserted_;  // per pair: stamp of the stretch it inserted in
   std::vector<std::uint32_t> occurrence_stamp_;
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> occurrence_range_;
+  std::vector<std::pair<std::size_t, std::size_t>> occurrence_range_;
 };
 
 Substituter::Substituter(const std::vector<EntityTokenPair>& pairs, std::string_view text)
@@ -768,8 +770,8 @@ Substituter::Substituter(const std::vector<EntityTokenPair>& pairs, std::string_
     inside.erase(std::unique(inside.begin(), inside.end()), inside.end());
     for (const auto& [id, t] : inside) ++within_begin_[id + 1];
     for (std::size_t k = 0; k < patterns; ++k) within_begin_[k + 1] += within_begin_[k];
-    within_tokens_.reserve(inside.size());
-    for (const auto& [id, t] : inside) within_tokens_.push_back(t);
+    within_pairs_.reserve(inside.size());
+    for (const auto& [id, t] : inside) within_pairs_.push_back(t);
   } else {
     std::unordered_set<char32_t> token_chars;
     std::vector<char32_t> folded;
@@ -803,7 +805,7 @@ bool Substituter::needs_current_text(std::uint32_t pattern) const {
   }
   if (pattern_has_bracket_[pattern]) return true;
   for (std::uint32_t k = within_begin_[pattern]; k < within_begin_[pattern + 1]; ++k) {
-    if (token_inserted_[within_tokens_[k]] == stretch_stamp_) return true;
+    if (token_inserted_[within_pairs_[k]] == stretch_stamp_) return true;
   }
   return false;
 }
@@ -874,7 +876,7 @@ void Substituter::substitute(std::string_view stretch, std::string& out) {
     std::size_t end = k;
     while (end < occurrences.size() && occurrences[end].first == id) ++end;
     occurrence_stamp_[id] = stretch_stamp_;
-    occurrence_range_[id] = {static_cast<std::uint32_t>(k), static_cast<std::uint32_t>(end)};
+    occurrence_range_[id] = {k, end};
     for (const std::uint32_t pair : automaton_.pairs_of(id)) todo.push_back(pair);
     k = end;
   }
