@@ -36,7 +36,7 @@ PyObject* result_repr(PyObject* self) {
 PyObject* result_get_text(PyObject* self, void*) { return to_str(as_result(self)->value.text); }
 
 PyObject* result_get_token_map(PyObject* self, void*) {
-  return wrap_token_map(TokenMap(as_result(self)->value.token_map));
+  return guarded([&] { return wrap_token_map(TokenMap(as_result(self)->value.token_map)); });
 }
 
 PyObject* result_get_entity_count(PyObject* self, void*) {

@@ -1,6 +1,7 @@
 // Argument conversion shared by every entry point, with the exact TypeError texts callers see.
 #include "module.h"
 
+#include <algorithm>
 #include <string>
 
 namespace velk::python {
@@ -142,11 +143,12 @@ bool convert_entities(PyObject* object, const char* name, std::vector<Entity>* o
     return false;
   }
   std::vector<Entity> entities;
+  // The reported length is only a hint: a sequence may claim any size, and iteration decides.
   const Py_ssize_t hint = PySequence_Size(object);
   if (hint < 0) {
     PyErr_Clear();
   } else {
-    entities.reserve(static_cast<std::size_t>(hint));
+    entities.reserve(static_cast<std::size_t>(std::min<Py_ssize_t>(hint, 4096)));
   }
   PyObject* iterator = PyObject_GetIter(object);
   if (!iterator) return false;

@@ -32,7 +32,7 @@ PyObject* entity_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   EntityType kind;
   if (!convert_text(arg[0], "text", &text)) return nullptr;
   if (!convert_entity_type(arg[1], "entity_type", &kind)) return nullptr;
-  return new_entity_object(type, Entity{std::string(text), kind});
+  return guarded([&] { return new_entity_object(type, Entity{std::string(text), kind}); });
 }
 
 void entity_dealloc(PyObject* self) {

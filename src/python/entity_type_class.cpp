@@ -84,7 +84,7 @@ PyType_Spec entity_type_spec = {
     "velk_anonymizer.PyEntityType",
     sizeof(EntityTypeObject),
     0,
-    Py_TPFLAGS_DEFAULT,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
     entity_type_slots,
 };
 
@@ -104,15 +104,19 @@ bool add_entity_type_class(PyObject* module) {
   PyObject* type = PyType_FromSpec(&entity_type_spec);
   if (!type) return false;
   classes.entity_type = reinterpret_cast<PyTypeObject*>(type);
-  // The class attributes are made once, so EntityType.Person is EntityType.Person.
+  // The class attributes are made once, so EntityType.Person is EntityType.Person. The class
+  // is immutable to Python code, so they go in through the generic setter, which writes the
+  // type's own dictionary without the immutability check.
   for (EntityType kind : kAllEntityTypes) {
     PyObject* instance = wrap_entity_type(kind);
     if (!instance) return false;
-    const std::string name(display_name(kind));
-    const int rc = PyObject_SetAttrString(type, name.c_str(), instance);
+    PyObject* key = PyUnicode_InternFromString(std::string(display_name(kind)).c_str());
+    const int rc = key ? PyObject_GenericSetAttr(type, key, instance) : -1;
+    Py_XDECREF(key);
     Py_DECREF(instance);
     if (rc < 0) return false;
   }
+  PyType_Modified(classes.entity_type);
   return PyModule_AddObjectRef(module, "EntityType", type) == 0;
 }
 

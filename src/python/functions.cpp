@@ -9,9 +9,17 @@ namespace velk::python {
 
 namespace {
 
-template <typename Function>
-PyCFunction as_cfunction(Function function) {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+using KeywordFunction = PyObject* (*)(PyObject*, PyObject*, PyObject*);
+
+// Every entry point goes through `guarded`, so no C++ exception reaches the interpreter.
+template <KeywordFunction Function>
+PyObject* entry(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return guarded([&] { return Function(self, args, kwargs); });
+}
+
+template <KeywordFunction Function>
+PyCFunction as_cfunction() {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(entry<Function>));
 }
 
 PyObject* py_anonymize(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -91,23 +99,23 @@ PyObject* py_get_tech_allowlist(PyObject*, PyObject* args, PyObject* kwargs) {
 }  // namespace
 
 PyMethodDef module_functions[] = {
-    {"anonymize", as_cfunction(py_anonymize), METH_VARARGS | METH_KEYWORDS,
+    {"anonymize", as_cfunction<py_anonymize>(), METH_VARARGS | METH_KEYWORDS,
      "anonymize(text, existing=None)\n--\n\n"
      "Detect entities in `text` and replace them with stable placeholder tokens."},
-    {"anonymize_with_custom", as_cfunction(py_anonymize_with_custom),
+    {"anonymize_with_custom", as_cfunction<py_anonymize_with_custom>(),
      METH_VARARGS | METH_KEYWORDS,
      "anonymize_with_custom(text, existing=None, custom_entities=None)\n--\n\n"
      "Anonymize with caller-supplied custom entities in addition to built-in detectors."},
-    {"deanonymize", as_cfunction(py_deanonymize), METH_VARARGS | METH_KEYWORDS,
+    {"deanonymize", as_cfunction<py_deanonymize>(), METH_VARARGS | METH_KEYWORDS,
      "deanonymize(text, token_map)\n--\n\n"
      "Reverse substitution: replace placeholder tokens in `text` with real entities."},
-    {"build_token_map", as_cfunction(py_build_token_map), METH_VARARGS | METH_KEYWORDS,
+    {"build_token_map", as_cfunction<py_build_token_map>(), METH_VARARGS | METH_KEYWORDS,
      "build_token_map(entities, existing=None)\n--\n\n"
      "Build or extend a TokenMap from detected entities with deterministic numbering."},
-    {"apply_token_map", as_cfunction(py_apply_token_map), METH_VARARGS | METH_KEYWORDS,
+    {"apply_token_map", as_cfunction<py_apply_token_map>(), METH_VARARGS | METH_KEYWORDS,
      "apply_token_map(text, token_map)\n--\n\n"
      "Apply a TokenMap's forward substitutions to text (entity \u2192 token)."},
-    {"get_tech_allowlist", as_cfunction(py_get_tech_allowlist), METH_VARARGS | METH_KEYWORDS,
+    {"get_tech_allowlist", as_cfunction<py_get_tech_allowlist>(), METH_VARARGS | METH_KEYWORDS,
      "get_tech_allowlist()\n--\n\n"
      "Get the tech allowlist as a list of allowlisted terms.\n"
      "These are case-sensitive proper nouns (frameworks, languages, SaaS names)\n"

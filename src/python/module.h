@@ -7,6 +7,8 @@
 #include <Python.h>
 
 #include <initializer_list>
+#include <new>
+#include <stdexcept>
 #include <string_view>
 #include <vector>
 
@@ -60,6 +62,19 @@ bool convert_entity_type(PyObject* object, const char* name, EntityType* out);
 bool convert_entities(PyObject* object, const char* name, std::vector<Entity>* out);
 // None or omitted gives an empty list.
 bool convert_optional_entities(PyObject* object, const char* name, std::vector<Entity>* out);
+
+// Runs `body` (which returns a new reference or nullptr with an exception set) and turns a
+// failed allocation inside the core into MemoryError instead of letting it cross the C API.
+template <typename Body>
+PyObject* guarded(Body&& body) {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  } catch (const std::length_error&) {
+    return PyErr_NoMemory();
+  }
+}
 
 // New str from UTF-8 bytes.
 PyObject* to_str(std::string_view text);

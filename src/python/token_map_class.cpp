@@ -48,7 +48,7 @@ PyObject* token_map_repr(PyObject* self) {
 }
 
 PyObject* token_map_to_session_json(PyObject* self, PyObject*) {
-  return to_str(to_session_json(as_token_map(self)->value));
+  return guarded([&] { return to_str(to_session_json(as_token_map(self)->value)); });
 }
 
 PyObject* token_map_from_session_json(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -58,17 +58,18 @@ PyObject* token_map_from_session_json(PyObject*, PyObject* args, PyObject* kwarg
   }
   std::string_view json;
   if (!convert_text(json_object, "json_str", &json)) return nullptr;
-  SessionResult result = from_session_json(json);
-  if (!result.ok()) {
-    const std::string message = result.error().message();
-    PyObject* text = to_str(message);
-    if (text) {
-      PyErr_SetObject(PyExc_ValueError, text);
-      Py_DECREF(text);
+  return guarded([&]() -> PyObject* {
+    SessionResult result = from_session_json(json);
+    if (!result.ok()) {
+      PyObject* text = to_str(result.error().message());
+      if (text) {
+        PyErr_SetObject(PyExc_ValueError, text);
+        Py_DECREF(text);
+      }
+      return nullptr;
     }
-    return nullptr;
-  }
-  return wrap_token_map(std::move(result.value()));
+    return wrap_token_map(std::move(result.value()));
+  });
 }
 
 PyMethodDef token_map_methods[] = {
