@@ -190,8 +190,8 @@ int main(int argc, char** argv) {
     for (const std::size_t entries : {std::size_t{100}, std::size_t{1000}, kLargestMap}) {
       const velk::TokenMap map =
           velk::build_token_map(std::span<const velk::Entity>(entities.data(), entries), nullptr);
-      const std::string anonymized = velk::apply_token_map(*text, map);
-      const std::string restored = velk::deanonymize(anonymized, map);
+      const std::string anonymized = velk::apply_token_map_literal(*text, map);
+      const std::string restored = velk::deanonymize_literal(anonymized, map);
       struct Operation {
         const char* name;
         std::function<std::string()> literal;
@@ -199,9 +199,9 @@ int main(int argc, char** argv) {
         const std::string* reference;
       };
       const Operation operations[] = {
-          {"apply", [&] { return velk::apply_token_map(*text, map); },
+          {"apply", [&] { return velk::apply_token_map_literal(*text, map); },
            [&] { return velk::fast_apply_token_map(*text, map); }, &anonymized},
-          {"restore", [&] { return velk::deanonymize(anonymized, map); },
+          {"restore", [&] { return velk::deanonymize_literal(anonymized, map); },
            [&] { return velk::fast_deanonymize(anonymized, map); }, &restored},
       };
       for (const Operation& op : operations) {

@@ -946,7 +946,7 @@ std::string fast_deanonymize(std::string_view text, const TokenMap& map) {
   // algorithm skips (the empty key, keys whose entity text holds a token) do not matter.
   for (const auto& [token, entity] : map.reverse) {
     if (!token.empty() && !is_whole_token(token) && !find_token(entity)) {
-      return deanonymize(text, map);
+      return deanonymize_literal(text, map);
     }
   }
   // The text that a token shape is restored to, if any.
@@ -981,7 +981,7 @@ std::string fast_deanonymize(std::string_view text, const TokenMap& map) {
     const bool overlaps = restored[k].start < token->end;
     if (overlaps &&
         restoration(std::string_view(out).substr(token->start, token->end - token->start))) {
-      return deanonymize(text, map);
+      return deanonymize_literal(text, map);
     }
   }
   return out;

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "velk/code_regions.h"
+#include "velk/fast_substitution.h"
 #include "velk/regex.h"
 #include "velk/unicode.h"
 
@@ -93,7 +94,7 @@ std::string substitute_segment(std::string_view segment,
   return current;
 }
 
-std::string apply_token_map(std::string_view text, const TokenMap& map) {
+std::string apply_token_map_literal(std::string_view text, const TokenMap& map) {
   const std::vector<EntityTokenPair> pairs = sorted_forward_pairs(map);
   const std::vector<CodeRegion> regions = find_code_regions(text);
   if (regions.empty()) return substitute_segment(text, pairs);
@@ -111,7 +112,7 @@ std::string apply_token_map(std::string_view text, const TokenMap& map) {
   return out;
 }
 
-std::string deanonymize(std::string_view text, const TokenMap& map) {
+std::string deanonymize_literal(std::string_view text, const TokenMap& map) {
   std::vector<std::pair<std::string_view, std::string_view>> tokens;
   tokens.reserve(map.reverse.size());
   for (const auto& [token, entity] : map.reverse) tokens.emplace_back(token, entity);
@@ -136,6 +137,14 @@ std::string deanonymize(std::string_view text, const TokenMap& map) {
     result = std::move(out);
   }
   return result;
+}
+
+std::string apply_token_map(std::string_view text, const TokenMap& map) {
+  return fast_apply_token_map(text, map);
+}
+
+std::string deanonymize(std::string_view text, const TokenMap& map) {
+  return fast_deanonymize(text, map);
 }
 
 }  // namespace velk

@@ -23,16 +23,26 @@ std::vector<EntityTokenPair> sorted_forward_pairs(const TokenMap& map);
 std::string entity_pattern(std::string_view entity);
 
 // Replaces every occurrence of every mapped entity text outside code regions. An entity with
-// empty text is left alone: it would match at every word boundary.
+// empty text is left alone: it would match at every word boundary. Runs the fast substitution,
+// whose results equal apply_token_map_literal's (except that it also replaces entity texts too
+// large for the regex engine, which the literal algorithm has to leave in the clear).
 std::string apply_token_map(std::string_view text, const TokenMap& map);
+
+// Replaces every token that `reverse` knows by its entity text; the fast form of
+// deanonymize_literal, with equal results.
+std::string deanonymize(std::string_view text, const TokenMap& map);
+
+// The literal forward algorithm: one pattern per entity and stretch. The reference that the
+// fast substitution must equal.
+std::string apply_token_map_literal(std::string_view text, const TokenMap& map);
 
 // Forward substitution of one stretch that holds no code, one pattern per pair in order. This
 // is the reference that any faster substitution must equal.
 std::string substitute_segment(std::string_view segment, const std::vector<EntityTokenPair>& pairs);
 
-// Replaces every token that `reverse` knows by its entity text. Tokens whose entity text holds
-// a token themselves, and the empty key, are left alone.
-std::string deanonymize(std::string_view text, const TokenMap& map);
+// The literal reverse algorithm: tokens longest first, each replaced in turn. Tokens whose
+// entity text holds a token themselves, and the empty key, are left alone.
+std::string deanonymize_literal(std::string_view text, const TokenMap& map);
 
 }  // namespace velk
 

@@ -1,4 +1,5 @@
-// The literal forward and reverse substitution.
+// Forward and reverse substitution: every case holds for the literal reference and for the
+// product functions alike.
 #include "velk/substitution.h"
 
 #include <gtest/gtest.h>
@@ -17,13 +18,28 @@ TokenMap make_map(std::initializer_list<std::pair<std::string, std::string>> ent
   return map;
 }
 
+using SubstituteFn = std::string (*)(std::string_view, const TokenMap&);
+
+struct Implementation {
+  const char* name;
+  SubstituteFn forward;
+  SubstituteFn reverse;
+};
+
+const Implementation kImplementations[] = {
+    {"literal", apply_token_map_literal, deanonymize_literal},
+    {"product", apply_token_map, deanonymize},
+};
+
+class Substitution : public testing::TestWithParam<Implementation> {};
+
 const TokenMap& sample_map() {
   static const TokenMap map =
       make_map({{"Alice", "[PERSON_1]"}, {"New York", "[PLACE_1]"}, {"York", "[PLACE_2]"}});
   return map;
 }
 
-TEST(ApplyTokenMap, TableOfCases) {
+TEST_P(Substitution, ForwardTableOfCases) {
   const struct {
     std::string text, expected;
   } cases[] = {
@@ -51,43 +67,43 @@ TEST(ApplyTokenMap, TableOfCases) {
       {"", ""},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(apply_token_map(c.text, sample_map()), c.expected) << c.text;
+    EXPECT_EQ(GetParam().forward(c.text, sample_map()), c.expected) << c.text;
   }
 }
 
-TEST(ApplyTokenMap, EntityEndingInPunctuationNeedsAWordCharacterAfterIt) {
+TEST_P(Substitution, EntityEndingInPunctuationNeedsAWordCharacterAfterIt) {
   const TokenMap map = make_map({{"Acme Inc.", "[ORG_1]"}});
-  EXPECT_EQ(apply_token_map("Acme Inc.", map), "Acme Inc.");
-  EXPECT_EQ(apply_token_map("Acme Inc. is", map), "Acme Inc. is");
-  EXPECT_EQ(apply_token_map("Acme Inc.x", map), "[ORG_1]x");
+  EXPECT_EQ(GetParam().forward("Acme Inc.", map), "Acme Inc.");
+  EXPECT_EQ(GetParam().forward("Acme Inc. is", map), "Acme Inc. is");
+  EXPECT_EQ(GetParam().forward("Acme Inc.x", map), "[ORG_1]x");
 }
 
-TEST(ApplyTokenMap, UnicodeCaseFolding) {
+TEST_P(Substitution, UnicodeCaseFolding) {
   const TokenMap map = make_map({{"kiss", "[PERSON_1]"}, {"σοφία", "[PERSON_2]"}});
-  EXPECT_EQ(apply_token_map("\u212AI\u017FS and ΣΟΦΊΑ", map), "[PERSON_1] and [PERSON_2]");
+  EXPECT_EQ(GetParam().forward("\u212AI\u017FS and ΣΟΦΊΑ", map), "[PERSON_1] and [PERSON_2]");
 }
 
-TEST(ApplyTokenMap, EscapesMetacharactersInEntityTexts) {
+TEST_P(Substitution, EscapesMetacharactersInEntityTexts) {
   const TokenMap map = make_map({{"a.b*c (x)", "[ORG_1]"}, {"C++", "[PROJECT_1]"}});
-  EXPECT_EQ(apply_token_map("a.b*c (x)y and axbbc (x)y", map), "[ORG_1]y and axbbc (x)y");
-  EXPECT_EQ(apply_token_map("C++x C++ Cx", map), "[PROJECT_1]x C++ Cx");
+  EXPECT_EQ(GetParam().forward("a.b*c (x)y and axbbc (x)y", map), "[ORG_1]y and axbbc (x)y");
+  EXPECT_EQ(GetParam().forward("C++x C++ Cx", map), "[PROJECT_1]x C++ Cx");
 }
 
-TEST(ApplyTokenMap, EntityShapedLikeTheInsideOfATokenMatchesInsideOne) {
+TEST_P(Substitution, EntityShapedLikeTheInsideOfATokenMatchesInsideOne) {
   const TokenMap map = make_map({{"Alice Smith", "[PERSON_1]"}, {"PERSON_1", "[ORG_1]"}});
-  EXPECT_EQ(apply_token_map("Alice Smith", map), "[[ORG_1]]");
+  EXPECT_EQ(GetParam().forward("Alice Smith", map), "[[ORG_1]]");
 }
 
-TEST(ApplyTokenMap, EmptyEntityTextIsLeftAlone) {
+TEST_P(Substitution, EmptyEntityTextIsLeftAlone) {
   const TokenMap map = make_map({{"", "[PERSON_9]"}, {"Bob", "[PERSON_1]"}});
-  EXPECT_EQ(apply_token_map("hi Bob, ok", map), "hi [PERSON_1], ok");
+  EXPECT_EQ(GetParam().forward("hi Bob, ok", map), "hi [PERSON_1], ok");
 }
 
-TEST(ApplyTokenMap, EmptyMapReturnsTheText) {
-  EXPECT_EQ(apply_token_map("Alice in `code`", TokenMap{}), "Alice in `code`");
+TEST_P(Substitution, EmptyMapReturnsTheText) {
+  EXPECT_EQ(GetParam().forward("Alice in `code`", TokenMap{}), "Alice in `code`");
 }
 
-TEST(Deanonymize, TableOfCases) {
+TEST_P(Substitution, ReverseTableOfCases) {
   const TokenMap map = make_map({{"Alice", "[PERSON_1]"},
                                  {"Ten", "[PERSON_10]"},
                                  {"[ORG_1] Ltd", "[ORG_2]"},
@@ -103,24 +119,27 @@ TEST(Deanonymize, TableOfCases) {
       {"[person_1] stays", "[person_1] stays"},
       {"", ""},
   };
-  for (const auto& c : cases) EXPECT_EQ(deanonymize(c.text, map), c.expected) << c.text;
+  for (const auto& c : cases) EXPECT_EQ(GetParam().reverse(c.text, map), c.expected) << c.text;
 }
 
-TEST(Deanonymize, EmptyReverseAndEmptyKey) {
-  EXPECT_EQ(deanonymize("[PERSON_1]", TokenMap{}), "[PERSON_1]");
+TEST_P(Substitution, EmptyReverseAndEmptyKey) {
+  EXPECT_EQ(GetParam().reverse("[PERSON_1]", TokenMap{}), "[PERSON_1]");
   TokenMap map;
   map.reverse = {{"", "boom"}, {"[PERSON_1]", "Alice"}};
-  EXPECT_EQ(deanonymize("x [PERSON_1] y", map), "x Alice y");
+  EXPECT_EQ(GetParam().reverse("x [PERSON_1] y", map), "x Alice y");
 }
 
-TEST(RoundTrip, RestoresTextWhenEntitiesAreWholeWords) {
+TEST_P(Substitution, RestoresTextWhenEntitiesAreWholeWords) {
   const TokenMap map = make_map({{"Alice", "[PERSON_1]"}, {"Bob", "[PERSON_2]"},
                                  {"alice@example.com", "[EMAIL_1]"}});
   const std::string text = "Alice wrote to Bob (alice@example.com); `Bob` stays in code.";
-  const std::string anonymized = apply_token_map(text, map);
+  const std::string anonymized = GetParam().forward(text, map);
   EXPECT_EQ(anonymized, "[PERSON_1] wrote to [PERSON_2] ([EMAIL_1]); `Bob` stays in code.");
-  EXPECT_EQ(deanonymize(anonymized, map), text);
+  EXPECT_EQ(GetParam().reverse(anonymized, map), text);
 }
+
+INSTANTIATE_TEST_SUITE_P(BothImplementations, Substitution, testing::ValuesIn(kImplementations),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SortedForwardPairs, LongestFirst) {
   const auto pairs = sorted_forward_pairs(sample_map());
