@@ -1,15 +1,13 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the C++ suites under ctest, then pytest against the
-# module installed into .venv.
+# Builds everything and runs every test: the C++ suites under ctest, the type stub against the
+# built module, then pytest against the module installed into .venv.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/venv.sh"
 .venv/bin/cmake -S . -B build/tests -G Ninja -DCMAKE_MAKE_PROGRAM="$root/.venv/bin/ninja" \
   -DVELK_BUILD_MODULE=OFF -DVELK_BUILD_TESTS=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 .venv/bin/cmake --build build/tests
 .venv/bin/ctest --test-dir build/tests --output-on-failure -j2
+.venv/bin/python -m mypy.stubtest velk_anonymizer
 # Run from the tests folder so that only the installed module can be imported.
 cd tests/python
 "$root/.venv/bin/python" -m pytest -q -p no:cacheprovider .
-# The shipped type stub must agree with the built module.
-cd "$root"
-.venv/bin/python -m mypy.stubtest velk_anonymizer
