@@ -1,0 +1,701 @@
+// The pattern pass and the CamelCase pass: which spans become entities, the Unicode reading of
+// \d, \s and \b, equality of the linear searches with plain iteration, and adversarial inputs.
+#include "velk/pattern_extractors.h"
+
+#include <gtest/gtest.h>
+#include <time.h>
+#include <unicode/uchar.h>
+
+#include <algorithm>
+#include <array>
+#include <functional>
+#include <optional>
+#include <ostream>
+#include <random>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "velk/regex.h"
+#include "velk/unicode.h"
+
+namespace velk {
+
+void PrintTo(const Entity& entity, std::ostream* os) {
+  *os << "{\"" << entity.text << "\", " << display_name(entity.entity_type) << "}";
+}
+
+namespace pattern_internals {
+void PrintTo(const MatchSpan& span, std::ostream* os) {
+  *os << "[" << span.start << ", " << span.end << ")";
+}
+}  // namespace pattern_internals
+
+namespace {
+
+using pattern_internals::collect_matches;
+using pattern_internals::engine_pattern;
+using pattern_internals::find_pattern_matches;
+using pattern_internals::MatchSpan;
+using pattern_internals::passes_secret_checks;
+using pattern_internals::pattern_text;
+using pattern_internals::PatternId;
+using pattern_internals::SearchOutcome;
+using T = EntityType;
+using Entities = std::vector<Entity>;
+
+constexpr std::array<PatternId, 8> kAllPatterns = {
+    PatternId::kUrl,   PatternId::kEmail, PatternId::kDomain, PatternId::kHandle,
+    PatternId::kPhone, PatternId::kIp,    PatternId::kSecret, PatternId::kCamelCase};
+
+std::string name_of(PatternId id) {
+  static constexpr std::array<const char*, 8> kNames = {"URL",   "EMAIL", "DOMAIN", "HANDLE",
+                                                        "PHONE", "IP",    "SECRET", "CAMEL_CASE"};
+  return kNames[static_cast<std::size_t>(id)];
+}
+
+// ---------------------------------------------------------------------------------------------
+// Pattern texts and their engine form
+
+TEST(PatternTexts, HaveTheDocumentedLengthsAndCompile) {
+  const struct {
+    PatternId id;
+    std::size_t length;
+  } cases[] = {
+      {PatternId::kUrl, 20},    {PatternId::kEmail, 48},     {PatternId::kDomain, 55},
+      {PatternId::kHandle, 25}, {PatternId::kPhone, 58},     {PatternId::kIp, 75},
+      {PatternId::kSecret, 61}, {PatternId::kCamelCase, 32},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(pattern_text(c.id).size(), c.length) << name_of(c.id);
+    EXPECT_TRUE(Regex::compile(engine_pattern(pattern_text(c.id))).ok()) << name_of(c.id);
+  }
+  EXPECT_TRUE(URL_PATTERN.ends_with("+"));
+  EXPECT_NE(DOMAIN_PATTERN.find("(?:com|io|ai|dev|app|net|org|co)"), std::string_view::npos);
+}
+
+std::optional<MatchSpan> first_match(std::string_view pattern, std::string_view subject) {
+  const Regex regex = Regex::compile(engine_pattern(pattern));
+  EXPECT_TRUE(regex.ok()) << pattern;
+  if (!regex.ok()) return std::nullopt;
+  MatchResult result(regex);
+  if (regex.search(subject, 0, result) != SearchStatus::kMatch) return std::nullopt;
+  return MatchSpan{result.start(), result.end()};
+}
+
+TEST(EnginePattern, ReadsWhiteSpaceDigitsAndBoundariesOurWay) {
+  const struct {
+    std::string_view name, pattern, subject;
+    std::optional<MatchSpan> expected;
+  } cases[] = {
+      {"U+180E is not \\s", "a\\sb", "a\u180Eb a b", MatchSpan{6, 9}},
+      {"U+2003 is \\s", "a\\sb", "a\u2003b", MatchSpan{0, 5}},
+      {"negated class takes U+180E", "[^\\s,]+", "\u180E\u2003", MatchSpan{0, 3}},
+      {"\\s inside a class", "[\\-.\\s]", "\u180E\u2028", MatchSpan{3, 6}},
+      {"\\d is any Nd digit", "\\d+", "x\u0663\u06645", MatchSpan{1, 6}},
+      {"U+00B2 is no digit", "\\d", "\u00B2", std::nullopt},
+      {"U+00B2 is no word character", "\\bab", "\u00B2ab", MatchSpan{2, 4}},
+      {"U+00B2 ends a word", "ab\\b", "ab\u00B2", MatchSpan{0, 2}},
+      {"a spacing mark is a word character", "\\bab", "\u0903ab", std::nullopt},
+      {"a nonspacing mark continues a word", "ab\\b", "ab\u0301", std::nullopt},
+      {"a joiner continues a word", "ab\\b", "ab\u200D", std::nullopt},
+      {"\\b at both ends of the text", "\\bab\\b", "ab", MatchSpan{0, 2}},
+      {"[\\b] stays a backspace", "[\\b]", "a\bb", MatchSpan{1, 2}},
+      {"a leading ] keeps the class open", "[]\\s]+", "x] \u180E", MatchSpan{1, 3}},
+      {"a leading ] after ^", "[^]\\s]+", "] ab", MatchSpan{2, 4}},
+      {"an escaped backslash before s", "\\\\s", "s\\s", MatchSpan{1, 3}},
+      {"ranges name ASCII only", "[a-z]+", "\u00E9t\u00E9", MatchSpan{2, 3}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(first_match(c.pattern, c.subject), c.expected) << c.name;
+  }
+}
+
+// Characters first assigned after the engine's Unicode data (PCRE2 10.42 has 14.0) are left out
+// of the sweeps below: there the engine's properties and ICU's may differ.
+bool assigned_by_unicode_14(char32_t c) {
+  UVersionInfo age;
+  u_charAge(static_cast<UChar32>(c), age);
+  return age[0] < 15;
+}
+
+// Which single characters the rewritten pattern matches, against `expected`, over all of
+// Unicode; reports the first few differences.
+void sweep_code_points(std::string_view pattern, const std::function<bool(char32_t)>& expected) {
+  const Regex regex = Regex::compile(engine_pattern(pattern));
+  ASSERT_TRUE(regex.ok());
+  MatchResult result(regex);
+  int differences = 0;
+  for (char32_t c = 0; c <= 0x10FFFF && differences < 5; ++c) {
+    if ((c >= 0xD800 && c <= 0xDFFF) || !assigned_by_unicode_14(c)) continue;
+    std::string subject;
+    append_utf8(subject, c);
+    const bool matched = regex.search(subject, 0, result) == SearchStatus::kMatch;
+    if (matched != expected(c)) {
+      ++differences;
+      ADD_FAILURE() << pattern << " on U+" << std::hex << static_cast<unsigned>(c) << ": engine "
+                    << matched;
+    }
+  }
+}
+
+TEST(EnginePattern, WhiteSpaceClassIsExactlyWhiteSpaceProperty) {
+  sweep_code_points("\\s", [](char32_t c) { return is_white_space(c); });
+  sweep_code_points("[^\\s]", [](char32_t c) { return !is_white_space(c); });
+}
+
+TEST(EnginePattern, BoundaryClassIsExactlyOurWordCharacters) {
+  // A lone character has a \b before it exactly when it is a word character.
+  sweep_code_points("\\b", [](char32_t c) { return is_word_char(c); });
+}
+
+TEST(EnginePattern, DigitIsExactlyDecimalNumber) {
+  sweep_code_points("\\d", [](char32_t c) { return is_decimal_digit(c); });
+}
+
+// ---------------------------------------------------------------------------------------------
+// The pattern pass
+
+struct ExtractCase {
+  std::string_view name;
+  std::string_view text;
+  Entities expected;
+};
+
+void expect_pattern_entities(const std::vector<ExtractCase>& cases) {
+  for (const auto& c : cases) {
+    EXPECT_EQ(extract_pattern_entities(c.text), c.expected)
+        << c.name << "\n  text: \"" << c.text << "\"";
+  }
+}
+
+TEST(PatternPass, PhoneNumbers) {
+  expect_pattern_entities({
+      {"a plus sign after a space stays outside",
+       "Call +1 (555) 123-4567 today",
+       {{"1 (555) 123-4567", T::Phone}}},
+      {"an opening parenthesis after a space stays outside",
+       "Call (555) 123-4567 today",
+       {{"555) 123-4567", T::Phone}}},
+      {"ten digits", "5551234567", {{"5551234567", T::Phone}}},
+      {"dotted groups", "555.123.4567", {{"555.123.4567", T::Phone}}},
+      {"a leading 1 with hyphens", "1-555-123-4567", {{"1-555-123-4567", T::Phone}}},
+      {"five digits in the last group", "555 123 45678", {}},
+      {"any free-standing ten digits", "order 1234567890 shipped", {{"1234567890", T::Phone}}},
+      {"eleven digits starting with 1", "15551234567", {{"15551234567", T::Phone}}},
+      {"eleven digits starting otherwise", "25551234567", {}},
+      {"twelve digits", "155512345678", {}},
+      {"another national layout", "+44 20 7946 0958", {}},
+      {"Arabic-Indic digits in 3-3-4",
+       "\u0665\u0665\u0665-\u0661\u0662\u0663-\u0664\u0665\u0666\u0667",
+       {{"\u0665\u0665\u0665-\u0661\u0662\u0663-\u0664\u0665\u0666\u0667", T::Phone}}},
+      {"Devanagari digits",
+       "\u096B\u096B\u096B\u0967\u0968\u0969\u096A\u096B\u096C\u096D",
+       {{"\u096B\u096B\u096B\u0967\u0968\u0969\u096A\u096B\u096C\u096D", T::Phone}}},
+      {"a phone inside an accepted URL is still reported",
+       "see https://example.com/call/5551234567 now",
+       {{"https://example.com/call/5551234567", T::Url}, {"5551234567", T::Phone}}},
+  });
+}
+
+TEST(PatternPass, Urls) {
+  expect_pattern_entities({
+      {"stops before white space",
+       "go to https://example.com/a b",
+       {{"https://example.com/a", T::Url}}},
+      {"stops before a comma", "https://example.com/a,b", {{"https://example.com/a", T::Url}}},
+      {"in parentheses", "(see https://example.com/a)", {{"https://example.com/a", T::Url}}},
+      {"stops before >", "<https://example.com/a>", {{"https://example.com/a", T::Url}}},
+      {"stops before an apostrophe",
+       "'https://example.com/a'",
+       {{"https://example.com/a", T::Url}}},
+      {"stops before a double quote",
+       "\"https://example.com/a\"",
+       {{"https://example.com/a", T::Url}}},
+      {"keeps a sentence's full stop",
+       "Visit https://example.com.",
+       {{"https://example.com.", T::Url}}},
+      {"plain http", "http://example.org/x?y=1", {{"http://example.org/x?y=1", T::Url}}},
+      {"an upper-case scheme leaves only the bare domain",
+       "HTTPS://example.com/path",
+       {{"example.com", T::Url}}},
+      {"glued to a preceding word", "seehttp://x.io/a", {{"http://x.io/a", T::Url}}},
+      {"a scheme without anything after it", "http:// and https://", {}},
+      {"first capitalisation wins",
+       "https://Acme.io/X then https://acme.io/x",
+       {{"https://Acme.io/X", T::Url}, {"acme.io", T::Url}}},
+  });
+}
+
+TEST(PatternPass, EmailAddresses) {
+  expect_pattern_entities({
+      {"in parentheses", "(jane@example.com)", {{"jane@example.com", T::Email}}},
+      {"after a colon", "mailto:jane@example.com", {{"jane@example.com", T::Email}}},
+      {"without the sentence's full stop",
+       "Write to jane.doe@example.com.",
+       {{"jane.doe@example.com", T::Email}}},
+      {"local part with every allowed sign",
+       "x a.b_c%d+e-f@mail-1.example.org y",
+       {{"a.b_c%d+e-f@mail-1.example.org", T::Email}}},
+      {"a repeated address is reported once",
+       "jane@example.com, again jane@example.com",
+       {{"jane@example.com", T::Email}}},
+      {"a repeat in other capitals keeps the first",
+       "Jane@Example.com and jane@example.com",
+       {{"Jane@Example.com", T::Email}}},
+      {"a repeat whose local part ends in an underscore leaves its @ part as a handle",
+       "jane_@example.com and jane_@example.com",
+       {{"jane_@example.com", T::Email}, {"@example", T::Handle}}},
+      {"a non-ASCII letter before @ is no local part",
+       "jos\u00E9@example.com",
+       {{"@example", T::Handle}}},
+      {"a one-letter ending is no address", "jane@example.c", {}},
+  });
+}
+
+TEST(PatternPass, BareDomains) {
+  expect_pattern_entities({
+      {"at the start of the text", "acme.io is up", {{"acme.io", T::Url}}},
+      {"after a space", "try acme.io", {{"acme.io", T::Url}}},
+      {"com and co", "acme.com or acme.co", {{"acme.com", T::Url}, {"acme.co", T::Url}}},
+      {"a longer ending is none of the list", "acme.company", {}},
+      {"a label of two characters", "ab.io", {}},
+      {"the last two labels of a longer host", "www.example.com", {}},
+      {"a name, a listed ending and a further label", "acme.io.internal", {{"acme.io", T::Url}}},
+      {"after leading hyphens", "see -acme.io", {{"acme.io", T::Url}}},
+      {"glued to a word by an underscore", "my_acme.io", {}},
+      {"after a digit-led label", "x9-acme.io", {{"x9-acme.io", T::Url}}},
+      {"the domain of a URL is covered", "https://acme.io/x", {{"https://acme.io/x", T::Url}}},
+      {"a repeated URL with a two-label host",
+       "https://acme.io/x and https://acme.io/x",
+       {{"https://acme.io/x", T::Url}, {"acme.io", T::Url}}},
+      {"a repeated URL with a longer host",
+       "https://api.acme.io/x and https://api.acme.io/x",
+       {{"https://api.acme.io/x", T::Url}}},
+  });
+}
+
+TEST(PatternPass, Handles) {
+  expect_pattern_entities({
+      {"after a letter", "x@jdoe", {}},
+      {"after a digit", "1@jdoe", {}},
+      {"after a dot", ".@jdoe", {}},
+      {"after a space", "ping @jdoe", {{"@jdoe", T::Handle}}},
+      {"at the start of the text", "@jdoe", {{"@jdoe", T::Handle}}},
+      {"after a hyphen", "-@jdoe", {{"@jdoe", T::Handle}}},
+      {"two characters are too short", "@ab", {}},
+      {"stops at a hyphen", "@jdoe-smith", {{"@jdoe", T::Handle}}},
+      {"underscores and digits", "@j_doe99!", {{"@j_doe99", T::Handle}}},
+      {"must start with a letter", "@1abc", {}},
+      {"capitalisation variants once", "@JDoe @jdoe", {{"@JDoe", T::Handle}}},
+  });
+}
+
+TEST(PatternPass, IpAddresses) {
+  expect_pattern_entities({
+      {"first octet above 255", "256.1.1.1", {}},
+      {"last octet above 255", "1.1.1.256", {}},
+      {"leading zeros", "010.001.002.003", {{"010.001.002.003", T::IpAddress}}},
+      {"a four-part version number", "version 1.2.3.4", {{"1.2.3.4", T::IpAddress}}},
+      {"before a full stop", "ping 192.168.0.1.", {{"192.168.0.1", T::IpAddress}}},
+      {"inside an accepted URL", "http://10.0.0.1/x", {{"http://10.0.0.1/x", T::Url}}},
+      {"glued to a letter", "v1.2.3.4", {}},
+  });
+}
+
+TEST(PatternPass, Secrets) {
+  expect_pattern_entities({
+      {"32 letters without a digit", "abcdefghijklmnopqrstuvwxyzABCDEF", {}},
+      {"a prefix, an underscore and 20 capitals", "key_ABCDEFGHIJKLMNOPQRST", {}},
+      {"32 digits without a letter", "12345678901234567890123456789012", {}},
+      {"a long mixed run",
+       "token a1B2c3D4e5F6g7H8i9J0k1L2m3N4o5P6 end",
+       {{"a1B2c3D4e5F6g7H8i9J0k1L2m3N4o5P6", T::Secret}}},
+      {"31 characters are too short", "a1B2c3D4e5F6g7H8i9J0k1L2m3N4o5P", {}},
+      {"the last of several prefixes",
+       "ab-cd-ef-Abc123Def456Ghi789Jkl0",
+       {{"ef-Abc123Def456Ghi789Jkl0", T::Secret}}},
+      {"plus and slash after the prefix",
+       "sk-abc+def/ghi123jkl456mno",
+       {{"sk-abc+def/ghi123jkl456mno", T::Secret}}},
+      {"inside an accepted URL",
+       "https://x.io/?k=a1B2c3D4e5F6g7H8i9J0k1L2m3N4o5P6",
+       {{"https://x.io/?k=a1B2c3D4e5F6g7H8i9J0k1L2m3N4o5P6", T::Url}}},
+      {"once in any capitalisation",
+       "a1B2c3D4e5F6g7H8i9J0k1L2m3N4o5P6 A1b2C3d4E5f6G7h8I9j0K1l2M3n4O5p6",
+       {{"a1B2c3D4e5F6g7H8i9J0k1L2m3N4o5P6", T::Secret}}},
+  });
+}
+
+TEST(PatternPass, SecretChecksAfterTheMatch) {
+  const struct {
+    std::string_view match;
+    bool kept;
+  } cases[] = {
+      {"CanvasRenderingContext2D", false},  // an allowlist entry with a digit and letters
+      {"Uint8Array", false},
+      {"M1", false},
+      {"CanvasRenderingContext2E", true},
+      {"canvasrenderingcontext2d", true},  // the allowlist is case-sensitive
+      {"abcdefghijklmnopqrstuvwxyzABCDEF", false},
+      {"12345678901234567890123456789012", false},
+      {"key_ABCDEFGHIJKLMNOPQRST", false},
+      {"key_ABCDEFGHIJKLMNOPQRS1", true},
+      {"k-+/+/+/+/+/+/+/+/+/+/+/", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(passes_secret_checks(c.match), c.kept) << c.match;
+  }
+}
+
+TEST(PatternPass, GroupsComeInPatternOrderEachInTextOrder) {
+  expect_pattern_entities({
+      {"one of each",
+       "key a1B2c3D4e5F6g7H8i9J0k1L2m3N4o5P6, host 10.0.0.1, call 555-123-4567, ping @jdoe, "
+       "site acme.io, mail jane@example.com or see https://example.com/x",
+       {{"https://example.com/x", T::Url},
+        {"jane@example.com", T::Email},
+        {"acme.io", T::Url},
+        {"@jdoe", T::Handle},
+        {"555-123-4567", T::Phone},
+        {"10.0.0.1", T::IpAddress},
+        {"a1B2c3D4e5F6g7H8i9J0k1L2m3N4o5P6", T::Secret}}},
+      {"text order within a group",
+       "b.io then acme.io then zed.dev then acme.io",
+       {{"acme.io", T::Url}, {"zed.dev", T::Url}}},
+      {"the empty text", "", {}},
+      {"nothing to find", "just some words, nothing else.", {}},
+  });
+}
+
+TEST(PatternPass, UnicodeCorners) {
+  expect_pattern_entities({
+      {"a URL runs through U+180E", "http://x.io/a\u180Eb c", {{"http://x.io/a\u180Eb", T::Url}}},
+      {"a URL stops at U+2003", "http://x.io/a\u2003b", {{"http://x.io/a", T::Url}}},
+      {"U+180E separates no phone groups", "555\u180E123\u180E4567", {}},
+      {"U+2003 separates phone groups",
+       "555\u2003123\u20034567",
+       {{"555\u2003123\u20034567", T::Phone}}},
+      {"U+00B2 before a phone is a boundary", "\u00B25551234567", {{"5551234567", T::Phone}}},
+      {"U+00B2 after a phone is a boundary", "5551234567\u00B2", {{"5551234567", T::Phone}}},
+      {"a spacing mark before a phone joins the word", "\u09035551234567", {}},
+      {"a spacing mark after a phone joins the word", "5551234567\u0903", {}},
+      {"a joiner after a phone joins the word", "5551234567\u200D", {}},
+      {"a non-ASCII letter is no label character", "caf\u00E9.io", {}},
+  });
+}
+
+// ---------------------------------------------------------------------------------------------
+// The CamelCase pass
+
+TEST(CamelCasePass, ReportsProjectWordsOnce) {
+  const struct {
+    std::string_view name, text;
+    StringSet exclude;
+    std::vector<std::string_view> expected;
+  } cases[] = {
+      {"a project word", "Ping @jdoe about BlueHarbor", {}, {"BlueHarbor"}},
+      {"three humps", "TheQuickFox", {}, {"TheQuickFox"}},
+      {"allowlisted words", "JavaScript GitHub PostgreSQL", {}, {}},
+      {"the allowlist is case-sensitive", "JavaSCRIPT", {}, {"JavaSCRIPT"}},
+      {"one lower-case letter after the first capital", "MyProject", {}, {}},
+      {"a digit after the last letter", "BlueHarbor2", {}, {}},
+      {"an underscore is a word character", "Foo_BarBaz", {}, {}},
+      {"starts with capitals", "ABCdefGhi", {}, {}},
+      {"capitalisation variants once, first wins", "BlueHarbor and BlueHARBOR", {}, {"BlueHarbor"}},
+      {"first wins the other way round", "BlueHARBOR and BlueHarbor", {}, {"BlueHARBOR"}},
+      {"excluded lower-cased texts", "BlueHarbor and RedRiver", {"blueharbor"}, {"RedRiver"}},
+      {"exclusion compares lower-cased text", "RedRIVER", {"redriver"}, {}},
+      {"text order", "use BlueHarbor, then TheQuickFox.", {}, {"BlueHarbor", "TheQuickFox"}},
+      {"the empty text", "", {}, {}},
+      {"a nonspacing mark continues the word", "BlueHarbor\u0301", {}, {}},
+      {"a joiner continues the word", "BlueHarbor\u200D", {}, {}},
+      {"a spacing mark before the word", "\u0903BlueHarbor", {}, {}},
+      {"U+00B2 is no word character", "\u00B2BlueHarbor\u00B2", {}, {"BlueHarbor"}},
+      {"a letter before the word", "\u00C0BlueHarbor", {}, {}},
+      {"ranges name ASCII letters only", "BlueH\u00E4rbor", {}, {}},
+  };
+  for (const auto& c : cases) {
+    Entities expected;
+    for (std::string_view text : c.expected) expected.push_back({std::string(text), T::Project});
+    EXPECT_EQ(extract_camel_case_projects(c.text, c.exclude), expected) << c.name;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Linear searches equal plain iteration of the engine patterns
+
+// The matches of engine_pattern(pattern_text(id)) found by searching from every resume point,
+// the way a plain iteration does; quadratic on some inputs, so only for short texts.
+std::vector<MatchSpan> plain_matches(PatternId id, std::string_view text) {
+  static const std::array<Regex, 8> regexes = [] {
+    std::array<Regex, 8> compiled;
+    for (PatternId p : kAllPatterns) {
+      compiled[static_cast<std::size_t>(p)] = Regex::compile(engine_pattern(pattern_text(p)));
+    }
+    return compiled;
+  }();
+  const Regex& regex = regexes[static_cast<std::size_t>(id)];
+  MatchResult result(regex);
+  return collect_matches(text, [&](std::size_t from) {
+    SearchOutcome outcome{regex.search(text, from, result), {}, {}};
+    outcome.match = outcome.entity = {result.start(), result.end()};
+    return outcome;
+  });
+}
+
+void expect_same_matches(std::string_view text) {
+  for (PatternId id : kAllPatterns) {
+    EXPECT_EQ(find_pattern_matches(id, text), plain_matches(id, text))
+        << name_of(id) << " on \"" << text << "\"";
+  }
+}
+
+TEST(LinearSearch, EqualsPlainIterationOnChosenTexts) {
+  const std::string_view texts[] = {
+      "",
+      "-acme.io",
+      " -acme.io",
+      "_acme.io",
+      "\u00E9-acme.io",
+      "\u00E9acme.io",
+      "a-b.io",
+      "ab-.io",
+      "--a.io",
+      "---.com.io",
+      "foo.com-bar.io",
+      "x.com.io",
+      "ab.com",
+      "abc.comm",
+      "abc.co.io",
+      "a_-abc.io",
+      "x_a-bcd.io",
+      "a-a-a-a-a-a.dev",
+      "a.b.c@d.e.ff",
+      "a@b.cc1x@d.ee",
+      "a@b@c.io",
+      "@@a@@b.io",
+      "..a..@..b..co..",
+      "a%b+c@x-y.zz.",
+      "x@-.x",
+      "jane@example.com.",
+      "1.1.1.1.1.1.1",
+      "999.1.1.1.1",
+      "+1 (555) 123-4567",
+      "555-123-45678 555-123-4567",
+      "AbcDefGhi_AbcDef AbcDef1",
+      "http://a.b/c http://d",
+      "@abc@def @ghi",
+      "k_aaaaaaaaaaaaaaaaaaaa1 kk-bbbbbbbbbbbbbbbbbbbb/",
+      "\u0903abc.io \u00B2abc.io",
+  };
+  for (std::string_view text : texts) expect_same_matches(text);
+}
+
+TEST(LinearSearch, EqualsPlainIterationOnRandomTexts) {
+  // Pieces chosen to meet every branch of the e-mail and domain searches: runs of label and
+  // local-part characters, "@" and ".", the listed endings, word and non-word neighbours.
+  const std::string_view pieces[] = {"a",      "b",      "Z",  "7",    "1",    "-",      ".",
+                                     ".",      "@",      "_",  "%",    "+",    "/",      " ",
+                                     "com",    "co",     "io", "dev",  ".com", ".io",    "xy",
+                                     "255",    "(",      ")",  "http", "://",  "\u00E9", "\u00B2",
+                                     "\u0903", "\u180E", ",",  "Ab",   "Cde",  "12_",    "\u0663"};
+  // Few pieces, so that addresses and domains follow each other closely: a search then
+  // resumes inside a run of local-part or label characters.
+  const std::string_view dense_pieces[] = {"a", "7", "-", ".", "_", "@", "io", ".co", "@x.io"};
+  std::mt19937 random(20240611);
+  std::uniform_int_distribution<int> length(0, 40);
+  for (const auto& alphabet : {std::span<const std::string_view>(pieces),
+                               std::span<const std::string_view>(dense_pieces)}) {
+    std::uniform_int_distribution<std::size_t> piece(0, alphabet.size() - 1);
+    for (int round = 0; round < 4000 && !HasFailure(); ++round) {
+      std::string text;
+      for (int i = length(random); i > 0; --i) text.append(alphabet[piece(random)]);
+      expect_same_matches(text);  // on failure, one text tells the story
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The shared iteration
+
+TEST(CollectMatches, AnEngineFailureCostsOnlyThePositionWhereItHappened) {
+  // Matches every ASCII digit; fails once, at offset 2, as an exhausted engine would.
+  const std::string text = "x1x2\u00E9x3x4";
+  std::vector<std::size_t> searched_from;
+  bool failed = false;
+  const auto matches = collect_matches(text, [&](std::size_t from) {
+    searched_from.push_back(from);
+    if (from == 2 && !failed) {
+      failed = true;
+      return SearchOutcome{SearchStatus::kError, {}, {}};
+    }
+    const std::size_t at = text.find_first_of("0123456789", from);
+    if (at == std::string::npos) return SearchOutcome{SearchStatus::kNoMatch, {}, {}};
+    return SearchOutcome{SearchStatus::kMatch, {at, at + 1}, {at, at + 1}};
+  });
+  EXPECT_EQ(matches, (std::vector<MatchSpan>{{1, 2}, {3, 4}, {7, 8}, {9, 10}}));
+  EXPECT_EQ(searched_from, (std::vector<std::size_t>{0, 2, 3, 4, 8, 10}));
+}
+
+TEST(CollectMatches, FailuresStepWholeCharactersAndStopAtTheEnd) {
+  const std::string text = "\u00E9\u20AC\U0001F600";  // 2, 3 and 4 bytes
+  std::vector<std::size_t> searched_from;
+  const auto matches = collect_matches(text, [&](std::size_t from) {
+    searched_from.push_back(from);
+    return SearchOutcome{SearchStatus::kError, {}, {}};
+  });
+  EXPECT_TRUE(matches.empty());
+  EXPECT_EQ(searched_from, (std::vector<std::size_t>{0, 2, 5, 9}));
+}
+
+TEST(CollectMatches, EmptyMatchesStepOverOneCharacter) {
+  const std::string text = "a\u00E9";
+  const auto matches = collect_matches(text, [&](std::size_t from) {
+    return SearchOutcome{SearchStatus::kMatch, {from, from}, {from, from}};
+  });
+  EXPECT_EQ(matches, (std::vector<MatchSpan>{{0, 0}, {1, 1}, {3, 3}}));
+}
+
+TEST(CollectMatches, ReportsTheEntitySpanAndResumesAfterTheWholeMatch) {
+  const std::string text = "aaXbbXcc";
+  std::vector<std::size_t> searched_from;
+  const auto matches = collect_matches(text, [&](std::size_t from) {
+    searched_from.push_back(from);
+    const std::size_t at = text.find('X', from);
+    if (at == std::string::npos) return SearchOutcome{SearchStatus::kNoMatch, {}, {}};
+    return SearchOutcome{SearchStatus::kMatch, {at - 1, at + 2}, {at, at + 1}};
+  });
+  EXPECT_EQ(matches, (std::vector<MatchSpan>{{2, 3}, {5, 6}}));
+  EXPECT_EQ(searched_from, (std::vector<std::size_t>{0, 4, 7}));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Adversarial inputs: exact entities at a large size, and work that grows linearly
+
+std::string repeat(std::string_view piece, std::size_t total) {
+  std::string out;
+  out.reserve(total + piece.size());
+  while (out.size() < total) out.append(piece);
+  return out;
+}
+
+struct AdversarialCase {
+  std::string_view name;
+  std::function<std::string(std::size_t)> build;
+  // Expected entities of both passes for a text built with size `n`.
+  std::function<Entities(const std::string&)> expected;
+};
+
+Entities only(std::string text, EntityType type) { return {{std::move(text), type}}; }
+
+const std::vector<AdversarialCase>& adversarial_cases() {
+  static const std::vector<AdversarialCase> cases = {
+      {"one long word of letters",
+       [](std::size_t n) { return std::string(n, 'a') + " jane@example.com"; },
+       [](const std::string&) { return only("jane@example.com", T::Email); }},
+      {"a megabyte of digits", [](std::size_t n) { return std::string(n, '7') + " 5551234567"; },
+       [](const std::string&) { return only("5551234567", T::Phone); }},
+      {"a run of @", [](std::size_t n) { return std::string(n, '@') + " @jdoe"; },
+       [](const std::string&) { return only("@jdoe", T::Handle); }},
+      {"a run of dots", [](std::size_t n) { return std::string(n, '.') + " acme.io"; },
+       [](const std::string&) { return only("acme.io", T::Url); }},
+      {"a run of hyphens", [](std::size_t n) { return std::string(n, '-') + " acme.io"; },
+       [](const std::string&) { return only("acme.io", T::Url); }},
+      {"a run of underscores", [](std::size_t n) { return std::string(n, '_') + " acme.io"; },
+       [](const std::string&) { return only("acme.io", T::Url); }},
+      {"a hyphenated label with a listed ending",
+       [](std::size_t n) { return repeat("a-", n) + "a.com"; },
+       [](const std::string& text) { return only(text, T::Url); }},
+      {"a hyphenated label without an ending",
+       [](std::size_t n) { return repeat("a-", n) + "a.x acme.io"; },
+       [](const std::string&) { return only("acme.io", T::Url); }},
+      {"a local part before a bare @",
+       [](std::size_t n) { return std::string(n, 'a') + "@-.x jane@example.com"; },
+       [](const std::string&) { return only("jane@example.com", T::Email); }},
+      {"a dotted local part without @",
+       [](std::size_t n) { return repeat("a.", n) + " jane@example.com"; },
+       [](const std::string&) { return only("jane@example.com", T::Email); }},
+      {"a domain part that never ends in letters",
+       [](std::size_t n) { return "x@" + repeat("-.", n) + " jane@example.com"; },
+       [](const std::string&) { return only("jane@example.com", T::Email); }},
+      {"many short addresses without endings",
+       [](std::size_t n) { return repeat("a@", n) + " jane@example.com"; },
+       [](const std::string&) { return only("jane@example.com", T::Email); }},
+      {"dotted quads without end", [](std::size_t n) { return repeat("1.", n) + "1"; },
+       [](const std::string&) { return only("1.1.1.1", T::IpAddress); }},
+      {"one long URL", [](std::size_t n) { return "http://" + std::string(n, 'a') + " x"; },
+       [](const std::string& text) { return only(text.substr(0, text.size() - 2), T::Url); }},
+      {"one long secret", [](std::size_t n) { return repeat("a1", n); },
+       [](const std::string& text) { return only(text, T::Secret); }},
+      {"a secret prefix before signs", [](std::size_t n) { return "k-" + repeat("+/", n); },
+       [](const std::string&) { return Entities{}; }},
+      {"a CamelCase start glued to a digit",
+       [](std::size_t n) { return "AbcD" + std::string(n, 'e') + "1"; },
+       [](const std::string& text) { return only(text, T::Secret); }},
+      {"many CamelCase words", [](std::size_t n) { return repeat("AbcDef-", n); },
+       [](const std::string&) { return only("AbcDef", T::Project); }},
+  };
+  return cases;
+}
+
+Entities both_passes(const std::string& text) {
+  Entities entities = extract_pattern_entities(text);
+  for (Entity& project : extract_camel_case_projects(text, {})) {
+    entities.push_back(std::move(project));
+  }
+  return entities;
+}
+
+TEST(AdversarialInput, LongInputsYieldExactlyTheExpectedEntities) {
+  for (const auto& c : adversarial_cases()) {
+    const std::string text = c.build(1 << 20);
+    const Entities actual = both_passes(text);
+    const Entities expected = c.expected(text);
+    // Print sizes rather than megabyte texts when they differ.
+    ASSERT_EQ(actual.size(), expected.size()) << c.name;
+    for (std::size_t i = 0; i < actual.size(); ++i) {
+      EXPECT_TRUE(actual[i] == expected[i])
+          << c.name << ": entity " << i << " is " << display_name(actual[i].entity_type) << " of "
+          << actual[i].text.size() << " bytes starting \"" << actual[i].text.substr(0, 40)
+          << "\", expected " << display_name(expected[i].entity_type) << " of "
+          << expected[i].text.size() << " bytes starting \"" << expected[i].text.substr(0, 40)
+          << "\"";
+    }
+  }
+}
+
+// CPU time of this thread, so that other processes on a busy machine do not count.
+double thread_seconds() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+double fastest_seconds(const std::string& text, int runs) {
+  double best = 1e9;
+  for (int i = 0; i < runs; ++i) {
+    const double start = thread_seconds();
+    const Entities entities = both_passes(text);
+    best = std::min(best, thread_seconds() - start);
+  }
+  return best;
+}
+
+TEST(AdversarialInput, WorkGrowsLinearlyWithLength) {
+  // Eight times the text may cost up to 16 times the work (it measures close to 8), far from
+  // the 64 of a quadratic search. Absolute times are never compared. Both sizes stay small
+  // enough for the same caches and engine shortcuts to apply to both.
+  constexpr std::size_t kSmall = 32 * 1024;
+  constexpr std::size_t kLarge = 8 * kSmall;
+  for (const auto& c : adversarial_cases()) {
+    const std::string small = c.build(kSmall);
+    const std::string large = c.build(kLarge);
+    both_passes(small);  // builds the patterns
+    const double ratio = fastest_seconds(large, 5) / std::max(fastest_seconds(small, 5), 1e-6);
+    EXPECT_LT(ratio, 16.0) << c.name;
+  }
+}
+
+}  // namespace
+}  // namespace velk
