@@ -16,19 +16,33 @@ namespace pattern_internals {
 
 namespace {
 
-// Our word characters (is_word_char). PCRE2's own \w and \b count No characters such as U+00B2
-// and miss spacing marks, so the class is spelled out.
-constexpr std::string_view kWordClass =
-    "[\\p{Alphabetic}\\p{Mn}\\p{Mc}\\p{Me}\\p{Nd}\\p{Pc}\\x{200C}\\x{200D}]";
+// Our word characters (is_word_char) as class items. PCRE2's own \w and \b count No characters
+// such as U+00B2 and miss spacing marks, so the class is spelled out.
+constexpr std::string_view kWordItems =
+    "\\p{Alphabetic}\\p{Mn}\\p{Mc}\\p{Me}\\p{Nd}\\p{Pc}\\x{200C}\\x{200D}";
 
 // The White_Space property (is_white_space) as class items. PCRE2's \s also takes U+180E.
 constexpr std::string_view kWhiteSpaceItems =
     "\\t\\n\\x{0B}\\f\\r\\x{20}\\x{85}\\x{A0}\\x{1680}\\x{2000}-\\x{200A}\\x{2028}\\x{2029}"
     "\\x{202F}\\x{205F}\\x{3000}";
 
+// \b as a word character on exactly one side. "A word character follows" is written as "neither
+// a non-word character nor the end follows": PCRE2 looks past negative lookaheads when it
+// works out which bytes can start a match, while a positive one over property classes stops it,
+// and without that start set every byte of the text is tried.
 void append_word_boundary(std::string& out) {
-  out.append("(?:(?<=").append(kWordClass).append(")(?!").append(kWordClass);
-  out.append(")|(?<!").append(kWordClass).append(")(?=").append(kWordClass).append("))");
+  const auto word_class = [&out](std::string_view open) {
+    out.append(open).append(kWordItems).append("]");
+  };
+  out.append("(?:(?<=");
+  word_class("[");
+  out.append(")(?!");
+  word_class("[");
+  out.append(")|(?<!");
+  word_class("[");
+  out.append(")(?!");
+  word_class("[^");
+  out.append("|\\z))");
 }
 
 // Where a match of the e-mail pattern may start. Its local part is a run of one class that
@@ -67,6 +81,20 @@ std::string domain_search_text() {
   return text;
 }
 
+// PCRE2 works out no set of possible first bytes for a pattern that starts with a property
+// class such as \p{Nd}, and then tries the pattern at every byte. A lookahead naming, without
+// properties, a superset of the characters a match can start with gives it that set and leaves
+// the matches as they are: a phone number starts with "+", "(" or a digit, an IP address with a
+// digit, and every non-ASCII digit lies in the upper range.
+constexpr std::string_view kPhoneStart = "(?=[+(0-9\\x{80}-\\x{10FFFF}])";
+constexpr std::string_view kIpStart = "(?=[0-9\\x{80}-\\x{10FFFF}])";
+
+std::string with_prefix(std::string_view prefix, std::string_view pattern) {
+  std::string text(prefix);
+  text.append(pattern);
+  return text;
+}
+
 struct CompiledPattern {
   Regex regex;
   int entity_group;  // the capture group that holds the reported span
@@ -100,11 +128,12 @@ const CompiledPattern& compiled_pattern(PatternId id) {
       return pattern;
     }
     case PatternId::kPhone: {
-      static const CompiledPattern pattern = compile_pattern(PHONE_PATTERN);
+      static const CompiledPattern pattern =
+          compile_pattern(with_prefix(kPhoneStart, PHONE_PATTERN));
       return pattern;
     }
     case PatternId::kIp: {
-      static const CompiledPattern pattern = compile_pattern(IP_PATTERN);
+      static const CompiledPattern pattern = compile_pattern(with_prefix(kIpStart, IP_PATTERN));
       return pattern;
     }
     case PatternId::kSecret: {
