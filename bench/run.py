@@ -49,6 +49,10 @@ CHAT_CALLS = 20000
 FRESH_PROCESSES = 7
 MEMORY_REPEATS = 3
 
+# The stages that one anonymize call runs, as timed on their own by the driver.
+PIPELINE_STAGES = ("extract_pattern_entities", "extract_lexicon_entities",
+                   "extract_camel_case_projects", "build_token_map", "apply_token_map")
+
 TARGETS = {
     "apply_10k_speedup_vs_literal": 100.0,
     "apply_10k_over_100": 10.0,
@@ -219,7 +223,7 @@ def measure_documents(va, driver: Path, out: Path, budget: float, max_call: floa
                                max_seconds=budget)
                 measured = {"runs": d["runs"], "median_s": d["median"], "min_s": d["min"],
                             "peak_rss_kib": d["peak_rss_kib"],
-                            "peak_rss_before_kib": d["peak_rss_before_kib"], "warm_up": warm}
+                            "rss_before_kib": d["rss_before_kib"], "warm_up": warm}
             measured["bytes"] = size
             measured["mb_per_s"] = size / measured["median_s"] / 1e6
             entry[side] = last[side] = measured
@@ -227,63 +231,108 @@ def measure_documents(va, driver: Path, out: Path, budget: float, max_call: floa
     return results
 
 
-def measure_chat(va, driver: Path, out: Path, calls: int) -> dict:
-    message = (out / "chat_300.txt").read_text(encoding="utf-8")
+def prepare_sessions(va, out: Path) -> dict[str, Path]:
+    """The maps as session documents, built with the module: the chat's map of 50 and the
+    substitution maps of 100, 1,000 and 10,000 entries (prefixes of one entity list)."""
+    sessions = {}
     pairs = json.loads((out / "chat_map_entities.json").read_text(encoding="utf-8"))
-    existing = va.build_token_map(entities_from(va, pairs))
-    session = out / "chat_map_50.json"
-    session.write_text(existing.to_session_json(), encoding="utf-8")
-    log(f"chat message latency, {calls} calls from Python ...")
-    for _ in range(500):
-        va.anonymize(message, existing=existing)
-    # perf_counter_ns around each call; the timer's own cost is measured and reported.
+    sessions["chat_50"] = out / "chat_map_50.json"
+    sessions["chat_50"].write_text(va.build_token_map(entities_from(va, pairs)).to_session_json(),
+                                   encoding="utf-8")
+    pairs = json.loads((out / "subst_entities.json").read_text(encoding="utf-8"))
+    for n in SUBST_SIZES:
+        path = out / f"subst_map_{n}.json"
+        path.write_text(va.build_token_map(entities_from(va, pairs[:n])).to_session_json(),
+                        encoding="utf-8")
+        sessions[f"subst_{n}"] = path
+    return sessions
+
+
+def chat_latency(va, message: str, existing, calls: int, max_seconds: float) -> dict:
+    """Per-call latency of anonymize(message, existing=...), each call timed on its own with
+    perf_counter_ns; the timer's own cost is reported beside it."""
     timer = time.perf_counter_ns
-    overhead = []
-    samples = []
-    with_text = []
+    warm = time_calls(lambda: va.anonymize(message, existing=existing), min(500, calls),
+                      max_seconds=max_seconds / 10)
+    del warm
+    overhead, samples, with_access = [], [], []
     gc.disable()
     try:
         for _ in range(2000):
             t0 = timer()
             overhead.append(timer() - t0)
-        for _ in range(calls):
+        started = time.perf_counter()
+        while len(samples) < calls and (not samples or
+                                        time.perf_counter() - started < max_seconds):
             t0 = timer()
             va.anonymize(message, existing=existing)
             samples.append(timer() - t0)
-        for _ in range(calls // 4):
+        started = time.perf_counter()
+        while len(with_access) < max(1, calls // 4) and (
+                not with_access or time.perf_counter() - started < max_seconds / 4):
             t0 = timer()
             result = va.anonymize(message, existing=existing)
             result.text, result.token_map, result.entities
-            with_text.append(timer() - t0)
+            with_access.append(timer() - t0)
     finally:
         gc.enable()
     us = lambda ns: [v / 1000 for v in ns]  # noqa: E731
-    result = va.anonymize(message, existing=existing)
-    d = run_driver(driver, "anonymize", out / "chat_300.txt", session, calls)
-    return {
-        "message_bytes": len(message.encode("utf-8")),
-        "existing_map_entries": len(existing),
-        "result_map_entries": len(result.token_map),
-        "entities_found": result.entity_count,
-        "python": {"calls": calls, "median_us": median(us(samples)),
-                   "p99_us": percentile(us(samples), 0.99), "min_us": min(us(samples)),
-                   "timer_overhead_us": median(us(overhead))},
-        "python_with_result_access": {"calls": len(with_text),
-                                      "median_us": median(us(with_text)),
-                                      "p99_us": percentile(us(with_text), 0.99)},
-        "cpp": {"calls": d["runs"], "median_us": d["median"] * 1e6, "p99_us": d["p99"] * 1e6,
-                "min_us": d["min"] * 1e6},
-    }
+    return {"calls": len(samples), "median_us": median(us(samples)),
+            "p99_us": percentile(us(samples), 0.99), "min_us": min(us(samples)),
+            "timer_overhead_us": median(us(overhead)),
+            "with_result_access": {"calls": len(with_access),
+                                   "median_us": median(us(with_access)),
+                                   "p99_us": percentile(us(with_access), 0.99)}}
 
 
-def measure_substitution(va, driver: Path, out: Path, scale: float, budget: float) -> dict:
-    pairs = json.loads((out / "subst_entities.json").read_text(encoding="utf-8"))
+def measure_chat(va, driver: Path, out: Path, sessions: dict[str, Path], calls: int,
+                 budget: float) -> dict:
+    """The 300-byte message with the conversation's map of 50 (the latency target), then the
+    same message with existing maps of 1,000 and 10,000 entries: the cost of a message late
+    in a long conversation."""
+    path = out / "chat_300.txt"
+    message = path.read_text(encoding="utf-8")
+    results: dict = {"message_bytes": len(message.encode("utf-8")), "maps": {}}
+    for label in ("chat_50", f"subst_{SUBST_SIZES[1]}", f"subst_{SUBST_SIZES[2]}"):
+        existing = va.TokenMap.from_session_json(sessions[label].read_text(encoding="utf-8"))
+        log(f"chat message latency with an existing map of {len(existing)} ...")
+        result = va.anonymize(message, existing=existing)
+        py = chat_latency(va, message, existing, calls, budget)
+        d = run_driver(driver, "anonymize", path, sessions[label], calls, max_seconds=budget)
+        results["maps"][str(len(existing))] = {
+            "existing_map_entries": len(existing),
+            "result_map_entries": len(result.token_map),
+            "entities_found": result.entity_count,
+            "python": py,
+            "cpp": {"calls": d["runs"], "median_us": d["median"] * 1e6,
+                    "p99_us": d["p99"] * 1e6, "min_us": d["min"] * 1e6},
+        }
+    return results
+
+
+def measure_stages(driver: Path, out: Path, sessions: dict[str, Path], budget: float) -> dict:
+    """Cost breakdown of anonymize by stage (C++), for the profile: the 1 MB document and the
+    chat message with maps of 50 and 10,000 entries."""
+    cases = {"doc_1m": (out / "doc_1m.txt", None, 5),
+             "chat_map_50": (out / "chat_300.txt", sessions["chat_50"], 5000),
+             f"chat_map_{SUBST_SIZES[-1]}": (out / "chat_300.txt",
+                                             sessions[f"subst_{SUBST_SIZES[-1]}"], 200)}
+    results = {}
+    for name, (text, session, runs) in cases.items():
+        log(f"stage breakdown, {name} ...")
+        d = run_driver(driver, "stages", text, session, runs, max_seconds=budget / 8)
+        results[name] = {"input_bytes": d["input_bytes"], "map_entries": d["map_entries"],
+                         "entities": d["entities"],
+                         "median_s": {k: v["median"] for k, v in d["stages"].items()}}
+    return results
+
+
+def measure_substitution(driver: Path, out: Path, sessions: dict[str, Path], scale: float,
+                         budget: float) -> dict:
     text_path = out / "subst_100k.txt"
     results: dict = {"text_bytes": text_path.stat().st_size, "maps": {}}
     for n in SUBST_SIZES:
-        session = out / f"subst_map_{n}.json"
-        token_map = va.build_token_map(entities_from(va, pairs[:n]))
-        session.write_text(token_map.to_session_json(), encoding="utf-8")
+        session = sessions[f"subst_{n}"]
         per_map = {}
         for operation, default_runs in SUBST_RUNS.items():
             literal = operation.endswith("_literal")
@@ -409,7 +458,7 @@ def check_targets(results: dict) -> list[dict]:
         "anonymize on 8 MB: peak resident memory of the call / input size",
         memory.get("call_over_input"), TARGETS["peak_memory_8m_over_input"], False)
     add("chat_median_us", "anonymize from Python, 300-byte message, map of 50: median µs",
-        results["chat"]["python"]["median_us"], TARGETS["chat_median_us"], False)
+        results["chat"]["maps"]["50"]["python"]["median_us"], TARGETS["chat_median_us"], False)
     return checks
 
 
@@ -446,17 +495,16 @@ def markdown(results: dict) -> str:
     c = results["chat"]
     lines += [
         "",
-        f"| chat message ({c['message_bytes']} B, map of {c['existing_map_entries']}) "
-        "| median µs | p99 µs | calls |",
-        "|---|---:|---:|---:|",
-        f"| Python `anonymize` | {fmt(c['python']['median_us'])} | {fmt(c['python']['p99_us'])} "
-        f"| {c['python']['calls']} |",
-        f"| Python, reading `.text`, `.token_map`, `.entities` too | "
-        f"{fmt(c['python_with_result_access']['median_us'])} | "
-        f"{fmt(c['python_with_result_access']['p99_us'])} | "
-        f"{c['python_with_result_access']['calls']} |",
-        f"| C++ `velk::anonymize` | {fmt(c['cpp']['median_us'])} | {fmt(c['cpp']['p99_us'])} | "
-        f"{c['cpp']['calls']} |",
+        f"| chat message ({c['message_bytes']} B), existing map | Python median µs | "
+        "Python p99 µs | Python + reading result µs | C++ median µs | C++ p99 µs | calls |",
+        "|---:|---:|---:|---:|---:|---:|---:|",
+    ]
+    for n, entry in c["maps"].items():
+        py, cpp = entry["python"], entry["cpp"]
+        lines.append(f"| {int(n):,} | {fmt(py['median_us'])} | {fmt(py['p99_us'])} | "
+                     f"{fmt(py['with_result_access']['median_us'])} | {fmt(cpp['median_us'])} | "
+                     f"{fmt(cpp['p99_us'])} | {py['calls']}/{cpp['calls']} |")
+    lines += [
         "",
         f"| 100 KB text, map entries | apply ms | literal apply ms | speed-up | same | "
         "deanonymize ms | literal deanonymize ms | speed-up | same |",
@@ -471,6 +519,26 @@ def markdown(results: dict) -> str:
             f"{fmt(a['speedup_vs_literal'], 0)}x | {yes(a['same_output_as_literal'])} | "
             f"{fmt(d['median_s'] * 1e3, 3)} | {fmt(dl['median_s'] * 1e3, 2)} | "
             f"{fmt(d['speedup_vs_literal'], 0)}x | {yes(d['same_output_as_literal'])} |")
+    stages = results["stages"]
+    names = list(next(iter(stages.values()))["median_s"])
+    lines += ["", "| stage (C++), median | " + " | ".join(
+        f"{k} ({v['input_bytes']:,} B, map {v['map_entries']:,})" for k, v in stages.items())
+        + " |", "|---|" + "---:|" * len(stages)]
+    for name in names:
+        cells = []
+        for v in stages.values():
+            t = v["median_s"][name]
+            cells.append(f"{fmt(t * 1e3, 3)} ms" if t >= 1e-3 else f"{fmt(t * 1e6, 1)} µs")
+        lines.append(f"| {name} | " + " | ".join(cells) + " |")
+        if name == "apply_token_map":
+            cells = []
+            for v in stages.values():
+                t = v["median_s"]
+                rest = t["anonymize"] - sum(t[k] for k in PIPELINE_STAGES)
+                cells.append(f"{fmt(rest * 1e3, 3)} ms" if abs(rest) >= 1e-3
+                             else f"{fmt(rest * 1e6, 1)} µs")
+            lines.append("| rest of anonymize (lower-casing, sets, copies; by difference) | "
+                         + " | ".join(cells) + " |")
     mem, fresh = results.get("memory"), results["fresh_process"]
     lines += ["", "| other | value |", "|---|---:|"]
     if mem:
@@ -479,8 +547,8 @@ def markdown(results: dict) -> str:
                      "input |")
     cpp8 = results["anonymize"]["8m"]["cpp"]
     if "peak_rss_kib" in cpp8:
-        delta = (cpp8["peak_rss_kib"] - cpp8["peak_rss_before_kib"]) / 1024
-        lines.append(f"| peak memory of anonymize on 8 MB in C++ (driver, over its start) | "
+        delta = (cpp8["peak_rss_kib"] - cpp8["rss_before_kib"]) / 1024
+        lines.append(f"| peak memory of anonymize on 8 MB in C++ (driver: peak minus resident before the calls) | "
                      f"{fmt(delta, 1)} MiB |")
     lines += [
         f"| `import velk_anonymizer` (median of {fresh['processes']} fresh processes) | "
@@ -525,12 +593,18 @@ def main(argv: list[str] | None = None) -> int:
 
     results: dict = {"corpus": {"seed": manifest["seed"], "files": manifest["files"],
                                 "doc_files_used": manifest["doc_files_used"]},
-                     "module": va.__file__, "driver": str(driver)}
+                     "module": va.__file__,
+                     "module_built": time.strftime("%Y-%m-%d %H:%M:%S", time.localtime(
+                         os.path.getmtime(va.__file__))),
+                     "driver": str(driver)}
     results["anonymize"] = measure_documents(va, driver, args.out, args.budget * scale,
                                              args.max_call)
-    results["chat"] = measure_chat(va, driver, args.out, int(CHAT_CALLS * scale))
-    results["substitution"] = measure_substitution(va, driver, args.out, scale,
+    sessions = prepare_sessions(va, args.out)
+    results["chat"] = measure_chat(va, driver, args.out, sessions, int(CHAT_CALLS * scale),
+                                   args.budget * scale / 4)
+    results["substitution"] = measure_substitution(driver, args.out, sessions, scale,
                                                    args.budget * scale)
+    results["stages"] = measure_stages(driver, args.out, sessions, args.budget * scale)
     skipped_8m = "skipped" in results["anonymize"]["8m"]["python"]
     results["memory"] = None if skipped_8m else measure_memory(
         args.out, "8m", 1 if args.quick else MEMORY_REPEATS)

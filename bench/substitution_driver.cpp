@@ -11,13 +11,12 @@
 //   deanonymize              the product reverse substitution
 //   deanonymize_literal      the literal reference: one search per token
 //   anonymize                the whole pipeline, SESSION_FILE being the existing map
+//   stages                   the pipeline's stages one by one, for a cost breakdown
 // SESSION_FILE is "-" for no map (anonymize) or an empty one. The reverse operations run on
 // the forward substitution of TEXT_FILE with the same map, made once before timing.
 // One untimed call comes first, so that process-wide tables are built before the clock runs;
 // --no-warmup leaves it out, for the literal algorithms whose single call takes many seconds.
 // --max-seconds stops timing once that much time is spent, after at least one call.
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -29,44 +28,18 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
+#include "velk/code_regions.h"
+#include "velk/lexicon_recognizer.h"
+#include "velk/pattern_extractors.h"
 #include "velk/pipeline.h"
 #include "velk/session_json.h"
+#include "velk/string_hash.h"
 #include "velk/substitution.h"
 #include "velk/token_map.h"
-
-// The product functions carry the plain names once the literal ones are renamed with a
-// `_literal` suffix; before that the product ones live in fast_substitution.h. The build
-// decides which by compiling a probe (bench/CMakeLists.txt).
-#if VELK_BENCH_LITERAL_SUFFIX
-namespace product {
-using velk::apply_token_map;
-using velk::deanonymize;
-}  // namespace product
-namespace literal {
-inline std::string apply_token_map(std::string_view text, const velk::TokenMap& map) {
-  return velk::apply_token_map_literal(text, map);
-}
-inline std::string deanonymize(std::string_view text, const velk::TokenMap& map) {
-  return velk::deanonymize_literal(text, map);
-}
-}  // namespace literal
-#else
-#include "velk/fast_substitution.h"
-namespace product {
-inline std::string apply_token_map(std::string_view text, const velk::TokenMap& map) {
-  return velk::fast_apply_token_map(text, map);
-}
-inline std::string deanonymize(std::string_view text, const velk::TokenMap& map) {
-  return velk::fast_deanonymize(text, map);
-}
-}  // namespace product
-namespace literal {
-using velk::apply_token_map;
-using velk::deanonymize;
-}  // namespace literal
-#endif
+#include "velk/unicode.h"
 
 namespace {
 
@@ -86,10 +59,27 @@ std::uint64_t fnv1a(std::string_view data) {
   return hash;
 }
 
-long peak_rss_kib() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_maxrss;  // KiB on Linux
+// A "Vm...:" field of /proc/self/status in KiB (VmRSS: resident now, VmHWM: peak), or -1.
+// Unlike getrusage's ru_maxrss, which carries the parent's peak over fork and exec, these
+// describe this process's own address space.
+long status_kib(std::string_view field) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.starts_with(field) && line.size() > field.size() && line[field.size()] == ':') {
+      return std::strtol(line.c_str() + field.size() + 1, nullptr, 10);
+    }
+  }
+  return -1;
+}
+
+// Starts the peak (VmHWM) afresh from the current resident size, so that the peak read later
+// belongs to the timed calls and not to reading the inputs.
+bool reset_peak_rss() {
+  std::ofstream clear_refs("/proc/self/clear_refs");
+  clear_refs << "5";
+  clear_refs.flush();
+  return clear_refs.good();
 }
 
 // The value at quantile q of sorted samples, by the nearest-rank method.
@@ -115,23 +105,122 @@ int usage() {
       "usage: substitution_driver OPERATION TEXT_FILE SESSION_FILE RUNS [--no-warmup] "
       "[--max-seconds=S]\n"
       "OPERATION: apply_token_map | apply_token_map_literal | deanonymize | "
-      "deanonymize_literal | anonymize\n",
+      "deanonymize_literal | anonymize | stages\n",
       stderr);
   return 2;
+}
+
+struct Options {
+  long runs = 1;
+  bool warm_up = true;
+  double max_seconds = 0;  // no limit
+};
+
+// Per-call times of `call`, sorted, after an optional untimed first call whose result (or
+// else the first timed one's) goes to `output`.
+template <typename Call>
+std::vector<double> time_calls(const Call& call, const Options& options,
+                               std::optional<std::string>* output) {
+  constexpr bool kKeepsText = std::is_same_v<decltype(call()), std::string>;
+  if (options.warm_up) {
+    auto first = call();
+    if constexpr (kKeepsText) {
+      if (output) *output = std::move(first);
+    }
+  }
+  std::vector<double> seconds;
+  seconds.reserve(static_cast<std::size_t>(options.runs));
+  double elapsed = 0;
+  for (long run = 0; run < options.runs &&
+                     (options.max_seconds <= 0 || run == 0 || elapsed < options.max_seconds);
+       ++run) {
+    const auto start = std::chrono::steady_clock::now();
+    auto result = call();
+    const auto stop = std::chrono::steady_clock::now();
+    seconds.push_back(std::chrono::duration<double>(stop - start).count());
+    elapsed += seconds.back();
+    if constexpr (kKeepsText) {
+      if (output && !*output) *output = std::move(result);
+    }
+  }
+  std::sort(seconds.begin(), seconds.end());
+  return seconds;
+}
+
+void write_summary(std::ostringstream& json, const std::vector<double>& sorted) {
+  double total = 0;
+  for (double s : sorted) total += s;
+  json << "\"runs\":" << sorted.size() << ",\"min\":" << sorted.front()
+       << ",\"median\":" << quantile(sorted, 0.5) << ",\"p90\":" << quantile(sorted, 0.9)
+       << ",\"p99\":" << quantile(sorted, 0.99) << ",\"max\":" << sorted.back()
+       << ",\"total\":" << total;
+}
+
+// The pipeline's public stages timed one by one on the same text: each pattern's scan, the
+// pattern pass, the lexicon pass, the CamelCase pass, the numbering and the substitution, fed
+// with what anonymize itself produced, so that the shares add up to about one anonymize call.
+// The difference is the pipeline's own work (lower-casing, sets, list copies).
+int run_stages(std::string_view text, const velk::TokenMap* existing, const Options& options) {
+  using velk::pattern_internals::PatternId;
+  const velk::AnonymizeResult reference = velk::anonymize(text, existing);
+  velk::StringSet found_lower;
+  for (const velk::Entity& entity : reference.entities) {
+    if (entity.entity_type != velk::EntityType::Project) {
+      found_lower.insert(velk::to_lower(entity.text));
+    }
+  }
+  std::vector<std::pair<std::string_view, std::function<std::size_t()>>> stages = {
+      {"anonymize", [&] { return velk::anonymize(text, existing).text.size(); }},
+      {"extract_pattern_entities", [&] { return velk::extract_pattern_entities(text).size(); }},
+      {"extract_lexicon_entities", [&] { return velk::extract_lexicon_entities(text).size(); }},
+      {"extract_camel_case_projects",
+       [&] { return velk::extract_camel_case_projects(text, found_lower).size(); }},
+      {"build_token_map",
+       [&] { return velk::build_token_map(reference.entities, existing).size(); }},
+      {"apply_token_map", [&] { return velk::apply_token_map(text, reference.token_map).size(); }},
+      {"find_code_regions", [&] { return velk::find_code_regions(text).size(); }},
+  };
+  constexpr std::pair<std::string_view, PatternId> kPatterns[] = {
+      {"pattern_url", PatternId::kUrl},       {"pattern_email", PatternId::kEmail},
+      {"pattern_domain", PatternId::kDomain}, {"pattern_handle", PatternId::kHandle},
+      {"pattern_phone", PatternId::kPhone},   {"pattern_ip", PatternId::kIp},
+      {"pattern_secret", PatternId::kSecret}, {"pattern_camel_case", PatternId::kCamelCase}};
+  for (const auto& [name, id] : kPatterns) {
+    stages.emplace_back(name, [&text, id = id] {
+      return velk::pattern_internals::find_pattern_matches(id, text).size();
+    });
+  }
+  std::ostringstream json;
+  json.precision(9);
+  json << "{\"operation\":\"stages\",\"input_bytes\":" << text.size()
+       << ",\"map_entries\":" << (existing ? existing->size() : 0)
+       << ",\"entities\":" << reference.entities.size()
+       << ",\"result_map_entries\":" << reference.token_map.size() << ",\"stages\":{";
+  bool first = true;
+  for (const auto& [name, call] : stages) {
+    json << (first ? "" : ",") << "\"" << name << "\":{";
+    write_summary(json, time_calls(call, options, nullptr));
+    json << "}";
+    first = false;
+  }
+  json << "},\"compiler\":\"" << compiler() << "\"}\n";
+  std::fputs(json.str().c_str(), stdout);
+  return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 5) return usage();
-  bool warm_up = true;
-  double max_seconds = 0;  // no limit
+  Options options;
+  options.runs = std::strtol(argv[4], nullptr, 10);
+  if (options.runs < 1) return usage();
   for (int i = 5; i < argc; ++i) {
     const std::string_view flag = argv[i];
     if (flag == "--no-warmup") {
-      warm_up = false;
+      options.warm_up = false;
     } else if (flag.starts_with("--max-seconds=")) {
-      max_seconds = std::strtod(argv[i] + flag.find('=') + 1, nullptr);
+      options.max_seconds = std::strtod(argv[i] + flag.find('=') + 1, nullptr);
     } else {
       return usage();
     }
@@ -156,62 +245,46 @@ int main(int argc, char** argv) {
     }
     map = std::move(session.value());
   }
-  const long runs = std::strtol(argv[4], nullptr, 10);
-  if (runs < 1) return usage();
+  const velk::TokenMap* existing = map ? &*map : nullptr;
+  if (operation == "stages") return run_stages(*text, existing, options);
+
   const velk::TokenMap empty_map;
   const velk::TokenMap& token_map = map ? *map : empty_map;
-
   std::string input = *text;
   std::function<std::string()> call;
   if (operation == "apply_token_map") {
-    call = [&] { return product::apply_token_map(input, token_map); };
+    call = [&] { return velk::apply_token_map(input, token_map); };
   } else if (operation == "apply_token_map_literal") {
-    call = [&] { return literal::apply_token_map(input, token_map); };
+    call = [&] { return velk::apply_token_map_literal(input, token_map); };
   } else if (operation == "deanonymize" || operation == "deanonymize_literal") {
-    input = product::apply_token_map(*text, token_map);
+    input = velk::apply_token_map(*text, token_map);
     if (operation == "deanonymize") {
-      call = [&] { return product::deanonymize(input, token_map); };
+      call = [&] { return velk::deanonymize(input, token_map); };
     } else {
-      call = [&] { return literal::deanonymize(input, token_map); };
+      call = [&] { return velk::deanonymize_literal(input, token_map); };
     }
   } else if (operation == "anonymize") {
-    const velk::TokenMap* existing = map ? &*map : nullptr;
     call = [&input, existing] { return velk::anonymize(input, existing).text; };
   } else {
     return usage();
   }
 
-  const long rss_before = peak_rss_kib();
+  const bool peak_reset = reset_peak_rss();
+  const long rss_before = status_kib("VmRSS");
   std::optional<std::string> output;
-  if (warm_up) output = call();
-  std::vector<double> seconds;
-  seconds.reserve(static_cast<std::size_t>(runs));
-  double elapsed = 0;
-  for (long run = 0; run < runs && (max_seconds <= 0 || run == 0 || elapsed < max_seconds); ++run) {
-    const auto start = std::chrono::steady_clock::now();
-    std::string result = call();
-    const auto stop = std::chrono::steady_clock::now();
-    seconds.push_back(std::chrono::duration<double>(stop - start).count());
-    elapsed += seconds.back();
-    if (!output) output = std::move(result);
-  }
-  const long rss_after = peak_rss_kib();
-
-  std::vector<double> sorted = seconds;
-  std::sort(sorted.begin(), sorted.end());
-  double total = 0;
-  for (double s : seconds) total += s;
+  const std::vector<double> sorted = time_calls(call, options, &output);
+  const long rss_peak = status_kib("VmHWM");
 
   std::ostringstream json;
   json.precision(9);
   json << "{\"operation\":\"" << operation << "\",\"input_bytes\":" << input.size()
-       << ",\"map_entries\":" << token_map.size() << ",\"runs\":" << seconds.size()
-       << ",\"min\":" << sorted.front() << ",\"median\":" << quantile(sorted, 0.5)
-       << ",\"p90\":" << quantile(sorted, 0.9) << ",\"p99\":" << quantile(sorted, 0.99)
-       << ",\"max\":" << sorted.back() << ",\"total\":" << total
-       << ",\"output_bytes\":" << output->size() << ",\"output_fnv1a64\":\"" << std::hex
-       << fnv1a(*output) << std::dec << "\",\"peak_rss_kib\":" << rss_after
-       << ",\"peak_rss_before_kib\":" << rss_before << ",\"compiler\":\"" << compiler() << "\"}\n";
+       << ",\"map_entries\":" << token_map.size() << ",";
+  write_summary(json, sorted);
+  json << ",\"output_bytes\":" << output->size() << ",\"output_fnv1a64\":\"" << std::hex
+       << fnv1a(*output) << std::dec << "\",\"peak_rss_kib\":" << rss_peak
+       << ",\"rss_before_kib\":" << rss_before
+       << ",\"peak_reset\":" << (peak_reset ? "true" : "false") << ",\"compiler\":\"" << compiler()
+       << "\"}\n";
   std::fputs(json.str().c_str(), stdout);
   return 0;
 }
