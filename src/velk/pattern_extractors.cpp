@@ -60,10 +60,10 @@ static_assert(EMAIL_PATTERN.starts_with(kLocalPartClass) &&
 // \b decides. The label run before the "." is taken whole (the "." cannot be part of it), so
 // from any start the match needs the same ending after the run and differs only in how many
 // label characters it has: the leftmost start that has a \b wins if any start does. Within a
-// run, \b falls only where hyphens and letters or digits meet, so from the run's first
-// character the first \b is here, after the leading hyphens, or after the leading letters and
-// digits. The reported span is the group. Without this, a run such as "a-a-a-..." with a \b
-// at every character is rescanned from each of them.
+// run, \b falls only where hyphens and letters or digits meet, so the first \b is at the run's
+// first character, after its leading hyphens, or after its leading letters and digits; the
+// three alternatives try them in that order. The reported span is the group. Without this, a
+// run such as "a-a-a-..." with a \b at every character is rescanned from each of them.
 constexpr std::string_view kLabelClass = "[a-zA-Z0-9\\-]";
 static_assert(DOMAIN_PATTERN.substr(2).starts_with(kLabelClass) &&
               DOMAIN_PATTERN.substr(2 + kLabelClass.size()).starts_with("{3,}\\."));
@@ -100,8 +100,10 @@ struct CompiledPattern {
   int entity_group;  // the capture group that holds the reported span
 };
 
-CompiledPattern compile_pattern(std::string_view documented_text, int entity_group = 0) {
-  Regex regex = Regex::compile(engine_pattern(documented_text), /*jit=*/true);
+// `text` is a documented pattern, possibly behind one of the prefixes above. Without JIT the
+// interpreter finds the same matches, and the searches stay linear, only slower.
+CompiledPattern compile_pattern(std::string_view text, int entity_group = 0) {
+  Regex regex = Regex::compile(engine_pattern(text), /*jit=*/true);
   // The texts are fixed and every one is compiled by the tests: a refusal here is a defect of
   // this file, never a property of the input, and scanning with a missing pattern would hide it.
   if (!regex.ok()) std::abort();
