@@ -253,7 +253,8 @@ class ChatGenerator:
             f"```bash\nssh deploy@{self.ip()} 'systemctl restart {r.choice(NAMESPACES)}'\n"
             f"tail -n 200 /var/log/{r.choice(NAMESPACES)}.log | grep ERROR\n```",
             f"```yaml\nservice: {r.choice(NAMESPACES)}\nowner: {self.email()}\n"
-            f"replicas: {r.randrange(1, 9)}\nimage: registry.{self.domain()}/app:1.{r.randrange(40)}\n```",
+            f"replicas: {r.randrange(1, 9)}\n"
+            f"image: registry.{self.domain()}/app:1.{r.randrange(40)}\n```",
             f"```\nTraceback (most recent call last):\n  File \"app/{fn}.py\", line "
             f"{r.randrange(10, 500)}, in {fn}\nKeyError: '{r.choice(WORDS)}'\n```",
             f"```diff\n- timeout = {r.randrange(1, 10)}\n+ timeout = {r.randrange(10, 60)}\n```",
@@ -538,6 +539,9 @@ def generate(out_dir: Path, seed: int, doc_root: Path) -> dict:
         "seed": seed,
         "doc_root": str(doc_root),
         "doc_files_used": len(used_files),
+        # Installing or removing a package under doc_root changes the real text, and with it
+        # the documents; this fingerprint tells two corpora of one machine apart.
+        "doc_text_sha256": sha256("\n\n".join(paragraphs).encode("utf-8")),
         "doc_files_first": used_files[:1],
         "doc_files_last": used_files[-1:],
         "real_text_share_cap": REAL_TEXT_SHARE,

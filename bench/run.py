@@ -32,6 +32,7 @@ import statistics
 import subprocess
 import sys
 import time
+from collections.abc import Sequence
 from pathlib import Path
 
 BENCH = Path(__file__).resolve().parent
@@ -65,11 +66,11 @@ TARGETS = {
 
 # Helpers --------------------------------------------------------------------------------
 
-def median(values: list[float]) -> float:
+def median(values: Sequence[float]) -> float:
     return statistics.median(values) if values else math.nan
 
 
-def percentile(values: list[float], q: float) -> float:
+def percentile(values: Sequence[float], q: float) -> float:
     """Nearest-rank percentile, the same rule as the C++ driver."""
     if not values:
         return math.nan
@@ -252,10 +253,11 @@ def chat_latency(va, message: str, existing, calls: int, max_seconds: float) -> 
     """Per-call latency of anonymize(message, existing=...), each call timed on its own with
     perf_counter_ns; the timer's own cost is reported beside it."""
     timer = time.perf_counter_ns
-    warm = time_calls(lambda: va.anonymize(message, existing=existing), min(500, calls),
-                      max_seconds=max_seconds / 10)
-    del warm
-    overhead, samples, with_access = [], [], []
+    time_calls(lambda: va.anonymize(message, existing=existing), min(500, calls),
+               max_seconds=max_seconds / 10)
+    overhead: list[int] = []
+    samples: list[int] = []
+    with_access: list[int] = []
     gc.disable()
     try:
         for _ in range(2000):
@@ -477,9 +479,11 @@ def markdown(results: dict) -> str:
     lines = [
         f"Machine: {m['cpu_model']}, {m['cpus']} CPUs; Python {m['python']}; "
         f"{m['compiler']}; revision {m['revision']}; load average {m['load_before']} before, "
-        f"{m['load_after']} after.",
+        f"{m['load_after']} after. Corpus: seed {results['corpus']['seed']}, real text "
+        f"{results['corpus']['doc_text_sha256'][:12]}.",
         "",
-        "| anonymize | bytes | Python MB/s | Python ms/call | C++ MB/s | C++ ms/call | runs (Py/C++) |",
+        "| anonymize | bytes | Python MB/s | Python ms/call | C++ MB/s | C++ ms/call "
+        "| runs (Py/C++) |",
         "|---|---:|---:|---:|---:|---:|---:|",
     ]
     for label, entry in results["anonymize"].items():
@@ -548,7 +552,8 @@ def markdown(results: dict) -> str:
     cpp8 = results["anonymize"]["8m"]["cpp"]
     if "peak_rss_kib" in cpp8:
         delta = (cpp8["peak_rss_kib"] - cpp8["rss_before_kib"]) / 1024
-        lines.append(f"| peak memory of anonymize on 8 MB in C++ (driver: peak minus resident before the calls) | "
+        lines.append("| peak memory of anonymize on 8 MB in C++ (driver: peak minus resident "
+                     "before the calls) | "
                      f"{fmt(delta, 1)} MiB |")
     lines += [
         f"| `import velk_anonymizer` (median of {fresh['processes']} fresh processes) | "
@@ -592,7 +597,8 @@ def main(argv: list[str] | None = None) -> int:
     scale = 0.2 if args.quick else 1.0
 
     results: dict = {"corpus": {"seed": manifest["seed"], "files": manifest["files"],
-                                "doc_files_used": manifest["doc_files_used"]},
+                                "doc_files_used": manifest["doc_files_used"],
+                                "doc_text_sha256": manifest["doc_text_sha256"]},
                      "module": va.__file__,
                      "module_built": time.strftime("%Y-%m-%d %H:%M:%S", time.localtime(
                          os.path.getmtime(va.__file__))),
