@@ -12,11 +12,11 @@ TEST(EntityType, ValuesPrefixesAndNames) {
     int value;
     std::string_view prefix, name;
   } cases[] = {
-      {EntityType::Person, 0, "PERSON", "Person"},   {EntityType::Place, 1, "PLACE", "Place"},
-      {EntityType::Org, 2, "ORG", "Org"},            {EntityType::Project, 3, "PROJECT", "Project"},
-      {EntityType::Email, 4, "EMAIL", "Email"},      {EntityType::Phone, 5, "PHONE", "Phone"},
-      {EntityType::Url, 6, "URL", "Url"},            {EntityType::Handle, 7, "HANDLE", "Handle"},
-      {EntityType::Secret, 8, "SECRET", "Secret"},   {EntityType::IpAddress, 9, "IP", "IpAddress"},
+      {EntityType::Person, 0, "PERSON", "Person"}, {EntityType::Place, 1, "PLACE", "Place"},
+      {EntityType::Org, 2, "ORG", "Org"},          {EntityType::Project, 3, "PROJECT", "Project"},
+      {EntityType::Email, 4, "EMAIL", "Email"},    {EntityType::Phone, 5, "PHONE", "Phone"},
+      {EntityType::Url, 6, "URL", "Url"},          {EntityType::Handle, 7, "HANDLE", "Handle"},
+      {EntityType::Secret, 8, "SECRET", "Secret"}, {EntityType::IpAddress, 9, "IP", "IpAddress"},
   };
   ASSERT_EQ(std::size(cases), kAllEntityTypes.size());
   for (std::size_t i = 0; i < std::size(cases); ++i) {
@@ -52,7 +52,7 @@ TEST(DebugString, EscapesQuotesControlsAndMarks) {
       {std::string_view("\0\t\r\n", 4), "\"\\0\\t\\r\\n\""},
       {"\x1b\x7f", "\"\\u{1b}\\u{7f}\""},
       {"Zoë Ωμέγα 東京 😀", "\"Zoë Ωμέγα 東京 😀\""},
-      {"e\u0301", "\"e\\u{301}\""},             // combining acute accent
+      {"e\u0301", "\"e\\u{301}\""},                    // combining acute accent
       {"a\u00A0b\u200Bc", "\"a\\u{a0}b\\u{200b}c\""},  // no-break space, zero-width space
       {"\u2028", "\"\\u{2028}\""},
       {"'", "\"'\""},

@@ -12,29 +12,26 @@ TEST(LowerCase, FullMappingWithFinalSigma) {
   } cases[] = {
       {"", ""},
       {"Hello WORLD 123", "hello world 123"},
-      {"ΟΔΥΣΣΕΥΣ", "οδυσσευς"},         // final sigma at the end of the word
-      {"ΣΑΣ ΣΑΣ.", "σας σας."},           // and before a space or punctuation
-      {"Σ", "σ"},                         // a lone capital sigma is no final one
-      {"İstanbul", "i\u0307stanbul"},     // grows: 2 bytes become 3
-      {"\u212A", "k"},                    // Kelvin sign shrinks to one byte
+      {"ΟΔΥΣΣΕΥΣ", "οδυσσευς"},        // final sigma at the end of the word
+      {"ΣΑΣ ΣΑΣ.", "σας σας."},        // and before a space or punctuation
+      {"Σ", "σ"},                      // a lone capital sigma is no final one
+      {"İstanbul", "i\u0307stanbul"},  // grows: 2 bytes become 3
+      {"\u212A", "k"},                 // Kelvin sign shrinks to one byte
       {"ÀÉÎÕÜ Straße ẞ", "àéîõü straße ß"},
       {std::string_view("A\0B", 3), std::string_view("a\0b", 3)},
-      {"𐐀𐐁", "𐐨𐐩"},                      // astral (Deseret) letters
+      {"𐐀𐐁", "𐐨𐐩"},  // astral (Deseret) letters
   };
   for (const auto& c : cases) {
     EXPECT_EQ(to_lower(c.input), c.expected) << "input: " << c.input;
   }
-}
-
-TEST(LowerCase, AppendKeepsEarlierContent) {
   std::string out = "prefix:";
   append_lower(out, "ÉCOLE");
-  EXPECT_EQ(out, "prefix:école");
+  EXPECT_EQ(out, "prefix:école") << "append_lower keeps what came before";
 }
 
 TEST(WhiteSpace, MatchesTheWhiteSpaceProperty) {
-  for (char32_t c : {0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x20, 0x85, 0xA0, 0x1680, 0x2000, 0x2005,
-                     0x200A, 0x2028, 0x2029, 0x202F, 0x205F, 0x3000}) {
+  for (char32_t c : {0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x20, 0x85, 0xA0, 0x1680, 0x2000, 0x2005, 0x200A,
+                     0x2028, 0x2029, 0x202F, 0x205F, 0x3000}) {
     EXPECT_TRUE(is_white_space(c)) << std::hex << static_cast<unsigned>(c);
   }
   // U+180E was White_Space once and is not any more; U+200B was never.
@@ -43,29 +40,26 @@ TEST(WhiteSpace, MatchesTheWhiteSpaceProperty) {
   }
 }
 
-TEST(WordChar, AlphabeticMarksDigitsConnectorsAndJoiners) {
+// Word characters are alphabetic, marks of every kind (a spacing mark too), Nd digits,
+// connector punctuation and the joiners; other numbers (U+00B2) are not. Digits are Nd only.
+TEST(WordCharAndDigit, FollowOurDefinitionsNotTheEngines) {
   const struct {
     char32_t c;
-    bool word;
+    bool word, digit;
   } cases[] = {
-      {'a', true},     {'Z', true},     {'0', true},     {'_', true},     {'-', false},
-      {'@', false},    {' ', false},    {0xE9, true},    {0x0903, true},  // spacing mark Mc
-      {0x0301, true},  {0x20DD, true},  {0x0663, true},  {0x203F, true},  // Me, Nd, Pc
-      {0x200C, true},  {0x200D, true},  {0x00B2, false}, {0x00BD, false},  // No is not
-      {0x2160, true},  {0x3042, true},  {0x1F600, false}, {0x2019, false},
+      {'a', true, false},      {'Z', true, false},     {'0', true, true},
+      {'_', true, false},      {'-', false, false},    {'@', false, false},
+      {' ', false, false},     {0xE9, true, false},    {0x0903, true, false},
+      {0x0301, true, false},   {0x20DD, true, false},  {0x0663, true, true},
+      {0xFF15, true, true},    {0x203F, true, false},  {0x200C, true, false},
+      {0x200D, true, false},   {0x00B2, false, false}, {0x00BD, false, false},
+      {0x2160, true, false},   {0x2163, true, false},  {0x3042, true, false},
+      {0x1F600, false, false}, {0x2019, false, false},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(is_word_char(c.c), c.word) << std::hex << static_cast<unsigned>(c.c);
+    EXPECT_EQ(is_decimal_digit(c.c), c.digit) << std::hex << static_cast<unsigned>(c.c);
   }
-}
-
-TEST(DecimalDigit, AnyScriptsNdOnly) {
-  EXPECT_TRUE(is_decimal_digit('7'));
-  EXPECT_TRUE(is_decimal_digit(0x0663));  // Arabic-Indic three
-  EXPECT_TRUE(is_decimal_digit(0xFF15));  // fullwidth five
-  EXPECT_FALSE(is_decimal_digit(0x00B2));
-  EXPECT_FALSE(is_decimal_digit(0x2163));  // Roman numeral: Nl
-  EXPECT_FALSE(is_decimal_digit('a'));
 }
 
 TEST(Utf8, DecodeStepAndEncodeRoundTrip) {
