@@ -196,12 +196,29 @@ int run_stages(std::string_view text, const velk::TokenMap* existing, const Opti
        << ",\"map_entries\":" << (existing ? existing->size() : 0)
        << ",\"entities\":" << reference.entities.size()
        << ",\"result_map_entries\":" << reference.token_map.size() << ",\"stages\":{";
-  bool first = true;
-  for (const auto& [name, call] : stages) {
-    json << (first ? "" : ",") << "\"" << name << "\":{";
-    write_summary(json, time_calls(call, options, nullptr));
+  // Round robin: every run times each stage once, so that a change in the machine's load
+  // during the measurement weighs on all stages alike instead of on whichever ran then.
+  if (options.warm_up) {
+    for (const auto& stage : stages) stage.second();
+  }
+  std::vector<std::vector<double>> seconds(stages.size());
+  double elapsed = 0;
+  for (long run = 0; run < options.runs &&
+                     (options.max_seconds <= 0 || run == 0 || elapsed < options.max_seconds);
+       ++run) {
+    for (std::size_t i = 0; i < stages.size(); ++i) {
+      const auto start = std::chrono::steady_clock::now();
+      stages[i].second();
+      const auto stop = std::chrono::steady_clock::now();
+      seconds[i].push_back(std::chrono::duration<double>(stop - start).count());
+      elapsed += seconds[i].back();
+    }
+  }
+  for (std::size_t i = 0; i < stages.size(); ++i) {
+    std::sort(seconds[i].begin(), seconds[i].end());
+    json << (i ? "," : "") << "\"" << stages[i].first << "\":{";
+    write_summary(json, seconds[i]);
     json << "}";
-    first = false;
   }
   json << "},\"compiler\":\"" << compiler() << "\"}\n";
   std::fputs(json.str().c_str(), stdout);
