@@ -13,15 +13,11 @@ namespace velk {
 
 namespace {
 
-void insert_lower(StringSet& set, const std::vector<Entity>& entities) {
-  for (const Entity& entity : entities) set.insert(to_lower(entity.text));
-}
-
-// Removes, in order, the lexicon entities whose lower-cased text is blocked.
-void drop_blocked(std::vector<Entity>& entities, const StringSet& blocked_lower) {
-  std::erase_if(entities, [&](const Entity& entity) {
-    return blocked_lower.contains(to_lower(entity.text));
-  });
+std::vector<std::string> lower_texts(std::span<const Entity> entities) {
+  std::vector<std::string> lowers;
+  lowers.reserve(entities.size());
+  for (const Entity& entity : entities) lowers.push_back(to_lower(entity.text));
+  return lowers;
 }
 
 AnonymizeResult finish(std::string_view text, const TokenMap* existing,
@@ -48,30 +44,40 @@ AnonymizeResult anonymize_with_custom(std::string_view text, const TokenMap* exi
                                       std::span<const Entity> custom_entities) {
   std::vector<Entity> pattern_entities = extract_pattern_entities(text);
 
-  StringSet blocked_lower;
-  blocked_lower.reserve(pattern_entities.size() + custom_entities.size());
-  insert_lower(blocked_lower, pattern_entities);
-  for (const Entity& entity : custom_entities) blocked_lower.insert(to_lower(entity.text));
+  // Each entity is lower-cased once; the texts go into both sets below.
+  const std::vector<std::string> pattern_lower = lower_texts(pattern_entities);
+  const std::vector<std::string> custom_lower = lower_texts(custom_entities);
 
-  std::vector<Entity> lexicon_entities = extract_lexicon_entities(text);
-  drop_blocked(lexicon_entities, blocked_lower);
+  StringSet blocked_lower;
+  blocked_lower.reserve(pattern_lower.size() + custom_lower.size());
+  blocked_lower.insert(pattern_lower.begin(), pattern_lower.end());
+  blocked_lower.insert(custom_lower.begin(), custom_lower.end());
+
+  // Lexicon entities whose lower-cased text is blocked are removed, keeping the order.
+  std::vector<Entity> lexicon_entities;
+  std::vector<std::string> lexicon_lower;
+  for (Entity& entity : extract_lexicon_entities(text)) {
+    std::string lower = to_lower(entity.text);
+    if (blocked_lower.contains(lower)) continue;
+    lexicon_entities.push_back(std::move(entity));
+    lexicon_lower.push_back(std::move(lower));
+  }
 
   std::vector<Entity> custom_hits;
+  StringSet found_lower;
+  found_lower.reserve(pattern_lower.size() + lexicon_lower.size() + custom_lower.size());
+  found_lower.insert(pattern_lower.begin(), pattern_lower.end());
+  found_lower.insert(lexicon_lower.begin(), lexicon_lower.end());
   if (!custom_entities.empty()) {
     const std::string text_lower = to_lower(text);
-    for (const Entity& entity : custom_entities) {
+    for (std::size_t i = 0; i < custom_entities.size(); ++i) {
       // Plain containment, code and word parts included; the empty text always occurs.
-      if (text_lower.find(to_lower(entity.text)) != std::string::npos) {
-        custom_hits.push_back(entity);
+      if (text_lower.find(custom_lower[i]) != std::string::npos) {
+        custom_hits.push_back(custom_entities[i]);
+        found_lower.insert(custom_lower[i]);
       }
     }
   }
-
-  StringSet found_lower;
-  found_lower.reserve(pattern_entities.size() + lexicon_entities.size() + custom_hits.size());
-  insert_lower(found_lower, pattern_entities);
-  insert_lower(found_lower, lexicon_entities);
-  insert_lower(found_lower, custom_hits);
   std::vector<Entity> project_entities = extract_camel_case_projects(text, found_lower);
 
   std::vector<Entity> all_entities = std::move(pattern_entities);

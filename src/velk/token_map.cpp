@@ -63,28 +63,37 @@ std::string make_token(std::string_view prefix, std::uint64_t number) {
 
 TokenMap build_token_map(std::span<const Entity> entities, const TokenMap* existing) {
   TokenMap map = existing ? *existing : TokenMap{};
-  if (entities.empty()) return map;
 
+  // Both tables below cost a pass over the whole map, so they are built only when an entity
+  // needs them: most calls in a conversation only meet texts that are already mapped.
+  //
   // The next number of each prefix continues after the highest one found in `reverse` keys.
   std::unordered_map<std::string, std::uint64_t, StringHash, std::equal_to<>> counters;
-  for (const auto& [key, value] : map.reverse) {
-    const auto token = find_token(key);
-    if (!token) continue;
-    std::uint64_t& counter = counters[std::string(token->prefix)];
-    counter = std::max(counter, parse_token_number(token->number));
-  }
-
+  bool have_counters = false;
   // Lower-cased forward key to its token; which of several case variants answers is free.
   StringMap lower_index;
-  lower_index.reserve(map.forward.size() + entities.size());
-  for (const auto& [key, token] : map.forward) lower_index.try_emplace(to_lower(key), token);
+  bool have_index = false;
 
   for (const Entity& entity : entities) {
     if (map.forward.contains(entity.text)) continue;
+    if (!have_index) {
+      lower_index.reserve(map.forward.size() + entities.size());
+      for (const auto& [key, token] : map.forward) lower_index.try_emplace(to_lower(key), token);
+      have_index = true;
+    }
     std::string lower = to_lower(entity.text);
     if (const auto it = lower_index.find(lower); it != lower_index.end()) {
       map.forward.emplace(entity.text, it->second);
       continue;
+    }
+    if (!have_counters) {
+      for (const auto& [key, value] : map.reverse) {
+        const auto token = find_token(key);
+        if (!token) continue;
+        std::uint64_t& counter = counters[std::string(token->prefix)];
+        counter = std::max(counter, parse_token_number(token->number));
+      }
+      have_counters = true;
     }
     const std::string_view prefix = token_prefix(entity.entity_type);
     auto counter = counters.find(prefix);
