@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 namespace velk {
 namespace {
 
@@ -32,14 +34,9 @@ TEST(EntityType, HashIsSipHash13OfTheValue) {
   EXPECT_EQ(entity_type_hash(EntityType::Person), -4800647303603446203);
   EXPECT_EQ(entity_type_hash(EntityType::IpAddress), -5355386902798776048);
   // All ten differ, and none is -1 (which the interpreter reserves).
-  for (EntityType a : kAllEntityTypes) {
-    EXPECT_NE(entity_type_hash(a), -1);
-    for (EntityType b : kAllEntityTypes) {
-      if (a != b) {
-        EXPECT_NE(entity_type_hash(a), entity_type_hash(b));
-      }
-    }
-  }
+  std::set<std::int64_t> hashes = {-1};
+  for (EntityType type : kAllEntityTypes) hashes.insert(entity_type_hash(type));
+  EXPECT_EQ(hashes.size(), 11u);
 }
 
 TEST(DebugString, EscapesQuotesControlsAndMarks) {

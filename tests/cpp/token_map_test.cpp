@@ -1,4 +1,4 @@
-// Numbering and reuse of tokens when a map is extended, and the token search behind them.
+// Numbering and reuse of tokens when a map is extended.
 #include "velk/token_map.h"
 
 #include <gtest/gtest.h>
@@ -49,6 +49,9 @@ TEST(BuildTokenMap, CountersComeFromReverseKeysOnly) {
        "[PERSON_1]"},
       {"first token of a key decides", make_map({{"A", "[ORG_2][PERSON_50]"}}), T::Person,
        "[PERSON_1]"},
+      {"nested brackets", make_map({{"A", "[[PERSON_12]]"}}), T::Person, "[PERSON_13]"},
+      {"malformed tokens", make_map({{"A", "[PERSON_] [PERSON1] [person_1] [PERSON_9 [P_Q_5]"}}),
+       T::Person, "[PERSON_1]"},
       // A session may hold a forward value that reverse lacks; it is handed out again.
       {"forward values do not count", make_tables({{"Bob", "[PERSON_1]"}}, {}), T::Person,
        "[PERSON_1]"},
@@ -99,25 +102,6 @@ TEST(BuildTokenMap, LeavesExistingUnchangedAndCopiesItOnEmptyInput) {
   EXPECT_EQ(existing, make_map({{"Alice", "[PERSON_1]"}}));
   EXPECT_EQ(build_token_map({}, &existing), existing);
   EXPECT_EQ(build_token_map({}, nullptr), TokenMap{});
-}
-
-TEST(FindToken, FindsTheLeftmostTokenWithAnyDecimalDigits) {
-  const struct {
-    std::string_view text;
-    bool found;
-    std::string_view prefix, number;
-  } cases[] = {
-      {"[PERSON_1]", true, "PERSON", "1"}, {"x [a_1] [B_\u0663] [C_2]", true, "B", "\u0663"},
-      {"[[X_12]]", true, "X", "12"},       {"[_1] [X_] [X1] [x_1] [X_1", false, "", ""},
-      {"[ABC_DEF_1]", false, "", ""},
-  };
-  for (const auto& c : cases) {
-    const auto token = find_token(c.text);
-    ASSERT_EQ(token.has_value(), c.found) << c.text;
-    if (token) {
-      EXPECT_EQ(std::pair(token->prefix, token->number), std::pair(c.prefix, c.number)) << c.text;
-    }
-  }
 }
 
 }  // namespace
