@@ -1,4 +1,5 @@
-"""EntityType: class attributes, int(), equality, hashing, repr and token_prefix."""
+"""EntityType: class attributes, int(), equality with kinds and integers, hashing, repr and
+token_prefix."""
 
 import pytest
 
@@ -6,25 +7,16 @@ import velk_anonymizer as va
 
 E = va.EntityType
 KINDS = [
-    ("Person", 0, "PERSON"),
-    ("Place", 1, "PLACE"),
-    ("Org", 2, "ORG"),
-    ("Project", 3, "PROJECT"),
-    ("Email", 4, "EMAIL"),
-    ("Phone", 5, "PHONE"),
-    ("Url", 6, "URL"),
-    ("Handle", 7, "HANDLE"),
-    ("Secret", 8, "SECRET"),
-    ("IpAddress", 9, "IP"),
+    ("Person", 0, "PERSON"), ("Place", 1, "PLACE"), ("Org", 2, "ORG"), ("Project", 3, "PROJECT"),
+    ("Email", 4, "EMAIL"), ("Phone", 5, "PHONE"), ("Url", 6, "URL"), ("Handle", 7, "HANDLE"),
+    ("Secret", 8, "SECRET"), ("IpAddress", 9, "IP"),
 ]
 
 
 @pytest.mark.parametrize("name,value,prefix", KINDS)
 def test_kind_has_value_prefix_and_repr(name, value, prefix):
     kind = getattr(E, name)
-    assert int(kind) == value
-    assert kind == value
-    assert E.token_prefix(kind) == prefix
+    assert (int(kind), kind == value, E.token_prefix(kind)) == (value, True, prefix)
     assert repr(kind) == f"EntityType.{name}"
     assert getattr(E, name) is kind
 
@@ -34,60 +26,34 @@ def test_equality_with_kinds_integers_and_index_objects():
         def __index__(self):
             return 2
 
-    assert E.Org == 2 and E.Org != 3
+    assert E.Org == 2 and E.Org != 3 and 2 == E.Org
     assert E.Org == E.Org and E.Org != E.Url
     assert E.Org == Index()
-    assert E.Person == False  # noqa: E712 - bool converts to 0
-    assert not (E.Org == "Org")
-    assert E.Org != "Org"
+    assert E.Person == False  # noqa: E712 - a bool converts to 0
+    assert not (E.Org == "Org") and E.Org != "Org"
     assert not (E.Org == 2.0)
-    assert 2 == E.Org
 
 
+@pytest.mark.parametrize("other", [E.Url, 1])
 @pytest.mark.parametrize("op", ["<", "<=", ">", ">="])
-def test_ordering_is_not_supported(op):
+def test_ordering_is_not_supported(op, other):
     with pytest.raises(TypeError):
-        eval(f"a {op} b", {"a": E.Org, "b": E.Url})
-    with pytest.raises(TypeError):
-        eval(f"a {op} 1", {"a": E.Org})
+        eval(f"a {op} b", {"a": E.Org, "b": other})
 
 
 def test_hash_is_fixed_and_not_the_integer_hash():
     assert hash(E.Person) == -4800647303603446203
     assert hash(E.IpAddress) == -5355386902798776048
     assert hash(E.Person) != hash(0)
-    assert len({hash(getattr(E, n)) for n, _, _ in KINDS}) == 10
+    assert len({hash(getattr(E, name)) for name, _, _ in KINDS}) == 10
     assert {E.Person: 1}[va.Entity("x", E.Person).entity_type] == 1
 
 
-def test_no_index_so_a_kind_is_not_an_index():
+def test_a_kind_is_not_an_index():
     with pytest.raises(TypeError):
         [1, 2, 3][E.Place]
 
 
-def test_cannot_be_constructed():
-    with pytest.raises(TypeError, match="^No constructor defined for PyEntityType$"):
-        E()
-    with pytest.raises(TypeError, match="^No constructor defined for PyEntityType$"):
-        type(E.Person)(0)
-
-
-def test_token_prefix_is_static_and_checks_its_argument():
+def test_token_prefix_is_static():
     assert E.Person.token_prefix(E.Email) == "EMAIL"
     assert E.token_prefix(py_et=E.Url) == "URL"
-    with pytest.raises(TypeError, match="token_prefix\\(\\) missing 1 required positional argument: 'py_et'"):
-        E.Person.token_prefix()
-    with pytest.raises(
-        TypeError,
-        match="^argument 'py_et': 'int' object cannot be converted to 'PyEntityType'$",
-    ):
-        E.token_prefix(0)
-
-
-def test_type_name_and_docs():
-    assert type(E.Person).__name__ == "PyEntityType"
-    assert E.__doc__ == "Python wrapper for EntityType enum."
-    assert E.token_prefix.__doc__ == (
-        'Get the token prefix for this entity type (e.g., "PERSON", "EMAIL").'
-    )
-    assert E.token_prefix.__text_signature__ == "(py_et)"

@@ -1,6 +1,6 @@
-"""The module as Python sees it: its namespace, documentation and signatures, AnonymizeResult,
-immutability, argument failures, lone surrogates, module life across imports and
-interpreters, and reference-count sanity of every entry point."""
+"""The module as Python sees it: its namespace, documentation and signatures, argument
+conversion and its exact failures, AnonymizeResult, immutability, lone surrogates, module life
+across imports and interpreters, and reference-count sanity of every entry point."""
 
 import gc
 import importlib
@@ -21,22 +21,15 @@ WORKED_TEXT = "Ping @jdoe about BlueHarbor in Dallas, TX"
 
 def test_namespace():
     assert va.__all__ == [
-        "SESSION_FORMAT_VERSION",
-        "EntityType",
-        "Entity",
-        "TokenMap",
-        "AnonymizeResult",
-        "anonymize",
-        "anonymize_with_custom",
-        "deanonymize",
-        "build_token_map",
-        "apply_token_map",
+        "SESSION_FORMAT_VERSION", "EntityType", "Entity", "TokenMap", "AnonymizeResult",
+        "anonymize", "anonymize_with_custom", "deanonymize", "build_token_map", "apply_token_map",
         "get_tech_allowlist",
     ]
     assert all(hasattr(va, name) for name in va.__all__)
     assert va.SESSION_FORMAT_VERSION == 1 and type(va.SESSION_FORMAT_VERSION) is int
     assert va.__doc__ == ""
-    assert va.AnonymizeResult.__name__ == "PyAnonymizeResult"
+    assert [cls.__name__ for cls in (va.EntityType, va.Entity, va.TokenMap, va.AnonymizeResult)] \
+        == ["PyEntityType", "PyEntity", "PyTokenMap", "PyAnonymizeResult"]
 
 
 # (object, docstring, text signature); None where the object has no text signature.
@@ -66,10 +59,13 @@ DOCUMENTED = [
      "Parse a versioned JSON string back into a TokenMap.\n"
      "Raises ValueError if the JSON is malformed or the version is unsupported.",
      "(json_str)"),
+    (E.token_prefix, 'Get the token prefix for this entity type (e.g., "PERSON", "EMAIL").',
+     "(py_et)"),
+    (va.Entity, "Python wrapper for Entity (detected span).", "(text, entity_type)"),
     (va.TokenMap, "Python wrapper for TokenMap (bidirectional entity \u2194 token mapping).", "()"),
     (va.AnonymizeResult,
      "Python wrapper for AnonymizeResult (output of anonymize* functions).", None),
-    (va.EntityType, "Python wrapper for EntityType enum.", None),
+    (E, "Python wrapper for EntityType enum.", None),
 ]
 
 
@@ -84,24 +80,143 @@ def test_docstring_and_text_signature(obj, doc, signature):
         assert str(inspect.signature(obj)) == signature.replace("$self", "self, /")
 
 
+def spy_sequence(log):
+    class Spy:
+        def __len__(self):
+            log.append("len")
+            return 1
+
+        def __getitem__(self, index):
+            log.append("item")
+            if index:
+                raise IndexError(index)
+            return va.Entity("Alice", E.Person)
+
+    return Spy()
+
+
+def generator():
+    yield va.Entity("Alice", E.Person)
+
+
+ALICE = va.Entity("Alice", E.Person)
+CALL_NAMES = {"va": va, "E": E, "ALICE": ALICE, "generator": generator}
+
+# (call, exact message) for failures to bind arguments, in the interpreter's usual wording.
+BINDING_FAILURES = [
+    ("va.anonymize()", "anonymize() missing 1 required positional argument: 'text'"),
+    ("va.apply_token_map()",
+     "apply_token_map() missing 2 required positional arguments: 'text' and 'token_map'"),
+    ("va.deanonymize('x')", "deanonymize() missing 1 required positional argument: 'token_map'"),
+    ("va.Entity('x')", "PyEntity.__new__() missing 1 required positional argument: 'entity_type'"),
+    ("E.Person.token_prefix()", "token_prefix() missing 1 required positional argument: 'py_et'"),
+    ("va.TokenMap.from_session_json()",
+     "from_session_json() missing 1 required positional argument: 'json_str'"),
+    ("va.anonymize('a', None, None)",
+     "anonymize() takes from 1 to 2 positional arguments but 3 were given"),
+    ("va.anonymize_with_custom('a', None, None, None)",
+     "anonymize_with_custom() takes from 1 to 3 positional arguments but 4 were given"),
+    ("va.get_tech_allowlist(1)", "get_tech_allowlist() takes 0 positional arguments but 1 was given"),
+    ("va.TokenMap(1)", "PyTokenMap.__new__() takes 0 positional arguments but 1 was given"),
+    ("va.TokenMap().to_session_json(1)", "PyTokenMap.to_session_json() takes no arguments (1 given)"),
+    ("va.TokenMap.from_session_json('{}', '{}')",
+     "from_session_json() takes 1 positional argument but 2 were given"),
+    ("va.anonymize('a', x=1)", "anonymize() got an unexpected keyword argument 'x'"),
+    ("va.anonymize('a', text='b')", "anonymize() got multiple values for argument 'text'"),
+    ("E.token_prefix(E.Person, py_et=E.Person)",
+     "token_prefix() got multiple values for argument 'py_et'"),
+    ("E()", "No constructor defined for PyEntityType"),
+    ("va.AnonymizeResult('x', 1, k=2)", "No constructor defined for PyAnonymizeResult"),
+    ("va.build_token_map('Alice')", "argument 'entities': Can't extract `str` to `Vec`"),
+    ("va.anonymize_with_custom('a', custom_entities='Alice')",
+     "argument 'custom_entities': Can't extract `str` to `Vec`"),
+]
+
+# (call, parameter, the type found, the type expected): each converter refusing each kind of
+# wrong object once; where several arguments are wrong, the first one decides.
+CONVERSION_FAILURES = [
+    ("va.anonymize(b'a')", "text", "bytes", "PyString"),
+    ("va.Entity(1, E.Person)", "text", "int", "PyString"),
+    ("va.TokenMap.from_session_json(b'{}')", "json_str", "bytes", "PyString"),
+    ("va.anonymize('a', {})", "existing", "dict", "PyTokenMap"),
+    ("va.anonymize('a', existing=ALICE)", "existing", "PyEntity", "PyTokenMap"),
+    ("va.apply_token_map('x', None)", "token_map", "NoneType", "PyTokenMap"),
+    ("va.Entity('x', 0)", "entity_type", "int", "PyEntityType"),
+    ("E.token_prefix(0)", "py_et", "int", "PyEntityType"),
+    ("va.build_token_map(None)", "entities", "NoneType", "Sequence"),
+    ("va.build_token_map({ALICE})", "entities", "set", "Sequence"),
+    ("va.build_token_map({'a': ALICE})", "entities", "dict", "Sequence"),
+    ("va.build_token_map(generator())", "entities", "generator", "Sequence"),
+    ("va.anonymize_with_custom('a', None, 5)", "custom_entities", "int", "Sequence"),
+    ("va.anonymize_with_custom('a', custom_entities=[('Alice', E.Person)])", "custom_entities",
+     "tuple", "PyEntity"),
+    ("va.build_token_map([ALICE, 'B'])", "entities", "str", "PyEntity"),
+    ("va.anonymize_with_custom('a', custom_entities=[E.Person])", "custom_entities",
+     "PyEntityType", "PyEntity"),
+    ("va.anonymize(1, existing=1)", "text", "int", "PyString"),
+    ("va.anonymize_with_custom('a', 2, 'x')", "existing", "int", "PyTokenMap"),
+]
+
+
+@pytest.mark.parametrize("call,message", BINDING_FAILURES, ids=[c for c, _ in BINDING_FAILURES])
+def test_binding_failures_raise_type_error(call, message):
+    with pytest.raises(TypeError) as caught:
+        eval(call, CALL_NAMES)
+    assert str(caught.value) == message
+
+
+@pytest.mark.parametrize("call,parameter,found,expected", CONVERSION_FAILURES,
+                         ids=[c[0] for c in CONVERSION_FAILURES])
+def test_conversion_failures_name_the_parameter_and_both_types(call, parameter, found, expected):
+    with pytest.raises(TypeError) as caught:
+        eval(call, CALL_NAMES)
+    assert str(caught.value) == (
+        f"argument '{parameter}': '{found}' object cannot be converted to '{expected}'"
+    )
+
+
+def test_later_arguments_are_not_looked_at_after_a_failure():
+    log = []
+    spy = spy_sequence(log)
+    with pytest.raises(TypeError, match="argument 'text'"):
+        va.anonymize_with_custom(1, None, spy)
+    with pytest.raises(TypeError, match="argument 'existing'"):
+        va.anonymize_with_custom("Alice", [], spy)
+    assert log == []
+    result = va.anonymize_with_custom("Alice", None, spy)
+    # The caller's Alice keeps the lexicon's Alice out, so it is listed once.
+    assert log and [(e.text, e.entity_type) for e in result.entities] == [("Alice", E.Person)]
+
+
 @pytest.mark.parametrize(
-    "make", [lambda: va.AnonymizeResult(), lambda: va.AnonymizeResult("x", 1, k=2),
-             lambda: type(va.anonymize(""))()],
-    ids=["no arguments", "with arguments", "through type()"],
+    "call",
+    [
+        lambda s: va.anonymize(s),
+        lambda s: va.anonymize_with_custom(s, None, []),
+        lambda s: va.apply_token_map(text=s, token_map=va.TokenMap()),
+        lambda s: va.deanonymize(s, va.TokenMap()),
+        lambda s: va.Entity(s, E.Person),
+        lambda s: va.TokenMap.from_session_json(s),
+        lambda s: va.anonymize(s, existing=1),
+    ],
+    ids=["anonymize", "anonymize_with_custom", "apply_token_map", "deanonymize", "Entity",
+         "from_session_json", "text before a wrong map"],
 )
-def test_anonymize_result_has_no_constructor(make):
-    with pytest.raises(TypeError, match="^No constructor defined for PyAnonymizeResult$"):
-        make()
+def test_lone_surrogates_raise_the_interpreters_unicode_encode_error(call):
+    text = "Bob \udc80 Alice"
+    with pytest.raises(UnicodeEncodeError) as caught:
+        call(text)
+    with pytest.raises(UnicodeEncodeError) as reference:
+        text.encode("utf-8")
+    assert caught.value.args == reference.value.args
 
 
 def test_result_getters_return_fresh_objects():
     result = va.anonymize(WORKED_TEXT)
     assert result.token_map is not result.token_map
     assert len(result.token_map) == len(result.token_map) == 4
-    assert result.token_map.to_session_json() == result.token_map.to_session_json()
     entities = result.entities
-    assert entities is not result.entities
-    assert entities[0] is not result.entities[0]
+    assert entities is not result.entities and entities[0] is not result.entities[0]
     entities.clear()
     entities.append(va.Entity("x", E.Person))
     assert [(e.text, e.entity_type) for e in result.entities] == [
@@ -124,8 +239,8 @@ def test_result_repr_counts_utf8_bytes(text, expected):
     assert repr(va.anonymize(text)) == expected
 
 
-def test_map_and_result_compare_and_hash_by_identity():
-    for make in (va.TokenMap, lambda: va.anonymize("Bob")):
+def test_entity_map_and_result_compare_and_hash_by_identity():
+    for make in (lambda: va.Entity("Alice", E.Person), va.TokenMap, lambda: va.anonymize("Bob")):
         a, b = make(), make()
         assert a == a and a != b and not (a == b)
         assert hash(a) != hash(b) and len({a, b, a}) == 2
@@ -135,13 +250,9 @@ def test_map_and_result_compare_and_hash_by_identity():
 
 RESULT = va.anonymize(WORKED_TEXT)
 READ_ONLY = [
-    (RESULT, "text"),
-    (RESULT, "token_map"),
-    (RESULT, "entity_count"),
-    (RESULT, "entities"),
-    (RESULT, "extra"),
-    (va.TokenMap(), "extra"),
-    (E.Person, "extra"),
+    (RESULT, "text"), (RESULT, "token_map"), (RESULT, "entity_count"), (RESULT, "entities"),
+    (RESULT, "extra"), (ALICE, "text"), (ALICE, "entity_type"), (ALICE, "extra"),
+    (va.TokenMap(), "extra"), (E.Person, "extra"),
 ]
 
 
@@ -157,16 +268,8 @@ def test_instance_attributes_cannot_be_set_or_deleted(obj, name):
     assert repr(obj) == before
 
 
-@pytest.mark.parametrize(
-    "cls",
-    [
-        va.EntityType,
-        va.Entity,
-        va.TokenMap,
-        va.AnonymizeResult,
-    ],
-    ids=lambda cls: cls.__name__,
-)
+@pytest.mark.parametrize("cls", [E, va.Entity, va.TokenMap, va.AnonymizeResult],
+                         ids=lambda cls: cls.__name__)
 def test_classes_cannot_be_changed(cls):
     try:
         with pytest.raises(TypeError, match="immutable type"):
@@ -175,100 +278,6 @@ def test_classes_cannot_be_changed(cls):
         # Never leave a shared class changed for the tests that follow.
         if "probe_attribute" in vars(cls):
             type.__delattr__(cls, "probe_attribute")
-
-
-def spy_sequence(log):
-    class Spy:
-        def __len__(self):
-            log.append("len")
-            return 1
-
-        def __getitem__(self, index):
-            log.append("item")
-            if index:
-                raise IndexError(index)
-            return va.Entity("Alice", E.Person)
-
-    return Spy()
-
-
-# (call, exception type, exact message); every case names its function or parameter.
-FAILURES = [
-    (lambda: va.anonymize(), TypeError,
-     "anonymize() missing 1 required positional argument: 'text'"),
-    (lambda: va.anonymize(existing=None), TypeError,
-     "anonymize() missing 1 required positional argument: 'text'"),
-    (lambda: va.anonymize("a", None, None), TypeError,
-     "anonymize() takes from 1 to 2 positional arguments but 3 were given"),
-    (lambda: va.anonymize("a", x=1), TypeError,
-     "anonymize() got an unexpected keyword argument 'x'"),
-    (lambda: va.anonymize("a", text="b"), TypeError,
-     "anonymize() got multiple values for argument 'text'"),
-    (lambda: va.anonymize(b"a"), TypeError,
-     "argument 'text': 'bytes' object cannot be converted to 'PyString'"),
-    (lambda: va.anonymize(None), TypeError,
-     "argument 'text': 'NoneType' object cannot be converted to 'PyString'"),
-    (lambda: va.anonymize("a", {}), TypeError,
-     "argument 'existing': 'dict' object cannot be converted to 'PyTokenMap'"),
-    (lambda: va.anonymize("a", existing=va.Entity("a", E.Person)), TypeError,
-     "argument 'existing': 'PyEntity' object cannot be converted to 'PyTokenMap'"),
-    (lambda: va.anonymize(1, existing=1), TypeError,
-     "argument 'text': 'int' object cannot be converted to 'PyString'"),
-    (lambda: va.anonymize("\ud800", existing=1), UnicodeEncodeError, None),
-    (lambda: va.anonymize_with_custom(), TypeError,
-     "anonymize_with_custom() missing 1 required positional argument: 'text'"),
-    (lambda: va.anonymize_with_custom("a", None, None, None), TypeError,
-     "anonymize_with_custom() takes from 1 to 3 positional arguments but 4 were given"),
-    (lambda: va.anonymize_with_custom("a", custom=[]), TypeError,
-     "anonymize_with_custom() got an unexpected keyword argument 'custom'"),
-    (lambda: va.anonymize_with_custom("a", None, [], custom_entities=[]), TypeError,
-     "anonymize_with_custom() got multiple values for argument 'custom_entities'"),
-    (lambda: va.anonymize_with_custom(1, 2, "x"), TypeError,
-     "argument 'text': 'int' object cannot be converted to 'PyString'"),
-    (lambda: va.anonymize_with_custom("a", 2, "x"), TypeError,
-     "argument 'existing': 'int' object cannot be converted to 'PyTokenMap'"),
-    (lambda: va.anonymize_with_custom("a", None, 5), TypeError,
-     "argument 'custom_entities': 'int' object cannot be converted to 'Sequence'"),
-    (lambda: va.anonymize_with_custom("a", custom_entities=iter([])), TypeError,
-     "argument 'custom_entities': 'list_iterator' object cannot be converted to 'Sequence'"),
-    (lambda: va.anonymize_with_custom("a", custom_entities=[E.Person]), TypeError,
-     "argument 'custom_entities': 'PyEntityType' object cannot be converted to 'PyEntity'"),
-    (lambda: va.get_tech_allowlist(1), TypeError,
-     "get_tech_allowlist() takes 0 positional arguments but 1 was given"),
-    (lambda: va.get_tech_allowlist(x=1), TypeError,
-     "get_tech_allowlist() got an unexpected keyword argument 'x'"),
-    (lambda: va.TokenMap().to_session_json(1), TypeError,
-     "PyTokenMap.to_session_json() takes no arguments (1 given)"),
-    (lambda: va.TokenMap.from_session_json(), TypeError,
-     "from_session_json() missing 1 required positional argument: 'json_str'"),
-    (lambda: va.TokenMap.from_session_json("{}", "{}"), TypeError,
-     "from_session_json() takes 1 positional argument but 2 were given"),
-    (lambda: va.EntityType.token_prefix(E.Person, py_et=E.Person), TypeError,
-     "token_prefix() got multiple values for argument 'py_et'"),
-]
-
-
-@pytest.mark.parametrize(
-    "call,error,message", FAILURES, ids=[m or e.__name__ for _, e, m in FAILURES]
-)
-def test_argument_failures(call, error, message):
-    with pytest.raises(error) as caught:
-        call()
-    if message is not None:
-        assert str(caught.value) == message
-
-
-def test_later_arguments_are_not_looked_at_after_a_failure():
-    log = []
-    spy = spy_sequence(log)
-    with pytest.raises(TypeError, match="argument 'text'"):
-        va.anonymize_with_custom(1, None, spy)
-    with pytest.raises(TypeError, match="argument 'existing'"):
-        va.anonymize_with_custom("Alice", [], spy)
-    assert log == []
-    result = va.anonymize_with_custom("Alice", None, spy)
-    # The caller's Alice keeps the lexicon's Alice out, so it is listed once.
-    assert log and [(e.text, e.entity_type) for e in result.entities] == [("Alice", E.Person)]
 
 
 @pytest.mark.parametrize("length", ["2**62", "10**13"])
@@ -288,37 +297,6 @@ def test_reported_length_is_only_a_hint(length):
     done = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True,
                           text=True, timeout=60)
     assert (done.returncode, done.stdout) == (0, "1 hi [PERSON_1]\n"), done.stderr
-
-
-def test_none_stands_for_an_omitted_argument():
-    expected = va.anonymize(WORKED_TEXT).text
-    results = [
-        va.anonymize(WORKED_TEXT, None),
-        va.anonymize(text=WORKED_TEXT, existing=None),
-        va.anonymize_with_custom(WORKED_TEXT, None, None),
-        va.anonymize_with_custom(custom_entities=None, existing=None, text=WORKED_TEXT),
-    ]
-    assert [r.text for r in results] == [expected] * 4
-    assert len(va.build_token_map([], None)) == 0
-
-
-@pytest.mark.parametrize(
-    "call",
-    [
-        lambda s: va.anonymize(s),
-        lambda s: va.anonymize_with_custom(s, None, []),
-        lambda s: va.anonymize(text=s, existing=va.TokenMap()),
-        lambda s: va.TokenMap.from_session_json(s),
-    ],
-    ids=["anonymize", "anonymize_with_custom", "keyword", "from_session_json"],
-)
-def test_lone_surrogates_raise_the_interpreters_unicode_encode_error(call):
-    text = "Bob \udc80 Alice"
-    with pytest.raises(UnicodeEncodeError) as caught:
-        call(text)
-    with pytest.raises(UnicodeEncodeError) as reference:
-        text.encode("utf-8")
-    assert caught.value.args == reference.value.args
 
 
 def test_tech_allowlist_is_a_fresh_list_of_distinct_strings():
