@@ -3,7 +3,6 @@
 #include "velk/lexicon_recognizer.h"
 
 #include <gtest/gtest.h>
-#include <time.h>
 
 #include <algorithm>
 #include <string>
@@ -181,13 +180,6 @@ TEST(SpanText, KeepsInnerTextVerbatimAndTrimsEdgesButQuotes) {
   EXPECT_EQ(span_text(text, tokens[2], tokens[2]), "Smith");
 }
 
-// CPU time of this thread, so that other processes on a busy machine do not count.
-double thread_seconds() {
-  timespec now{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
 // Eight times the text may cost up to three times eight times the work: linear work passes
 // easily, quadratic work (64 times) cannot. Absolute times are never compared.
 TEST(ExtractLexiconEntities, WorkGrowsLinearlyWithLength) {
@@ -212,9 +204,9 @@ TEST(ExtractLexiconEntities, WorkGrowsLinearlyWithLength) {
       const std::string text = test::repeat(c.piece, i == 0 ? c.large / 8 : c.large);
       seconds[i] = 1e300;
       for (int run = 0; run < 3; ++run) {
-        const double start = thread_seconds();
+        const double start = test::thread_seconds();
         const std::vector<Entity> entities = extract_lexicon_entities(text);
-        seconds[i] = std::min(seconds[i], thread_seconds() - start);
+        seconds[i] = std::min(seconds[i], test::thread_seconds() - start);
         ASSERT_EQ(entities, c.expected) << c.name;
       }
     }

@@ -3,7 +3,6 @@
 #include "velk/pattern_extractors.h"
 
 #include <gtest/gtest.h>
-#include <time.h>
 #include <unicode/uchar.h>
 
 #include <algorithm>
@@ -479,19 +478,12 @@ TEST(AdversarialInput, MegabyteInputsYieldExactlyTheExpectedEntities) {
   }
 }
 
-// CPU time of this thread, so that other processes on a busy machine do not count.
-double thread_seconds() {
-  timespec now{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
 double fastest_seconds(const std::string& text) {
   double best = 1e9;
   for (int i = 0; i < 5; ++i) {
-    const double start = thread_seconds();
+    const double start = test::thread_seconds();
     both_passes(text);
-    best = std::min(best, thread_seconds() - start);
+    best = std::min(best, test::thread_seconds() - start);
   }
   return best;
 }

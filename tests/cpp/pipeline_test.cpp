@@ -25,73 +25,57 @@ TEST(Anonymize, ListsEntitiesExtendsTheCallersMapAndSubstitutes) {
     Entities custom;    // when empty, anonymize and anonymize_with_custom must agree
     Entities expected_entities;
     std::string expected_text;
-    test::Pairs expected_forward;
   };
   const Case cases[] = {
-      Case("empty text without a map", "", {}, {}, {}, "", {}),
+      Case("empty text without a map", "", {}, {}, {}, ""),
       Case("empty text keeps exactly the existing entries", "",
-           {{"Alice", T::Person}, {"Dallas", T::Place}}, {}, {}, "",
-           {{"Alice", "[PERSON_1]"}, {"Dallas", "[PLACE_1]"}}),
+           {{"Alice", T::Person}, {"Dallas", T::Place}}, {}, {}, ""),
       Case("mapped text is replaced though nothing is detected", "say hi to alice in dallas",
            {{"Alice", T::Person}, {"Dallas", T::Place}}, {}, {},
-           "say hi to [PERSON_1] in [PLACE_1]", {{"Alice", "[PERSON_1]"}, {"Dallas", "[PLACE_1]"}}),
+           "say hi to [PERSON_1] in [PLACE_1]"),
       // The honorific makes the lexicon report "Jane.io" as a Person; the domain came first.
       Case("domain keeps out a person with the same text", "see jane.io and ask Dr. Jane.io", {},
-           {}, {{"jane.io", T::Url}}, "see [URL_1] and ask Dr. [URL_1]", {{"jane.io", "[URL_1]"}}),
+           {}, {{"jane.io", T::Url}}, "see [URL_1] and ask Dr. [URL_1]"),
       Case("e-mail keeps out a person in any capitalisation",
            "mail jane@acme.com or Dr. JANE@ACME.COM", {}, {}, {{"jane@acme.com", T::Email}},
-           "mail [EMAIL_1] or Dr. [EMAIL_1]", {{"jane@acme.com", "[EMAIL_1]"}}),
+           "mail [EMAIL_1] or Dr. [EMAIL_1]"),
       Case("custom place keeps out the lexicon's person", "Jordan said hi", {},
-           {{"Jordan", T::Place}}, {{"Jordan", T::Place}}, "[PLACE_1] said hi",
-           {{"Jordan", "[PLACE_1]"}}),
+           {{"Jordan", T::Place}}, {{"Jordan", T::Place}}, "[PLACE_1] said hi"),
       Case("custom entity absent from the text plays no part", "Alice said hi", {},
-           {{"Jordan", T::Place}}, {{"Alice", T::Person}}, "[PERSON_1] said hi",
-           {{"Alice", "[PERSON_1]"}}),
+           {{"Jordan", T::Place}}, {{"Alice", T::Person}}, "[PERSON_1] said hi"),
       Case("custom entity listed as supplied", "we use acme tools", {}, {{"ACME", T::Org}},
-           {{"ACME", T::Org}}, "we use [ORG_1] tools", {{"ACME", "[ORG_1]"}}),
+           {{"ACME", T::Org}}, "we use [ORG_1] tools"),
       Case("containment uses full lower-casing", "visit the école or η οδος", {},
            {{"ÉCOLE", T::Org}, {"ΟΔΟΣ", T::Place}}, {{"ÉCOLE", T::Org}, {"ΟΔΟΣ", T::Place}},
-           "visit the [ORG_1] or η [PLACE_1]", {{"ÉCOLE", "[ORG_1]"}, {"ΟΔΟΣ", "[PLACE_1]"}}),
+           "visit the [ORG_1] or η [PLACE_1]"),
       // The empty entry gets a token of its own but is never substituted.
       Case("empty custom text is always listed", "hello Bob", {}, {{"", T::Person}},
-           {{"Bob", T::Person}, {"", T::Person}}, "hello [PERSON_1]",
-           {{"Bob", "[PERSON_1]"}, {"", "[PERSON_2]"}}),
+           {{"Bob", T::Person}, {"", T::Person}}, "hello [PERSON_1]"),
       Case("empty custom text occurs in the empty text", "", {}, {{"", T::Person}},
-           {{"", T::Person}}, "", {{"", "[PERSON_1]"}}),
+           {{"", T::Person}}, ""),
       Case("custom entity inside a longer word is listed", "Albert came", {}, {{"Al", T::Person}},
-           {{"Albert", T::Person}, {"Al", T::Person}}, "[PERSON_1] came",
-           {{"Albert", "[PERSON_1]"}, {"Al", "[PERSON_2]"}}),
+           {{"Albert", T::Person}, {"Al", T::Person}}, "[PERSON_1] came"),
       Case("pattern entity precedes a custom one with its text", "mail jane@acme.com now", {},
            {{"jane@acme.com", T::Person}},
-           {{"jane@acme.com", T::Email}, {"jane@acme.com", T::Person}}, "mail [EMAIL_1] now",
-           {{"jane@acme.com", "[EMAIL_1]"}}),
+           {{"jane@acme.com", T::Email}, {"jane@acme.com", T::Person}}, "mail [EMAIL_1] now"),
       Case("custom case variant shares the pattern token", "mail jane@acme.com now", {},
            {{"JANE@ACME.COM", T::Person}},
-           {{"jane@acme.com", T::Email}, {"JANE@ACME.COM", T::Person}}, "mail [EMAIL_1] now",
-           {{"jane@acme.com", "[EMAIL_1]"}, {"JANE@ACME.COM", "[EMAIL_1]"}}),
+           {{"jane@acme.com", T::Email}, {"JANE@ACME.COM", T::Person}}, "mail [EMAIL_1] now"),
       Case("repeated custom entity listed twice", "acme rocks", {},
            {{"ACME", T::Org}, {"ACME", T::Org}}, {{"ACME", T::Org}, {"ACME", T::Org}},
-           "[ORG_1] rocks", {{"ACME", "[ORG_1]"}}),
+           "[ORG_1] rocks"),
       Case("CamelCase equal to a lexicon entity is no project", "Mr. BLUEHARBOR and BlueHarbor", {},
-           {}, {{"BLUEHARBOR", T::Person}}, "Mr. [PERSON_1] and [PERSON_1]",
-           {{"BLUEHARBOR", "[PERSON_1]"}}),
+           {}, {{"BLUEHARBOR", T::Person}}, "Mr. [PERSON_1] and [PERSON_1]"),
       Case("CamelCase equal to a custom hit is no project", "ship BlueHarbor now", {},
-           {{"blueharbor", T::Org}}, {{"blueharbor", T::Org}}, "ship [ORG_1] now",
-           {{"blueharbor", "[ORG_1]"}}),
+           {{"blueharbor", T::Org}}, {{"blueharbor", T::Org}}, "ship [ORG_1] now"),
       Case("entities only inside code get tokens but stay",
            "```\nmail bob@example.com\n```\nthen run `ping 10.0.0.1` now", {}, {},
            {{"bob@example.com", T::Email}, {"10.0.0.1", T::IpAddress}},
-           "```\nmail bob@example.com\n```\nthen run `ping 10.0.0.1` now",
-           {{"bob@example.com", "[EMAIL_1]"}, {"10.0.0.1", "[IP_1]"}}),
+           "```\nmail bob@example.com\n```\nthen run `ping 10.0.0.1` now"),
       Case("new entries continue the caller's numbering", "Bob flew to Paris with ALICE",
            {{"Alice", T::Person}, {"Dallas", T::Place}}, {},
            {{"Bob", T::Person}, {"Paris", T::Place}, {"ALICE", T::Person}},
-           "[PERSON_2] flew to [PLACE_2] with [PERSON_1]",
-           {{"Alice", "[PERSON_1]"},
-            {"Dallas", "[PLACE_1]"},
-            {"Bob", "[PERSON_2]"},
-            {"Paris", "[PLACE_2]"},
-            {"ALICE", "[PERSON_1]"}}),
+           "[PERSON_2] flew to [PLACE_2] with [PERSON_1]"),
       // Patterns in their own order, then the lexicon, then the caller's entities in the
       // caller's order, then CamelCase: the caller's Sarah is numbered after Sarah Miller.
       Case("detector order decides numbering",
@@ -109,16 +93,7 @@ TEST(Anonymize, ListsEntitiesExtendsTheCallersMapAndSubstitutes) {
             {"Acme", T::Org},
             {"NightOwl", T::Project}},
            "Call [PERSON_1] at [PHONE_1] or [EMAIL_1], see [URL_1] and [HANDLE_1] on [IP_1] in "
-           "[PROJECT_1]",
-           {{"https://acme.io/x", "[URL_1]"},
-            {"sarah@acme.io", "[EMAIL_1]"},
-            {"@sarah_m", "[HANDLE_1]"},
-            {"555-123-4567", "[PHONE_1]"},
-            {"10.0.0.1", "[IP_1]"},
-            {"Sarah Miller", "[PERSON_1]"},
-            {"Sarah", "[PERSON_2]"},
-            {"Acme", "[ORG_1]"},
-            {"NightOwl", "[PROJECT_1]"}}),
+           "[PROJECT_1]"),
   };
   for (const auto& c : cases) {
     const TokenMap existing_map = build_token_map(c.existing, nullptr);
@@ -131,7 +106,8 @@ TEST(Anonymize, ListsEntitiesExtendsTheCallersMapAndSubstitutes) {
       EXPECT_EQ(result.entities, c.expected_entities) << c.name << " (" << call << ")";
       EXPECT_EQ(result.entity_count, result.entities.size()) << c.name << " (" << call << ")";
       EXPECT_EQ(result.text, c.expected_text) << c.name << " (" << call << ")";
-      EXPECT_EQ(result.token_map.forward, test::make_map(c.expected_forward).forward)
+      // The caller's entries, extended in the order of the listed entities.
+      EXPECT_EQ(result.token_map, build_token_map(result.entities, existing))
           << c.name << " (" << call << ")";
     }
     EXPECT_EQ(existing_map, build_token_map(c.existing, nullptr)) << c.name << ": map changed";
