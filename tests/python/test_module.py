@@ -126,6 +126,7 @@ BINDING_FAILURES = [
     ("E.token_prefix(E.Person, py_et=E.Person)",
      "token_prefix() got multiple values for argument 'py_et'"),
     ("E()", "No constructor defined for PyEntityType"),
+    ("va.AnonymizeResult()", "No constructor defined for PyAnonymizeResult"),
     ("va.AnonymizeResult('x', 1, k=2)", "No constructor defined for PyAnonymizeResult"),
     ("va.build_token_map('Alice')", "argument 'entities': Can't extract `str` to `Vec`"),
     ("va.anonymize_with_custom('a', custom_entities='Alice')",
