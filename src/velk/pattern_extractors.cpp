@@ -2,8 +2,14 @@
 // linear-time searching, and the acceptance rules that turn matches into entities.
 #include "velk/pattern_extractors.h"
 
+#include <unicode/uchar.h>
+
 #include <algorithm>
+#include <array>
+#include <bit>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 #include <utility>
 
@@ -45,63 +51,150 @@ void append_word_boundary(std::string& out) {
   out.append("|\\z))");
 }
 
-// Where a match of the e-mail pattern may start. Its local part is a run of one class that
-// cannot hold "@", so from every start inside a run the match is the same apart from its first
-// byte: it reaches the "@" after the run, and what follows does not depend on the start. The
-// leftmost start of a run therefore succeeds exactly when any start inside it does, and no
-// other start needs a try. Trying them all would rescan the rest of the run from each one,
-// quadratic on a long run without "@". \G keeps the resume point of the iteration, which may
-// fall inside a run, as a start.
+// Candidate searches. Plain iteration asks the engine for the leftmost match at or after the
+// resume point, and the engine tries start after start, often with costly lookbehinds. For all
+// patterns but the URL and handle patterns (whose first bytes "h" and "@" already let the
+// engine skip ahead) a byte scan finds the few places where a match can start, and the engine
+// is asked only for a match anchored at each of them, in text order; the first one that
+// succeeds is the leftmost match. This gives exactly the matches of plain iteration because
+// (1) every start the scan passes over is shown below to be no match start, and (2) at any one
+// start the engine's leftmost-first rules pick the same match whether the search is anchored
+// there or reached it by scanning. Patterns match the same way at a start whatever the resume
+// point was, since lookbehinds read the text before the resume point too; nothing uses \G but
+// the anchoring. The scans look at ASCII bytes only, where the classes are plain byte sets,
+// and treat a non-ASCII character as a possible match wherever its properties matter.
+
+// Bytes of the ASCII classes that the candidate scans follow.
+enum ByteClass : std::uint8_t {
+  kAlnum = 1,       // [a-zA-Z0-9]
+  kLabel = 2,       // [a-zA-Z0-9\-]: a domain label
+  kLocalPart = 4,   // [a-zA-Z0-9._%+\-]: the part of an address before "@"
+  kSecretBody = 8,  // [A-Za-z0-9+/]: a secret after its prefix
+};
+
+constexpr std::array<std::uint8_t, 256> kByteClasses = [] {
+  std::array<std::uint8_t, 256> classes{};
+  const auto add = [&classes](std::string_view bytes, std::uint8_t cls) {
+    for (char c : bytes) classes[static_cast<unsigned char>(c)] |= cls;
+  };
+  for (int c = 0; c < 256; ++c) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) {
+      classes[static_cast<std::size_t>(c)] = kAlnum | kLabel | kLocalPart | kSecretBody;
+    }
+  }
+  add("-", kLabel | kLocalPart);
+  add("._%+", kLocalPart);
+  add("+/", kSecretBody);
+  return classes;
+}();
+
+constexpr bool in_class(char c, ByteClass cls) {
+  return (kByteClasses[static_cast<unsigned char>(c)] & cls) != 0;
+}
+
+// E-mail: the local part is a run of one class that cannot hold "@", so a match starting at q
+// takes every byte from q up to the first "@" after q, all of them local-part bytes, and what
+// follows that "@" does not depend on q. The starts to consider for one "@" are therefore the
+// run of local-part bytes before it, from the resume point on, and the run's first start
+// succeeds exactly when any of them does. The scan takes each "@" in turn and tries that one
+// start. Trying every start of a run would rescan the run from each, quadratic on a long run
+// without "@".
 constexpr std::string_view kLocalPartClass = "[a-zA-Z0-9._%+\\-]";
 static_assert(EMAIL_PATTERN.starts_with(kLocalPartClass) &&
               EMAIL_PATTERN.substr(kLocalPartClass.size()).starts_with("+@"));
 
-// Where a match of the domain pattern may start: inside a run of label characters the first
-// \b decides. The label run before the "." is taken whole (the "." cannot be part of it), so
-// from any start the match needs the same ending after the run and differs only in how many
-// label characters it has: the leftmost start that has a \b wins if any start does. Within a
-// run, \b falls only where hyphens and letters or digits meet, so the first \b is at the run's
-// first character, after its leading hyphens, or after its leading letters and digits; the
-// three alternatives try them in that order. The reported span is the group. Without this, a
-// run such as "a-a-a-..." with a \b at every character is rescanned from each of them.
-constexpr std::string_view kLabelClass = "[a-zA-Z0-9\\-]";
-static_assert(DOMAIN_PATTERN.substr(2).starts_with(kLabelClass) &&
-              DOMAIN_PATTERN.substr(2 + kLabelClass.size()).starts_with("{3,}\\."));
-constexpr std::string_view kDomainRunStart = "(?:\\G|(?<![a-zA-Z0-9\\-]))(?:|\\-++|[a-zA-Z0-9]++)";
+// Domains: a match is \b, three or more label bytes, ".", a listed ending and \b. The label
+// bytes run up to the first byte that is not one, which must be that "."; so a match starting
+// at q needs a "." followed by a listed ending (at the end of q's run of label bytes) and at
+// least three label bytes between q and it. The scan takes each such "." in turn and tries the
+// first start of the run before it. From any start in the run the match needs the same ending
+// and differs only in how many label bytes it has, so the leftmost start that has a \b wins if
+// any start does. Within a run \b falls only where hyphens and letters or digits meet, so the
+// first \b is at the run's first byte, after its leading hyphens, or after its leading letters
+// and digits; the three alternatives of kDomainRunStart try them in that order, and the
+// reported span is the group. Without them a run such as "a-a-a-..." with a \b at every byte
+// would be tried from each.
+static_assert(DOMAIN_PATTERN == R"re(\b[a-zA-Z0-9\-]{3,}\.(?:com|io|ai|dev|app|net|org|co)\b)re");
+constexpr std::string_view kDomainRunStart = "(?:|\\-++|[a-zA-Z0-9]++)";
+constexpr std::array<std::string_view, 7> kDomainEndingStarts = {"co",  "io",  "ai", "dev",
+                                                                 "app", "net", "org"};
 
-std::string email_search_text() {
-  std::string text = "(?:\\G|(?<!";
-  text.append(kLocalPartClass).append("))").append(EMAIL_PATTERN);
+// Secrets: both alternatives start with a letter or digit, so a start q lies in a run of them;
+// take the part [r, e) of that run at or after the resume point. The second alternative needs
+// 32 of them from q, so e - r >= 32, and then it matches at r. The first needs the run from q
+// to end within 12 bytes at a "_" or "-" ({1,12} cannot stop earlier: the byte after it would
+// be a letter or digit, not "_" or "-") followed by 20 body bytes; then every start in
+// [max(r, e - 12), e) matches it. So each run holds at most one start that needs a try: r when
+// the run is 32 long (the first alternative cannot match there), else max(r, e - 12) when the
+// run is followed by "_" or "-" and 20 body bytes, else none.
+static_assert(SECRET_PATTERN ==
+              R"re((?:[a-zA-Z0-9]{1,12}[_\-])[A-Za-z0-9+/]{20,}|[A-Za-z0-9]{32,})re");
+constexpr std::size_t kSecretPrefixMax = 12;
+constexpr std::size_t kSecretBodyMin = 20;
+constexpr std::size_t kSecretRunMin = 32;
+
+// The pattern anchored at the start of each search. Without start optimisations: they would
+// look ahead for a byte that every match needs (the "." of an address), and that look runs
+// to the end of the text when the byte is missing, at every one of the many tries.
+std::string anchored(std::string_view pattern) {
+  std::string text = "(*NO_START_OPT)\\G(?:";
+  text.append(pattern).append(")");
   return text;
 }
 
 std::string domain_search_text() {
   std::string text(kDomainRunStart);
   text.append("(").append(DOMAIN_PATTERN).append(")");
-  return text;
+  return anchored(text);
 }
 
-// PCRE2 works out no set of possible first bytes for a pattern that starts with a property
-// class such as \p{Nd}, and then tries the pattern at every byte. A lookahead naming, without
-// properties, a superset of the characters a match can start with gives it that set and leaves
-// the matches as they are: a phone number starts with "+", "(" or a digit, an IP address with a
-// digit, and every non-ASCII digit lies in the upper range.
-constexpr std::string_view kPhoneStart = "(?=[+(0-9\\x{80}-\\x{10FFFF}])";
-constexpr std::string_view kIpStart = "(?=[0-9\\x{80}-\\x{10FFFF}])";
-
-std::string with_prefix(std::string_view prefix, std::string_view pattern) {
-  std::string text(prefix);
-  text.append(pattern);
-  return text;
+// Digits. \d is any Nd character by the engine's Unicode data, which need not be ICU's: a
+// character ICU leaves unassigned may be a digit to a newer engine, and one ICU assigns may be
+// unassigned in an older engine. So the scans take a non-ASCII character for a possible digit
+// when ICU calls it a digit or leaves it unassigned (a digit stays a digit in later data), and
+// only ASCII bytes rule a start out for certain.
+bool may_be_digit_at(std::string_view text, std::size_t pos, std::size_t& length) {
+  const auto byte = static_cast<unsigned char>(text[pos]);
+  if (byte < 0x80) {
+    length = 1;
+    return byte >= '0' && byte <= '9';
+  }
+  const DecodedChar ch = decode_utf8(text, pos);
+  length = ch.length;
+  return is_decimal_digit(ch.code_point) ||
+         u_charType(static_cast<UChar32>(ch.code_point)) == U_UNASSIGNED;
 }
+
+// A byte that is a word character for certain: an ASCII letter, digit or "_".
+bool is_ascii_word_byte(char c) { return in_class(c, kAlnum) || c == '_'; }
+
+// Phone numbers: a match starts with "+" (only before the country code 1), "(" (only before
+// the area code) or a digit, so its first digit f is the match's start or the byte after it.
+// \b at a start before a digit needs a non-word character before it, and "+" and "(" are no
+// digits either: so the character before f is no digit, and f is not preceded by an ASCII
+// digit. From f on, the match holds 10 or 11 digits within 16 characters ("1-(555)-123-4567"
+// is the longest shape), so 16 ASCII bytes from f with fewer than 10 digits rule f out. The
+// scan tries f - 1 (when it is "+" or "(") and then f for each such f in text order.
+static_assert(PHONE_PATTERN == R"re(\b(?:\+?1[\-.\s]?)?\(?\d{3}\)?[\-.\s]?\d{3}[\-.\s]?\d{4}\b)re");
+constexpr std::size_t kPhoneSpanMax = 16;
+constexpr std::size_t kPhoneDigitsMin = 10;
+
+// IPv4 addresses: every octet alternative is one to three digits, so a match starts at a digit
+// run of one to three characters that ends at a "."; \b before its first digit needs a
+// non-word character there. The scan takes each "." in turn and tries, leftmost first, the
+// starts one to three characters before it that have only possible digits up to the "." and no
+// ASCII word byte before them (one start when the digits are ASCII).
+static_assert(IP_PATTERN ==
+              R"re(\b(?:(?:25[0-5]|2[0-4]\d|[01]?\d\d?)\.){3}(?:25[0-5]|2[0-4]\d|[01]?\d\d?)\b)re");
+constexpr std::size_t kOctetDigitsMax = 3;
 
 struct CompiledPattern {
   Regex regex;
   int entity_group;  // the capture group that holds the reported span
 };
 
-// `text` is a documented pattern, possibly behind one of the prefixes above. Without JIT the
-// interpreter finds the same matches, and the searches stay linear, only slower.
+// `text` is a documented pattern, possibly anchored. Without JIT the interpreter finds the same
+// matches, and the searches stay linear, only slower.
 CompiledPattern compile_pattern(std::string_view text, int entity_group = 0) {
   Regex regex = Regex::compile(engine_pattern(text), /*jit=*/true);
   // The texts are fixed and every one is compiled by the tests: a refusal here is a defect of
@@ -118,7 +211,7 @@ const CompiledPattern& compiled_pattern(PatternId id) {
       return pattern;
     }
     case PatternId::kEmail: {
-      static const CompiledPattern pattern = compile_pattern(email_search_text());
+      static const CompiledPattern pattern = compile_pattern(anchored(EMAIL_PATTERN));
       return pattern;
     }
     case PatternId::kDomain: {
@@ -130,23 +223,296 @@ const CompiledPattern& compiled_pattern(PatternId id) {
       return pattern;
     }
     case PatternId::kPhone: {
-      static const CompiledPattern pattern =
-          compile_pattern(with_prefix(kPhoneStart, PHONE_PATTERN));
+      static const CompiledPattern pattern = compile_pattern(anchored(PHONE_PATTERN));
       return pattern;
     }
     case PatternId::kIp: {
-      static const CompiledPattern pattern = compile_pattern(with_prefix(kIpStart, IP_PATTERN));
+      static const CompiledPattern pattern = compile_pattern(anchored(IP_PATTERN));
       return pattern;
     }
     case PatternId::kSecret: {
-      static const CompiledPattern pattern = compile_pattern(SECRET_PATTERN);
+      static const CompiledPattern pattern = compile_pattern(anchored(SECRET_PATTERN));
       return pattern;
     }
     case PatternId::kCamelCase:
       break;
   }
-  static const CompiledPattern pattern = compile_pattern(CAMEL_CASE_PATTERN);
+  static const CompiledPattern pattern = compile_pattern(anchored(CAMEL_CASE_PATTERN));
   return pattern;
+}
+
+// Runs an anchored pattern at the starts that a candidate scan picks.
+class AnchoredSearch {
+ public:
+  AnchoredSearch(const CompiledPattern& pattern, std::string_view text)
+      : pattern_(pattern), text_(text), result_(pattern.regex) {}
+
+  std::string_view text() const { return text_; }
+
+  // The match that starts exactly at `start`, if there is one. An engine failure counts as no
+  // match: it costs the match that starts there, and the scan goes on to its next start.
+  bool try_at(std::size_t start, SearchOutcome& outcome) {
+    if (pattern_.regex.search(text_, start, result_) != SearchStatus::kMatch) return false;
+    outcome.status = SearchStatus::kMatch;
+    outcome.match = {result_.start(), result_.end()};
+    outcome.entity = {result_.start(pattern_.entity_group), result_.end(pattern_.entity_group)};
+    return true;
+  }
+
+ private:
+  const CompiledPattern& pattern_;
+  std::string_view text_;
+  MatchResult result_;
+};
+
+constexpr SearchOutcome kNoMatch{SearchStatus::kNoMatch, {}, {}};
+
+SearchOutcome next_email(AnchoredSearch& search, std::size_t from) {
+  const std::string_view text = search.text();
+  SearchOutcome outcome = kNoMatch;
+  for (std::size_t at = text.find('@', from); at != std::string_view::npos;
+       at = text.find('@', at + 1)) {
+    std::size_t start = at;
+    while (start > from && in_class(text[start - 1], kLocalPart)) --start;
+    if (start < at && search.try_at(start, outcome)) break;
+  }
+  return outcome;
+}
+
+bool listed_ending_at(std::string_view text, std::size_t pos) {
+  const std::string_view rest = text.substr(pos);
+  return std::any_of(kDomainEndingStarts.begin(), kDomainEndingStarts.end(),
+                     [rest](std::string_view ending) { return rest.starts_with(ending); });
+}
+
+SearchOutcome next_domain(AnchoredSearch& search, std::size_t from) {
+  const std::string_view text = search.text();
+  SearchOutcome outcome = kNoMatch;
+  for (std::size_t dot = text.find('.', from); dot != std::string_view::npos;
+       dot = text.find('.', dot + 1)) {
+    if (!listed_ending_at(text, dot + 1)) continue;
+    std::size_t start = dot;
+    while (start > from && in_class(text[start - 1], kLabel)) --start;
+    if (dot - start >= 3 && search.try_at(start, outcome)) break;
+  }
+  return outcome;
+}
+
+// Whether `count` body bytes of a secret follow `pos`.
+bool secret_body_at(std::string_view text, std::size_t pos, std::size_t count) {
+  if (text.size() - pos < count) return false;
+  return std::all_of(text.begin() + static_cast<std::ptrdiff_t>(pos),
+                     text.begin() + static_cast<std::ptrdiff_t>(pos + count),
+                     [](char c) { return in_class(c, kSecretBody); });
+}
+
+// The first position at or after `pos` where 20 body bytes of a secret start, or npos. Looks
+// at the last byte of a window first: when it is no body byte, no window that holds it can
+// start a run of 20, and the scan moves past it without reading the bytes before it.
+std::size_t find_secret_body(std::string_view text, std::size_t pos) {
+  while (text.size() - pos >= kSecretBodyMin) {
+    const std::size_t last = pos + kSecretBodyMin - 1;
+    if (!in_class(text[last], kSecretBody)) {
+      pos = last + 1;
+      continue;
+    }
+    std::size_t begin = last;
+    while (begin > pos && in_class(text[begin - 1], kSecretBody)) --begin;
+    std::size_t end = last + 1;
+    while (end < begin + kSecretBodyMin && end < text.size() && in_class(text[end], kSecretBody)) {
+      ++end;
+    }
+    if (end == begin + kSecretBodyMin) return begin;
+    pos = end;  // text[end] is no body byte, or the text ends there
+  }
+  return std::string_view::npos;
+}
+
+SearchOutcome next_secret(AnchoredSearch& search, std::size_t from) {
+  const std::string_view text = search.text();
+  SearchOutcome outcome = kNoMatch;
+  std::size_t pos = from;
+  // Every start that needs a try has 20 body bytes beginning at most 32 bytes after it: its own
+  // run of 32 letters and digits, or the bytes after its "_" or "-". So runs that begin more
+  // than 32 bytes before the next 20 body bytes are passed over unread.
+  std::size_t body = std::string_view::npos;
+  while (pos < text.size()) {
+    if (body == std::string_view::npos || body < pos) {
+      body = find_secret_body(text, pos);
+      if (body == std::string_view::npos) break;
+      if (body - pos > kSecretRunMin) {
+        const std::size_t skip_to = body - kSecretRunMin;
+        // A run that began before the skipped point is passed over whole.
+        pos = skip_to;
+        if (in_class(text[pos - 1], kAlnum)) {
+          while (pos < text.size() && in_class(text[pos], kAlnum)) ++pos;
+        }
+      }
+    }
+    while (pos < text.size() && !in_class(text[pos], kAlnum)) ++pos;
+    const std::size_t run = pos;
+    while (pos < text.size() && in_class(text[pos], kAlnum)) ++pos;
+    std::size_t start = 0;
+    if (pos - run >= kSecretRunMin) {
+      start = run;
+    } else if (pos > run && pos < text.size() && (text[pos] == '_' || text[pos] == '-') &&
+               secret_body_at(text, pos + 1, kSecretBodyMin)) {
+      start = pos - std::min(pos - run, kSecretPrefixMax);
+    } else {
+      continue;
+    }
+    if (search.try_at(start, outcome)) break;
+  }
+  return outcome;
+}
+
+// Eight bytes at a time: the bytes of a word are its lanes, and bit 7 of a lane carries each
+// answer. The sums stay inside their lanes because bit 7 is cleared first.
+constexpr std::uint64_t kLanes = 0x0101010101010101;
+constexpr std::uint64_t kLaneTops = kLanes * 0x80;
+
+std::uint64_t load_word(std::string_view text, std::size_t pos) {
+  std::uint64_t word = 0;
+  std::memcpy(&word, text.data() + pos, sizeof word);
+  return word;
+}
+
+// Bit 7 set in the lanes that hold an ASCII byte from `first` to `last`.
+constexpr std::uint64_t ascii_range_lanes(std::uint64_t word, char first, char last) {
+  const std::uint64_t low = word & ~kLaneTops;
+  const std::uint64_t at_least_first = low + kLanes * static_cast<std::uint64_t>(0x80 - first);
+  const std::uint64_t after_last = low + kLanes * static_cast<std::uint64_t>(0x80 - last - 1);
+  return at_least_first & ~after_last & ~word & kLaneTops;
+}
+static_assert(ascii_range_lanes(0x35'61'B9'B0'3A'39'30'2Full, '0', '9') ==
+              (0x80ull << 8 | 0x80ull << 16 | 0x80ull << 56));
+
+// The lane of the lowest text offset among the set lanes of a nonzero mask.
+int first_lane(std::uint64_t mask) {
+  if constexpr (std::endian::native == std::endian::little) return std::countr_zero(mask) / 8;
+  return std::countl_zero(mask) / 8;
+}
+
+// The first byte at or after `pos` (which may lie past the end) that is an ASCII byte from `first`
+// to `last`, or (when `non_ascii`) any byte of a non-ASCII character; the text's size when there is
+// none.
+std::size_t find_in_range(std::string_view text, std::size_t pos, char first, char last,
+                          bool non_ascii) {
+  const std::uint64_t tops = non_ascii ? kLaneTops : 0;
+  pos = std::min(pos, text.size());
+  for (; text.size() - pos >= sizeof(std::uint64_t); pos += sizeof(std::uint64_t)) {
+    const std::uint64_t word = load_word(text, pos);
+    const std::uint64_t mask = ascii_range_lanes(word, first, last) | (word & tops);
+    if (mask != 0) return pos + static_cast<std::size_t>(first_lane(mask));
+  }
+  for (; pos < text.size(); ++pos) {
+    const char c = text[pos];
+    if ((c >= first && c <= last) || (non_ascii && static_cast<unsigned char>(c) >= 0x80)) break;
+  }
+  return pos;
+}
+
+// Whether 16 bytes from `pos` may hold the digits of a phone number: yes unless they are all
+// ASCII and fewer than 10 of them are digits.
+bool may_hold_phone_digits(std::string_view text, std::size_t pos) {
+  static_assert(kPhoneSpanMax == 2 * sizeof(std::uint64_t));
+  if (text.size() - pos >= kPhoneSpanMax) {
+    const std::uint64_t first = load_word(text, pos);
+    const std::uint64_t second = load_word(text, pos + sizeof first);
+    if (((first | second) & kLaneTops) != 0) return true;
+    return std::popcount(ascii_range_lanes(first, '0', '9')) +
+               std::popcount(ascii_range_lanes(second, '0', '9')) >=
+           static_cast<int>(kPhoneDigitsMin);
+  }
+  std::size_t digits = 0;
+  for (char c : text.substr(pos)) {
+    if (static_cast<unsigned char>(c) >= 0x80) return true;
+    digits += (c >= '0' && c <= '9') ? 1 : 0;
+  }
+  return digits >= kPhoneDigitsMin;
+}
+
+SearchOutcome next_phone(AnchoredSearch& search, std::size_t from) {
+  const std::string_view text = search.text();
+  SearchOutcome outcome = kNoMatch;
+  std::size_t pos = from;
+  std::size_t length = 0;
+  while (pos < text.size()) {
+    pos = find_in_range(text, pos, '0', '9', /*non_ascii=*/true);
+    if (pos == text.size()) break;
+    if (!may_be_digit_at(text, pos, length)) {
+      pos += length;
+      continue;
+    }
+    const std::size_t first_digit = pos;
+    pos += length;
+    // The rest of a run of ASCII digits has a digit before it for certain. After a non-ASCII
+    // character that may be a digit, the next digit may still start a number.
+    if (length == 1) {
+      while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') ++pos;
+    }
+    const char before = first_digit > 0 ? text[first_digit - 1] : ' ';
+    if ((before >= '0' && before <= '9') || !may_hold_phone_digits(text, first_digit)) continue;
+    if (first_digit > from && (before == '+' || before == '(') &&
+        search.try_at(first_digit - 1, outcome)) {
+      break;
+    }
+    if (search.try_at(first_digit, outcome)) break;
+  }
+  return outcome;
+}
+
+SearchOutcome next_ip(AnchoredSearch& search, std::size_t from) {
+  const std::string_view text = search.text();
+  SearchOutcome outcome = kNoMatch;
+  for (std::size_t dot = text.find('.', from); dot != std::string_view::npos;
+       dot = text.find('.', dot + 1)) {
+    // starts[k] is k + 1 possible digits before the dot.
+    std::array<std::size_t, kOctetDigitsMax> starts{};
+    std::size_t count = 0;
+    std::size_t pos = dot;
+    std::size_t length = 0;
+    while (count < kOctetDigitsMax && pos > from) {
+      const std::size_t previous = previous_char_start(text, pos);
+      if (!may_be_digit_at(text, previous, length)) break;
+      pos = previous;
+      starts[count++] = pos;
+    }
+    bool found = false;
+    for (std::size_t k = count; k-- > 0 && !found;) {
+      const std::size_t start = starts[k];
+      if (start > 0 && is_ascii_word_byte(text[start - 1])) continue;
+      found = search.try_at(start, outcome);
+    }
+    if (found) break;
+  }
+  return outcome;
+}
+
+// CamelCase words: a match is \b, a capital, two or more small letters, a capital and more
+// letters, so its start s is a capital, [s + 1, c) are small letters for the second capital c
+// (the small letters cannot stop before a capital), c - s >= 3, and the byte before s is no
+// word character. The scan takes each capital c after a small letter in turn and tries the
+// start before the small letters that precede it, unless an ASCII word byte stands before that.
+static_assert(CAMEL_CASE_PATTERN == R"re(\b[A-Z][a-z]{2,}[A-Z][a-zA-Z]+\b)re");
+
+constexpr bool is_ascii_capital(char c) { return c >= 'A' && c <= 'Z'; }
+constexpr bool is_ascii_small(char c) { return c >= 'a' && c <= 'z'; }
+
+SearchOutcome next_camel_case(AnchoredSearch& search, std::size_t from) {
+  const std::string_view text = search.text();
+  SearchOutcome outcome = kNoMatch;
+  for (std::size_t capital = find_in_range(text, from + 3, 'A', 'Z', false); capital < text.size();
+       capital = find_in_range(text, capital + 1, 'A', 'Z', false)) {
+    if (!is_ascii_small(text[capital - 1])) continue;
+    std::size_t small = capital - 1;
+    while (small > from + 1 && is_ascii_small(text[small - 1])) --small;
+    const std::size_t start = small - 1;
+    if (capital - small < 2 || !is_ascii_capital(text[start])) continue;
+    if (start > 0 && is_ascii_word_byte(text[start - 1])) continue;
+    if (search.try_at(start, outcome)) break;
+  }
+  return outcome;
 }
 
 }  // namespace
@@ -238,6 +604,34 @@ std::vector<MatchSpan> collect_matches(
 
 std::vector<MatchSpan> find_pattern_matches(PatternId id, std::string_view text) {
   const CompiledPattern& pattern = compiled_pattern(id);
+  SearchOutcome (*next)(AnchoredSearch&, std::size_t) = nullptr;
+  switch (id) {
+    case PatternId::kEmail:
+      next = next_email;
+      break;
+    case PatternId::kDomain:
+      next = next_domain;
+      break;
+    case PatternId::kPhone:
+      next = next_phone;
+      break;
+    case PatternId::kIp:
+      next = next_ip;
+      break;
+    case PatternId::kSecret:
+      next = next_secret;
+      break;
+    case PatternId::kCamelCase:
+      next = next_camel_case;
+      break;
+    case PatternId::kUrl:
+    case PatternId::kHandle:
+      break;
+  }
+  if (next != nullptr) {
+    AnchoredSearch search(pattern, text);
+    return collect_matches(text, [&](std::size_t from) { return next(search, from); });
+  }
   MatchResult result(pattern.regex);
   return collect_matches(text, [&](std::size_t from) {
     SearchOutcome outcome{pattern.regex.search(text, from, result), {}, {}};
@@ -317,6 +711,7 @@ struct PatternPassState {
   StringSet seen_texts;  // lower-cased texts already emitted
   CoveredOffsets covered_offsets;
   std::vector<Entity> entities;
+  std::string lower;  // the lower-cased match, reused
 };
 
 // The append step shared by the seven patterns: trim, keep texts of three bytes or more, report
@@ -326,8 +721,10 @@ void push_pattern_entity(std::string_view text, MatchSpan span, EntityType type,
   const std::string_view match = text.substr(span.start, span.end - span.start);
   const std::string_view trimmed = trim_white_space(match);
   if (trimmed.size() < 3) return;
-  auto [position, inserted] = state.seen_texts.insert(to_lower(trimmed));
-  if (!inserted) return;  // a repeat covers nothing
+  state.lower.clear();
+  append_lower(state.lower, trimmed);
+  // Copied into the set only when new; a repeat covers nothing.
+  if (!state.seen_texts.insert(state.lower).second) return;
   state.entities.push_back({std::string(trimmed), type});
   // The covered bytes are the trimmed text's own. No pattern can match white space at either
   // end, so this is also the stretch from the match's start.
@@ -388,12 +785,13 @@ std::vector<Entity> extract_camel_case_projects(std::string_view text,
                                                 const StringSet& exclude_texts) {
   StringSet seen_texts;
   std::vector<Entity> projects;
+  std::string lower;  // reused for every match
   for (const MatchSpan& span : find_pattern_matches(PatternId::kCamelCase, text)) {
     const std::string_view match = text.substr(span.start, span.end - span.start);
     if (is_tech_term(match)) continue;
-    std::string lower = to_lower(match);
-    if (exclude_texts.contains(lower)) continue;
-    if (!seen_texts.insert(std::move(lower)).second) continue;
+    lower.clear();
+    append_lower(lower, match);
+    if (exclude_texts.contains(lower) || !seen_texts.insert(lower).second) continue;
     projects.push_back({std::string(match), EntityType::Project});
   }
   return projects;
