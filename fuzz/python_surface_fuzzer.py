@@ -27,7 +27,8 @@ PIECES = ["Alice", "alice", "Sarah Miller", "Dr.", "Inc.", " ", "\n", "```\n", "
           "555-123-4567", "10.0.0.1", "BlueHarbor", "Python", "Dallas, TX", "\u0130", "\u03a3",
           "\u00df", "\u212a", "\u0301", "\u200d", "\U0001d400", "\x00", "\ud800", "\udfff",
           '"', "{", "}", "version", "tokenMap", "forward", "reverse", ":", ","]
-SESSION = '{"version":1,"tokenMap":{"forward":{"Alice":"[PERSON_1]"},"reverse":{"[PERSON_1]":"Alice"}}}'
+SESSION = ('{"version":1,"tokenMap":{"forward":{"Alice":"[PERSON_1]"},'
+           '"reverse":{"[PERSON_1]":"Alice"}}}')
 
 
 class Hostile(Exception):
