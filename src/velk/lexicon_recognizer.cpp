@@ -5,6 +5,10 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <optional>
 #include <utility>
 
 #include "velk/lexicons.h"
@@ -54,42 +58,144 @@ std::string_view word_core(std::string_view raw) {
   return raw;
 }
 
-// Whether the character at `pos` is White_Space; its length in bytes goes to `length`.
+// How the word splitter reads a byte: a byte of a word for certain, ASCII white space, or the
+// lead byte of a character that may be White_Space. Every non-ASCII White_Space character
+// (U+0085, U+00A0, U+1680, U+2000 to U+3000) starts with C2, E1, E2 or E3, so other non-ASCII
+// characters are stepped over without decoding.
+enum class ByteKind : std::uint8_t { kWord, kSpace, kMaybeSpace };
+
+constexpr std::array<ByteKind, 256> kByteKinds = [] {
+  std::array<ByteKind, 256> kinds{};
+  for (unsigned char c : {'\t', '\n', '\v', '\f', '\r', ' '}) kinds[c] = ByteKind::kSpace;
+  for (unsigned char c : {0xC2, 0xE1, 0xE2, 0xE3}) kinds[c] = ByteKind::kMaybeSpace;
+  return kinds;
+}();
+
+// Whether a White_Space character starts at `pos`; its length in bytes goes to `length`.
 bool white_space_at(std::string_view text, std::size_t pos, std::size_t& length) {
-  const auto byte = static_cast<unsigned char>(text[pos]);
-  if (byte < 0x80) {
-    length = 1;
-    return byte == ' ' || (byte >= 0x09 && byte <= 0x0D);
+  switch (kByteKinds[static_cast<unsigned char>(text[pos])]) {
+    case ByteKind::kWord:
+      length = 1;  // a continuation byte is never a character's start, so one byte will do
+      return false;
+    case ByteKind::kSpace:
+      length = 1;
+      return true;
+    case ByteKind::kMaybeSpace:
+      break;
   }
   const DecodedChar ch = decode_utf8(text, pos);
   length = ch.length;
   return is_white_space(ch.code_point);
 }
 
+// One word as the rules see it. Most words are never asked about beyond their first letter, so
+// the lower-cased text, the roles and the placeholder test are worked out on first use.
+struct Word {
+  std::string_view raw;
+  std::string_view core;
+  bool starts_upper = false;
+
+  std::string lower;  // valid when lower_ready; the buffer is kept for the slot's next word
+  bool lower_ready = false;
+  bool roles_ready = false;
+  bool token_ready = false;
+  std::uint8_t roles = 0;
+  bool token = false;
+
+  void reset(std::string_view new_raw, std::string_view new_core) {
+    raw = new_raw;
+    core = new_core;
+    starts_upper = is_capital(core.front());
+    lower_ready = roles_ready = token_ready = false;
+  }
+
+  const std::string& lowered() {
+    if (!lower_ready) {
+      lower.clear();
+      append_lower(lower, core);
+      lower_ready = true;
+    }
+    return lower;
+  }
+
+  // Which word sets hold the lower-cased word. An ASCII word is looked up without being
+  // lower-cased.
+  std::uint8_t lexicon_roles() {
+    if (!roles_ready) {
+      const std::optional<std::uint8_t> ascii_roles = ascii_lexicon_roles(core);
+      roles = ascii_roles ? *ascii_roles : velk::lexicon_roles(lowered());
+      roles_ready = true;
+    }
+    return roles;
+  }
+
+  bool has_role(std::uint8_t role) { return (lexicon_roles() & role) != 0; }
+
+  bool is_token() {
+    if (!token_ready) {
+      token = holds_placeholder(raw);
+      token_ready = true;
+    }
+    return token;
+  }
+
+  // A capitalised word that is not a placeholder: it can continue a name or a place.
+  bool continues_name() { return starts_upper && !is_token(); }
+};
+
 // Reads the words of a text one at a time, left to right.
 class WordReader {
  public:
   explicit WordReader(std::string_view text) : text_(text) {}
 
-  // Fills `token` with the next word, reusing its `lower` buffer; false after the last word.
-  bool next(WordToken& token) {
-    std::size_t length = 0;
+  // Points `raw` and `core` at the next word; false after the last word.
+  bool next(std::string_view& raw, std::string_view& core) {
     while (pos_ < text_.size()) {
-      while (pos_ < text_.size() && white_space_at(text_, pos_, length)) pos_ += length;
+      pos_ = skip_white_space(pos_);
       const std::size_t start = pos_;
-      while (pos_ < text_.size() && !white_space_at(text_, pos_, length)) pos_ += length;
-      const std::string_view raw = text_.substr(start, pos_ - start);
-      const std::string_view core = word_core(raw);
-      if (core.empty()) continue;
-      token.raw = raw;
-      token.core = core;
-      token.lower.clear();
-      append_lower(token.lower, core);
-      token.starts_upper = is_capital(core.front());
-      token.is_token = holds_placeholder(raw);
-      return true;
+      pos_ = word_end(pos_);
+      raw = text_.substr(start, pos_ - start);
+      core = word_core(raw);
+      if (!core.empty()) return true;
     }
     return false;
+  }
+
+ private:
+  // The first offset from `pos` on where a character starts that is no White_Space.
+  std::size_t skip_white_space(std::size_t pos) const {
+    std::size_t length = 0;
+    while (pos < text_.size() && white_space_at(text_, pos, length)) pos += length;
+    return pos;
+  }
+
+  // The first offset from `pos` on where a White_Space character starts, or the text's size.
+  // Eight bytes at a time while none of them can start one: bit 7 of a lane is set below for a
+  // byte up to 0x20 or from 0xC0 on (a lead byte), and every White_Space character starts with
+  // such a byte. Only those bytes are looked at one by one.
+  std::size_t word_end(std::size_t pos) const {
+    constexpr std::uint64_t kLanes = 0x0101010101010101;
+    constexpr std::uint64_t kTops = kLanes * 0x80;
+    std::size_t length = 0;
+    while (pos < text_.size()) {
+      if (text_.size() - pos >= sizeof(std::uint64_t)) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, text_.data() + pos, sizeof word);
+        const std::uint64_t up_to_space = ~((word & ~kTops) + kLanes * (0x80 - 0x21)) & ~word;
+        const std::uint64_t lead = word & (word << 1);
+        const std::uint64_t mask = (up_to_space | lead) & kTops;
+        if (mask == 0) {
+          pos += sizeof word;
+          continue;
+        }
+        pos += static_cast<std::size_t>(std::endian::native == std::endian::little
+                                            ? std::countr_zero(mask) / 8
+                                            : std::countl_zero(mask) / 8);
+      }
+      if (white_space_at(text_, pos, length)) break;
+      pos += length;
+    }
+    return pos;
   }
 
  private:
@@ -97,21 +203,24 @@ class WordReader {
   std::size_t pos_ = 0;
 };
 
-// The few tokens the rules can see at once: one behind the current word and up to three
-// ahead. Words are read on demand into a small ring, so memory stays constant however long
-// the text is, and each slot's `lower` buffer is reused.
-class TokenWindow {
+// The few words the rules can see at once: one behind the current word and up to three ahead.
+// Words are read on demand into a small ring, so memory stays constant however long the text
+// is, and each slot's lower-case buffer is reused.
+class WordWindow {
  public:
-  explicit TokenWindow(std::string_view text) : reader_(text) {}
+  explicit WordWindow(std::string_view text) : reader_(text) {}
 
-  // The token with index `k`, or nullptr past the last word. Only the last kSize tokens read
+  // The word with index `k`, or nullptr past the last word. Only the last kSize words read
   // are held; the rules never look further back than one word behind the current one.
-  const WordToken* at(std::size_t k) {
+  Word* at(std::size_t k) {
     while (read_ <= k) {
-      if (exhausted_ || !reader_.next(ring_[read_ % kSize])) {
+      std::string_view raw;
+      std::string_view core;
+      if (exhausted_ || !reader_.next(raw, core)) {
         exhausted_ = true;
         return nullptr;
       }
+      ring_[read_ % kSize].reset(raw, core);
       ++read_;
     }
     return &ring_[k % kSize];
@@ -120,24 +229,37 @@ class TokenWindow {
  private:
   static constexpr std::size_t kSize = 8;  // one behind, the current word, three ahead
   WordReader reader_;
-  std::array<WordToken, kSize> ring_{};
+  std::array<Word, kSize> ring_{};
   std::size_t read_ = 0;
   bool exhausted_ = false;
 };
 
+// The stretch of `text` from the start of `first` to the end of `last`, inner white space
+// included, with ASCII punctuation other than double quotes and apostrophes trimmed from both
+// ends. Both pieces must be views into `text`.
+std::string_view span_view(std::string_view text, std::string_view first, std::string_view last) {
+  std::size_t begin = static_cast<std::size_t>(first.data() - text.data());
+  std::size_t end = static_cast<std::size_t>(last.data() - text.data()) + last.size();
+  // Quotes stay at either end: a quoted name is reported with its quotes.
+  const auto trimmable = [](char c) { return is_punctuation(c) && c != '"' && c != '\''; };
+  while (begin < end && trimmable(text[begin])) ++begin;
+  while (end > begin && trimmable(text[end - 1])) --end;
+  return text.substr(begin, end - begin);
+}
+
 // Collects the entities of one call. The first occurrence of a text (compared lower-cased)
 // wins whatever its kind; tech terms are dropped without being remembered, so they do not
-// shadow a later, differently cased occurrence.
+// shadow a later, differently cased occurrence. A text is copied only when it is kept.
 class EntitySink {
  public:
-  void push(std::string text, EntityType type) {
+  void push(std::string_view text, EntityType type) {
     if (text.size() <= 1) return;
     lower_.clear();
     append_lower(lower_, text);
     if (seen_lower_.contains(lower_)) return;
     if (is_tech_term(text)) return;
     seen_lower_.insert(lower_);
-    entities_.push_back(Entity{std::move(text), type});
+    entities_.push_back(Entity{std::string(text), type});
   }
 
   std::vector<Entity> take() && { return std::move(entities_); }
@@ -150,13 +272,19 @@ class EntitySink {
 
 // Whether the ambiguous state code `t` is used as a place: after a place preposition or a
 // comma, or (not itself followed by a comma) before a lower-case verb such as "is".
-bool confirms_state_code(const WordToken* previous, const WordToken& t, const WordToken* next) {
+bool confirms_state_code(Word* previous, const Word& t, Word* next) {
   if (previous != nullptr &&
-      (place_prepositions().contains(previous->lower) || previous->raw.ends_with(','))) {
+      (previous->has_role(kRolePlacePreposition) || previous->raw.ends_with(','))) {
     return true;
   }
   return !t.raw.ends_with(',') && next != nullptr && !next->starts_upper &&
-         place_verbs().contains(next->lower);
+         next->has_role(kRolePlaceVerb);
+}
+
+// Whether a word may stand for a place on its own; see is_place_shaped.
+bool place_shaped(Word& word) {
+  return word.lowered().size() > 3 ||
+         std::none_of(word.core.begin(), word.core.end(), is_small_letter);
 }
 
 }  // namespace
@@ -164,19 +292,16 @@ bool confirms_state_code(const WordToken* previous, const WordToken& t, const Wo
 std::vector<WordToken> tokenize_words(std::string_view text) {
   std::vector<WordToken> tokens;
   WordReader reader(text);
-  WordToken token{};
-  while (reader.next(token)) tokens.push_back(token);
+  std::string_view raw;
+  std::string_view core;
+  while (reader.next(raw, core)) {
+    tokens.push_back({raw, core, to_lower(core), is_capital(core.front()), holds_placeholder(raw)});
+  }
   return tokens;
 }
 
 std::string span_text(std::string_view text, const WordToken& first, const WordToken& last) {
-  std::size_t begin = static_cast<std::size_t>(first.raw.data() - text.data());
-  std::size_t end = static_cast<std::size_t>(last.raw.data() - text.data()) + last.raw.size();
-  // Quotes stay at either end: a quoted name is reported with its quotes.
-  const auto trimmable = [](char c) { return is_punctuation(c) && c != '"' && c != '\''; };
-  while (begin < end && trimmable(text[begin])) ++begin;
-  while (end > begin && trimmable(text[end - 1])) --end;
-  return std::string(text.substr(begin, end - begin));
+  return std::string(span_view(text, first.raw, last.raw));
 }
 
 bool is_place_shaped(const WordToken& token) {
@@ -185,23 +310,23 @@ bool is_place_shaped(const WordToken& token) {
 }
 
 std::vector<Entity> extract_lexicon_entities(std::string_view text) {
-  TokenWindow window(text);
+  WordWindow window(text);
   EntitySink sink;
   std::string key;  // two-word place key, reused
   std::size_t i = 0;
-  while (const WordToken* current = window.at(i)) {
-    const WordToken& t = *current;
-    const WordToken* next = window.at(i + 1);
+  while (Word* current = window.at(i)) {
+    Word& t = *current;
+    Word* next = window.at(i + 1);
     // A capitalised word that is not a placeholder can continue a name or a place.
-    const bool next_continues = next != nullptr && next->starts_upper && !next->is_token;
+    const bool next_continues = next != nullptr && next->continues_name();
 
     // 1. An honorific (in any case) introduces up to three capitalised words of a name.
-    if (next_continues && honorifics().contains(t.lower)) {
+    if (next_continues && t.has_role(kRoleHonorific)) {
       std::size_t end = i + 2;
-      for (const WordToken* w; end < i + 4 && (w = window.at(end)) != nullptr; ++end) {
-        if (!w->starts_upper || w->is_token) break;
+      for (Word* w; end < i + 4 && (w = window.at(end)) != nullptr; ++end) {
+        if (!w->continues_name()) break;
       }
-      sink.push(span_text(text, *next, *window.at(end - 1)), EntityType::Person);
+      sink.push(span_view(text, next->raw, window.at(end - 1)->raw), EntityType::Person);
       i = end;
       continue;
     }
@@ -214,25 +339,25 @@ std::vector<Entity> extract_lexicon_entities(std::string_view text) {
 
     // 3. A first name takes the next capitalised word as its surname unless that word is a
     // tech term, a company suffix or a place.
-    if (first_names().contains(t.lower) && !is_tech_term(t.core)) {
-      if (next_continues && !is_tech_term(next->core) && !org_suffixes().contains(next->lower) &&
-          !single_word_places().contains(next->lower)) {
-        sink.push(span_text(text, t, *next), EntityType::Person);
+    if (t.has_role(kRoleFirstName) && !is_tech_term(t.core)) {
+      if (next_continues && !is_tech_term(next->core) &&
+          !next->has_role(kRoleOrgSuffix | kRoleSingleWordPlace)) {
+        sink.push(span_view(text, t.raw, next->raw), EntityType::Person);
         i += 2;
       } else {
-        sink.push(std::string(t.core), EntityType::Person);
+        sink.push(t.core, EntityType::Person);
         i += 1;
       }
       continue;
     }
 
     // 4. Two capitalised words forming a listed place.
-    if (next_continues) {
-      key.assign(t.lower);
+    if (next_continues && t.has_role(kRoleMultiWordPlaceStart)) {
+      key.assign(t.lowered());
       key += ' ';
-      key += next->lower;
+      key += next->lowered();
       if (multi_word_places().contains(key)) {
-        sink.push(span_text(text, t, *next), EntityType::Place);
+        sink.push(span_view(text, t.raw, next->raw), EntityType::Place);
         i += 2;
         continue;
       }
@@ -240,13 +365,13 @@ std::vector<Entity> extract_lexicon_entities(std::string_view text) {
 
     // 5. A one-word place; state codes that double as everyday words need confirmation. A
     // comma after the place lets the next word be a place too ("Dallas, TX").
-    if (single_word_places().contains(t.lower) && !is_tech_term(t.core) && is_place_shaped(t) &&
-        (!ambiguous_state_codes().contains(t.lower) ||
+    if (t.has_role(kRoleSingleWordPlace) && !is_tech_term(t.core) && place_shaped(t) &&
+        (!t.has_role(kRoleAmbiguousStateCode) ||
          confirms_state_code(i > 0 ? window.at(i - 1) : nullptr, t, next))) {
-      sink.push(std::string(t.core), EntityType::Place);
-      if (t.raw.ends_with(',') && next != nullptr && single_word_places().contains(next->lower) &&
-          is_place_shaped(*next)) {
-        sink.push(std::string(next->core), EntityType::Place);
+      sink.push(t.core, EntityType::Place);
+      if (t.raw.ends_with(',') && next != nullptr && next->has_role(kRoleSingleWordPlace) &&
+          place_shaped(*next)) {
+        sink.push(next->core, EntityType::Place);
         i += 2;
       } else {
         i += 1;
@@ -255,8 +380,8 @@ std::vector<Entity> extract_lexicon_entities(std::string_view text) {
     }
 
     // 6. A word followed by a company suffix, capitalised or not.
-    if (next != nullptr && !t.is_token && org_suffixes().contains(next->lower)) {
-      sink.push(span_text(text, t, *next), EntityType::Org);
+    if (next != nullptr && !t.is_token() && next->has_role(kRoleOrgSuffix)) {
+      sink.push(span_view(text, t.raw, next->raw), EntityType::Org);
       i += 2;
       continue;
     }

@@ -1,8 +1,13 @@
-// Builds the recognizer's word sets from the embedded word lists and the fixed literal lists.
+// Builds the recognizer's word sets from the embedded word lists and the fixed literal lists, and
+// the table of roles that answers for all of them at once.
 #include "velk/lexicons.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
+#include <optional>
+#include <unordered_map>
+#include <vector>
 
 #include "velk/unicode.h"
 
@@ -111,6 +116,105 @@ const ViewSet& ambiguous_state_codes() {
 const ViewSet& place_verbs() {
   static const ViewSet set = make_set(kPlaceVerbs);
   return set;
+}
+
+namespace {
+
+// An open-addressing table from word to roles. Probes hash with FNV-1a, cheap on the short
+// words of running text, and may lower-case ASCII on the fly, so that a word need not be
+// copied to be looked up.
+class RoleTable {
+ public:
+  RoleTable() {
+    std::unordered_map<std::string_view, std::uint8_t> roles;
+    const auto add = [&roles](std::string_view word, std::uint8_t role) { roles[word] |= role; };
+    const auto add_all = [&add](const ViewSet& set, std::uint8_t role) {
+      for (std::string_view word : set) add(word, role);
+    };
+    add_all(first_names(), kRoleFirstName);
+    add_all(single_word_places(), kRoleSingleWordPlace);
+    for (std::string_view place : multi_word_places()) {
+      add(place.substr(0, place.find(' ')), kRoleMultiWordPlaceStart);
+    }
+    add_all(honorifics(), kRoleHonorific);
+    add_all(org_suffixes(), kRoleOrgSuffix);
+    add_all(place_prepositions(), kRolePlacePreposition);
+    add_all(ambiguous_state_codes(), kRoleAmbiguousStateCode);
+    add_all(place_verbs(), kRolePlaceVerb);
+
+    std::size_t size = 16;
+    while (size < 4 * roles.size()) size *= 2;  // at most a quarter full: short probe chains
+    slots_.resize(size);
+    for (const auto& [word, role] : roles) {
+      longest_ = std::max(longest_, word.size());
+      unsigned all_bytes = 0;
+      std::size_t index = hash<false>(word, all_bytes) & (size - 1);
+      while (slots_[index].roles != 0) index = (index + 1) & (size - 1);
+      slots_[index] = {word, role};
+    }
+  }
+
+  // The roles of `probe`. With `kLowerAscii`, the roles of its lower-case form, found without
+  // building it, or nothing when `probe` holds a non-ASCII byte (ICU must lower-case it then).
+  template <bool kLowerAscii>
+  std::optional<std::uint8_t> find(std::string_view probe) const {
+    unsigned all_bytes = 0;
+    const std::uint64_t probe_hash = hash<kLowerAscii>(probe, all_bytes);
+    if (kLowerAscii && all_bytes >= 0x80) return std::nullopt;
+    if (probe.size() > longest_) return 0;
+    for (std::size_t index = probe_hash & (slots_.size() - 1);;
+         index = (index + 1) & (slots_.size() - 1)) {
+      const Slot& slot = slots_[index];
+      if (slot.roles == 0) return 0;
+      if (slot.word.size() == probe.size() &&
+          std::equal(probe.begin(), probe.end(), slot.word.begin(), [](char a, char b) {
+            return fold<kLowerAscii>(static_cast<unsigned char>(a)) ==
+                   static_cast<unsigned char>(b);
+          })) {
+        return slot.roles;
+      }
+    }
+  }
+
+ private:
+  struct Slot {
+    std::string_view word;
+    std::uint8_t roles = 0;  // 0 marks an empty slot: every stored word has a role
+  };
+
+  template <bool kLowerAscii>
+  static unsigned fold(unsigned byte) {
+    if constexpr (kLowerAscii) return byte + (byte - 'A' < 26u ? 'a' - 'A' : 0u);
+    return byte;
+  }
+
+  // FNV-1a over the (folded) bytes; `all_bytes` collects the bytes or-ed together.
+  template <bool kLowerAscii>
+  static std::uint64_t hash(std::string_view word, unsigned& all_bytes) {
+    std::uint64_t h = 0xcbf29ce484222325;
+    for (char c : word) {
+      const auto byte = static_cast<unsigned char>(c);
+      all_bytes |= byte;
+      h = (h ^ fold<kLowerAscii>(byte)) * 0x100000001b3;
+    }
+    return h;
+  }
+
+  std::vector<Slot> slots_;
+  std::size_t longest_ = 0;
+};
+
+const RoleTable& role_table() {
+  static const RoleTable table;
+  return table;
+}
+
+}  // namespace
+
+std::uint8_t lexicon_roles(std::string_view word) { return *role_table().find<false>(word); }
+
+std::optional<std::uint8_t> ascii_lexicon_roles(std::string_view word) {
+  return role_table().find<true>(word);
 }
 
 }  // namespace velk

@@ -3,6 +3,8 @@
 #ifndef VELK_LEXICONS_H_
 #define VELK_LEXICONS_H_
 
+#include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "velk/string_hash.h"
@@ -37,6 +39,25 @@ const ViewSet& place_prepositions();
 const ViewSet& ambiguous_state_codes();
 // PLACE_VERBS: a following word that confirms an ambiguous state code as a place.
 const ViewSet& place_verbs();
+
+// Which of the sets above hold a word, as bits: one probe answers every one-word question the
+// recognizer asks about a word.
+inline constexpr std::uint8_t kRoleFirstName = 1 << 0;
+inline constexpr std::uint8_t kRoleSingleWordPlace = 1 << 1;
+inline constexpr std::uint8_t kRoleMultiWordPlaceStart = 1 << 2;  // a multi-word place's first word
+inline constexpr std::uint8_t kRoleHonorific = 1 << 3;
+inline constexpr std::uint8_t kRoleOrgSuffix = 1 << 4;
+inline constexpr std::uint8_t kRolePlacePreposition = 1 << 5;
+inline constexpr std::uint8_t kRoleAmbiguousStateCode = 1 << 6;
+inline constexpr std::uint8_t kRolePlaceVerb = 1 << 7;
+
+// The roles of `word`, compared exactly like `contains` (so probe with a lower-cased word); 0
+// for a word in none of the sets. Never allocates.
+std::uint8_t lexicon_roles(std::string_view word);
+
+// The roles of the lower-cased form of `word` when it is ASCII, found without lower-casing it:
+// lexicon_roles(to_lower(word)). Nothing when `word` holds a non-ASCII byte.
+std::optional<std::uint8_t> ascii_lexicon_roles(std::string_view word);
 
 }  // namespace velk
 
