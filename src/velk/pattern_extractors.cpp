@@ -420,9 +420,10 @@ bool may_hold_phone_digits(std::string_view text, std::size_t pos) {
     const std::uint64_t first = load_word(text, pos);
     const std::uint64_t second = load_word(text, pos + sizeof first);
     if (((first | second) & kLaneTops) != 0) return true;
-    return std::popcount(ascii_range_lanes(first, '0', '9')) +
-               std::popcount(ascii_range_lanes(second, '0', '9')) >=
-           static_cast<int>(kPhoneDigitsMin);
+    // Each lane holds 0 or 1 after the shift; the multiplication sums the lanes into the top one.
+    const std::uint64_t ones =
+        (ascii_range_lanes(first, '0', '9') >> 7) + (ascii_range_lanes(second, '0', '9') >> 7);
+    return ((ones * kLanes) >> 56) >= kPhoneDigitsMin;
   }
   std::size_t digits = 0;
   for (char c : text.substr(pos)) {
@@ -676,16 +677,17 @@ class CoveredOffsets {
     if (begin < end) pending_.push_back({begin, end});
   }
 
-  // Folds the pending intervals into the committed ones, in one linear merge.
+  // Folds the pending intervals into the committed ones, in one linear merge through a scratch
+  // buffer; both keep their room for the next pattern.
   void commit() {
     if (pending_.empty()) return;
-    std::vector<MatchSpan> merged;
-    merged.reserve(committed_.size() + pending_.size());
+    merged_.clear();
+    merged_.reserve(committed_.size() + pending_.size());
     std::merge(committed_.begin(), committed_.end(), pending_.begin(), pending_.end(),
-               std::back_inserter(merged),
+               std::back_inserter(merged_),
                [](const MatchSpan& a, const MatchSpan& b) { return a.start < b.start; });
     committed_.clear();
-    for (const MatchSpan& span : merged) {
+    for (const MatchSpan& span : merged_) {
       if (!committed_.empty() && span.start <= committed_.back().end) {
         committed_.back().end = std::max(committed_.back().end, span.end);
       } else {
@@ -705,6 +707,7 @@ class CoveredOffsets {
 
   std::vector<MatchSpan> committed_;
   std::vector<MatchSpan> pending_;
+  std::vector<MatchSpan> merged_;  // scratch for commit()
 };
 
 struct PatternPassState {
