@@ -66,10 +66,11 @@ void append_word_boundary(std::string& out) {
 
 // Bytes of the ASCII classes that the candidate scans follow.
 enum ByteClass : std::uint8_t {
-  kAlnum = 1,       // [a-zA-Z0-9]
-  kLabel = 2,       // [a-zA-Z0-9\-]: a domain label
-  kLocalPart = 4,   // [a-zA-Z0-9._%+\-]: the part of an address before "@"
-  kSecretBody = 8,  // [A-Za-z0-9+/]: a secret after its prefix
+  kAlnum = 1,        // [a-zA-Z0-9]
+  kLabel = 2,        // [a-zA-Z0-9\-]: a domain label
+  kLocalPart = 4,    // [a-zA-Z0-9._%+\-]: the part of an address before "@"
+  kSecretBody = 8,   // [A-Za-z0-9+/]: a secret after its prefix
+  kDomainPart = 16,  // [a-zA-Z0-9.\-]: the part of an address after "@"
 };
 
 constexpr std::array<std::uint8_t, 256> kByteClasses = [] {
@@ -79,10 +80,12 @@ constexpr std::array<std::uint8_t, 256> kByteClasses = [] {
   };
   for (int c = 0; c < 256; ++c) {
     if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) {
-      classes[static_cast<std::size_t>(c)] = kAlnum | kLabel | kLocalPart | kSecretBody;
+      classes[static_cast<std::size_t>(c)] =
+          kAlnum | kLabel | kLocalPart | kSecretBody | kDomainPart;
     }
   }
-  add("-", kLabel | kLocalPart);
+  add("-", kLabel | kLocalPart | kDomainPart);
+  add(".", kDomainPart);
   add("._%+", kLocalPart);
   add("+/", kSecretBody);
   return classes;
@@ -98,10 +101,10 @@ constexpr bool in_class(char c, ByteClass cls) {
 // run of local-part bytes before it, from the resume point on, and the run's first start
 // succeeds exactly when any of them does. The scan takes each "@" in turn and tries that one
 // start. Trying every start of a run would rescan the run from each, quadratic on a long run
-// without "@".
-constexpr std::string_view kLocalPartClass = "[a-zA-Z0-9._%+\\-]";
-static_assert(EMAIL_PATTERN.starts_with(kLocalPartClass) &&
-              EMAIL_PATTERN.substr(kLocalPartClass.size()).starts_with("+@"));
+// without "@". After the "@" every byte of a match is a domain-part byte, and among them, not
+// first, a "." with two letters after it: an "@" whose run of domain-part bytes has none is
+// passed over without asking the engine.
+static_assert(EMAIL_PATTERN == R"re([a-zA-Z0-9._%+\-]+@[a-zA-Z0-9.\-]+\.[a-zA-Z]{2,})re");
 
 // Domains: a match is \b, three or more label bytes, ".", a listed ending and \b. The label
 // bytes run up to the first byte that is not one, which must be that "."; so a match starting
@@ -267,6 +270,20 @@ class AnchoredSearch {
 
 constexpr SearchOutcome kNoMatch{SearchStatus::kNoMatch, {}, {}};
 
+constexpr bool is_ascii_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+// Whether the domain-part bytes after the "@" at `at` hold, after their first byte, a "."
+// followed by two letters. The run ends before the next "@", so runs are never read twice.
+bool may_end_address(std::string_view text, std::size_t at) {
+  for (std::size_t pos = at + 2; pos + 2 < text.size() && in_class(text[pos - 1], kDomainPart);
+       ++pos) {
+    if (text[pos] == '.' && is_ascii_letter(text[pos + 1]) && is_ascii_letter(text[pos + 2])) {
+      return true;
+    }
+  }
+  return false;
+}
+
 SearchOutcome next_email(AnchoredSearch& search, std::size_t from) {
   const std::string_view text = search.text();
   SearchOutcome outcome = kNoMatch;
@@ -274,7 +291,7 @@ SearchOutcome next_email(AnchoredSearch& search, std::size_t from) {
        at = text.find('@', at + 1)) {
     std::size_t start = at;
     while (start > from && in_class(text[start - 1], kLocalPart)) --start;
-    if (start < at && search.try_at(start, outcome)) break;
+    if (start < at && may_end_address(text, at) && search.try_at(start, outcome)) break;
   }
   return outcome;
 }
@@ -468,6 +485,8 @@ SearchOutcome next_ip(AnchoredSearch& search, std::size_t from) {
   SearchOutcome outcome = kNoMatch;
   for (std::size_t dot = text.find('.', from); dot != std::string_view::npos;
        dot = text.find('.', dot + 1)) {
+    const auto before = static_cast<unsigned char>(dot > from ? text[dot - 1] : ' ');
+    if (before < 0x80 && (before < '0' || before > '9')) continue;  // no octet ends here
     // starts[k] is k + 1 possible digits before the dot.
     std::array<std::size_t, kOctetDigitsMax> starts{};
     std::size_t count = 0;
