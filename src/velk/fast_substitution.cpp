@@ -1,11 +1,12 @@
 // Fast forward and reverse substitution, equal in result to the literal algorithms.
 //
-// Forward. One Aho-Corasick scan over the case-folded stretch finds every occurrence of every
-// entity text. The pairs are then taken in their order; each one picks its matches from its own
-// occurrences, judged against the current text, which is kept as the original stretch plus a
-// record of the byte ranges that now hold inserted text. A pair whose text could match inside
-// or across inserted text is instead run over the materialised current text. With many entity
-// texts and a short text, those that can never match are dropped before the automaton is built.
+// Forward. One Aho-Corasick scan over the UTF-8 bytes of a stretch, folding each character as
+// it is read, finds every occurrence of every entity text. The pairs are then taken in their
+// order; each one picks its matches from its own occurrences, judged against the current text,
+// which is kept as the original stretch plus a record of the byte ranges that now hold inserted
+// text. Where an entity text could match inside or across inserted text, that text is searched
+// too (see 4. below). With many entity texts and a short text, those that can never match are
+// dropped before the automaton is built.
 //
 // Why this equals the literal algorithm (one "(?i)" + escaped text + boundary pattern per pair,
 // all matches of the old text found before any is replaced):
@@ -31,12 +32,18 @@
 //     of inserted text begins with '[' and ends with ']', and wherever a later match cut a
 //     token into pieces, a bracket of the newly inserted token lies next to the cut. So a match
 //     overlapping inserted text either holds a bracket, or lies inside the bracket-free part of
-//     one piece and is then an occurrence of the entity inside a token already inserted in
-//     this stretch. Such pairs, and only they, take the materialised path; in that case the
-//     entity text is found in the tokens by the same automaton. With other tokens, a pair takes
+//     one piece, and is then an occurrence of the entity inside a token already inserted in
+//     this stretch. A pair whose text holds a bracket is run over the materialised current text
+//     once anything has been inserted. For the others, each token inserted in the stretch is
+//     put through the automaton when it first goes in; an entity text found inside it marks
+//     its pairs, and a marked pair also searches the runs of inserted text. Since such an
+//     occurrence lies inside one run and an original occurrence outside every run, the two
+//     never overlap, and each run can be judged on its own. With other tokens, a pair takes
 //     the materialised path whenever its text shares a folded character with any token and
 //     something has been inserted, or, once an empty token has cut text out, whenever its text
 //     is long enough to span the cut (two characters or more).
+//  5. The automaton's failure links are computed the first time the scan enters a node, which
+//     changes when the work is done, not what is found.
 //
 // Reverse. When every token to restore is a whole token shape, occurrences of different tokens
 // cannot overlap, and one scan for token shapes finds exactly the occurrences the literal
@@ -47,7 +54,9 @@
 #include <unicode/uchar.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <span>
@@ -66,9 +75,43 @@ namespace {
 // ---------------------------------------------------------------------------------------------
 // Characters
 
+constexpr char32_t kNoChar = 0xFFFFFFFF;
+
+constexpr std::array<char32_t, 0x80> kAsciiFold = [] {
+  std::array<char32_t, 0x80> table{};
+  for (char32_t c = 0; c < 0x80; ++c) table[c] = (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c;
+  return table;
+}();
+
+// One bit of a 64-bit set per folded character: the folded ASCII characters that entity texts
+// commonly hold have bits of their own, all others share the last one.
+constexpr std::array<std::uint8_t, 0x80> kCharBit = [] {
+  std::array<std::uint8_t, 0x80> bits{};
+  bits.fill(63);
+  std::uint8_t next = 0;
+  for (char32_t c = ' '; c <= '@'; ++c) bits[c] = next++;
+  for (char32_t c : {U'[', U']', U'_'}) bits[c] = next++;
+  for (char32_t c = 'a'; c <= 'z'; ++c) bits[c] = next++;
+  return bits;
+}();
+
+constexpr std::array<std::uint64_t, 0x80> kCharMask = [] {
+  std::array<std::uint64_t, 0x80> masks{};
+  for (std::size_t c = 0; c < 0x80; ++c) masks[c] = std::uint64_t{1} << kCharBit[c];
+  return masks;
+}();
+
+constexpr std::uint64_t kSharedBit = std::uint64_t{1} << 63;
+
+constexpr std::uint64_t char_bit(char32_t c) { return c < 0x80 ? kCharMask[c] : kSharedBit; }
+
+constexpr bool is_ascii_word(char32_t c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
 // Simple case folding of one code point: the relation PCRE2's caseless matching uses.
 char32_t fold_char(char32_t c) {
-  if (c < 0x80) return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c;
+  if (c < 0x80) return kAsciiFold[c];
   return static_cast<char32_t>(u_foldCase(static_cast<UChar32>(c), U_FOLD_CASE_DEFAULT));
 }
 
@@ -76,7 +119,7 @@ void append_folded(std::vector<char32_t>& out, std::string_view text) {
   for (std::size_t p = 0; p < text.size();) {
     const auto byte = static_cast<unsigned char>(text[p]);
     if (byte < 0x80) {
-      out.push_back(fold_char(byte));
+      out.push_back(kAsciiFold[byte]);
       ++p;
       continue;
     }
@@ -86,21 +129,38 @@ void append_folded(std::vector<char32_t>& out, std::string_view text) {
   }
 }
 
+// Writes the folded characters of `text` to `out`, which has room for one per byte; returns how
+// many there are.
+std::size_t fold_into(char32_t* out, std::string_view text) {
+  char32_t* next = out;
+  for (std::size_t p = 0; p < text.size();) {
+    const auto byte = static_cast<unsigned char>(text[p]);
+    if (byte < 0x80) {
+      *next++ = kAsciiFold[byte];
+      ++p;
+      continue;
+    }
+    const DecodedChar ch = decode_utf8(text, p);
+    *next++ = fold_char(ch.code_point);
+    p += ch.length;
+  }
+  return static_cast<std::size_t>(next - out);
+}
+
 // A text as folded code points, with the byte offset where each one starts and the text's end.
 struct FoldedText {
   std::vector<char32_t> chars;
   std::vector<std::size_t> offsets;
 };
 
-FoldedText fold_text(std::string_view text) {
-  FoldedText folded;
-  folded.chars.reserve(text.size());
-  folded.offsets.reserve(text.size() + 1);
+void fold_text(std::string_view text, FoldedText& folded) {
+  folded.chars.clear();
+  folded.offsets.clear();
   for (std::size_t p = 0; p < text.size();) {
     folded.offsets.push_back(p);
     const auto byte = static_cast<unsigned char>(text[p]);
     if (byte < 0x80) {
-      folded.chars.push_back(fold_char(byte));
+      folded.chars.push_back(kAsciiFold[byte]);
       ++p;
       continue;
     }
@@ -109,14 +169,36 @@ FoldedText fold_text(std::string_view text) {
     p += ch.length;
   }
   folded.offsets.push_back(text.size());
-  return folded;
+}
+
+// The character that ends at `end` (> 0).
+char32_t last_char(std::string_view text, std::size_t end) {
+  const auto byte = static_cast<unsigned char>(text[end - 1]);
+  return byte < 0x80 ? byte : char_before(text, end);
+}
+
+char32_t char_at(std::string_view text, std::size_t pos) {
+  const auto byte = static_cast<unsigned char>(text[pos]);
+  return byte < 0x80 ? byte : decode_utf8(text, pos).code_point;
+}
+
+// Where the `length` characters that end at `end` begin.
+std::size_t match_start(std::string_view text, std::size_t end, std::size_t length) {
+  if (length <= end) {
+    const std::size_t start = end - length;
+    std::size_t p = start;
+    while (p < end && static_cast<unsigned char>(text[p]) < 0x80) ++p;
+    if (p == end) return start;
+  }
+  std::size_t start = end;
+  for (std::size_t k = 0; k < length; ++k) start = previous_char_start(text, start);
+  return start;
 }
 
 // The byte before a match that leaves it unreplaced. A byte of a multi-byte character never
 // does, as only ASCII characters block.
 bool blocks_match(unsigned char before) {
-  return (before >= 'a' && before <= 'z') || (before >= 'A' && before <= 'Z') ||
-         (before >= '0' && before <= '9') || before == '_' || before == '/' || before == '@';
+  return is_ascii_word(before) || before == '/' || before == '@';
 }
 
 // Word characters as the literal pattern's closing boundary sees them. Non-ASCII characters are
@@ -125,10 +207,15 @@ class WordTest {
  public:
   WordTest() : match_(boundary()) {}
 
-  bool is_word(char32_t c) {
-    if (c < 0x80) {
-      return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-    }
+  bool is_word(char32_t c) { return c < 0x80 ? is_ascii_word(c) : is_other_word(c); }
+
+  // The closing boundary between the last character of a match and the next one, if any.
+  bool holds(char32_t last, char32_t next) {
+    return is_word(last) != (next != kNoChar && is_word(next));
+  }
+
+ private:
+  bool is_other_word(char32_t c) {
     const auto known = cache_.find(c);
     if (known != cache_.end()) return known->second;
     // At the end of a text holding only `c`, the boundary holds exactly when `c` is a word
@@ -140,12 +227,6 @@ class WordTest {
     return word;
   }
 
-  // The closing boundary between the last character of a match and the next one, if any.
-  bool holds(char32_t last, std::optional<char32_t> next) {
-    return is_word(last) != (next && is_word(*next));
-  }
-
- private:
   static const Regex& boundary() {
     static const Regex regex = Regex::compile(entity_pattern(""));
     return regex;
@@ -153,6 +234,25 @@ class WordTest {
 
   MatchResult match_;
   std::unordered_map<char32_t, bool> cache_;
+};
+
+// A set of folded characters, ASCII ones in a bitmap.
+class CharSet {
+ public:
+  void insert(char32_t c) {
+    if (c < 0x80) {
+      ascii_[c >> 6] |= std::uint64_t{1} << (c & 63);
+    } else {
+      other_.insert(c);
+    }
+  }
+  bool contains(char32_t c) const {
+    return c < 0x80 ? ((ascii_[c >> 6] >> (c & 63)) & 1) != 0 : other_.contains(c);
+  }
+
+ private:
+  std::array<std::uint64_t, 2> ascii_{};
+  std::unordered_set<char32_t> other_;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -163,17 +263,18 @@ class WordTest {
 // tokens (see 4. above) two characters meet in the current text only as neighbours in the text,
 // as neighbours in a token, or with a bracket on one side. An entity text that needs anything
 // else never matches, and its pair is dropped before the automaton is built; with a large map
-// and a short text most pairs go. A text long against the entity texts holds most pairs of
-// characters anyway, so there the filter stays off rather than cost a pass over the text.
+// and a short text most pairs go. A long text holds most pairs of characters anyway, so the
+// filter is only on for a text that is short, or short against the entity texts.
 class PatternFilter {
  public:
   PatternFilter(std::string_view text, const std::vector<EntityTokenPair>& pairs) {
     std::size_t entity_bytes = 0;
     for (const EntityTokenPair& pair : pairs) entity_bytes += pair.entity.size();
-    if (text.size() >= entity_bytes / 8) return;
+    if (text.size() >= entity_bytes / 8 &&
+        (text.size() > kShortText || text.size() >= entity_bytes)) {
+      return;
+    }
     enabled_ = true;
-    ascii_chars_.resize(0x80);
-    ascii_pairs_.resize(0x80 * 0x80);
     adjacency_known_ = true;
     for (const EntityTokenPair& pair : pairs) {
       const std::string_view token = pair.token;
@@ -201,7 +302,15 @@ class PatternFilter {
   }
 
  private:
+  static constexpr std::size_t kShortText = 2048;
+
   static bool is_bracket(char32_t c) { return c == '[' || c == ']'; }
+  static bool test(std::span<const std::uint64_t> bits, std::size_t i) {
+    return (bits[i >> 6] >> (i & 63)) & 1;
+  }
+  static void set(std::span<std::uint64_t> bits, std::size_t i) {
+    bits[i >> 6] |= std::uint64_t{1} << (i & 63);
+  }
 
   void add(std::string_view text) {
     char32_t previous = '[';  // no pair across the start
@@ -209,7 +318,7 @@ class PatternFilter {
       const auto byte = static_cast<unsigned char>(text[p]);
       char32_t c = byte;
       if (byte < 0x80) {
-        c = fold_char(byte);
+        c = kAsciiFold[byte];
         ++p;
       } else {
         const DecodedChar ch = decode_utf8(text, p);
@@ -217,13 +326,13 @@ class PatternFilter {
         p += ch.length;
       }
       if (c < 0x80) {
-        ascii_chars_[c] = true;
+        set(ascii_chars_, c);
       } else {
         other_chars_.insert(c);
       }
       if (adjacency_known_ && !is_bracket(previous) && !is_bracket(c)) {
         if (previous < 0x80 && c < 0x80) {
-          ascii_pairs_[previous * 0x80 + c] = true;
+          set(ascii_pairs_, previous * 0x80 + c);
         } else {
           other_pairs_.insert(pair_key(previous, c));
         }
@@ -235,16 +344,18 @@ class PatternFilter {
   static std::uint64_t pair_key(char32_t a, char32_t b) {
     return (static_cast<std::uint64_t>(a) << 32) | b;
   }
-  bool has_char(char32_t c) const { return c < 0x80 ? ascii_chars_[c] : other_chars_.contains(c); }
+  bool has_char(char32_t c) const {
+    return c < 0x80 ? test(ascii_chars_, c) : other_chars_.contains(c);
+  }
   bool has_pair(char32_t a, char32_t b) const {
-    return (a < 0x80 && b < 0x80) ? ascii_pairs_[a * 0x80 + b]
+    return (a < 0x80 && b < 0x80) ? test(ascii_pairs_, a * 0x80 + b)
                                   : other_pairs_.contains(pair_key(a, b));
   }
 
   bool enabled_ = false;
   bool adjacency_known_ = false;
-  std::vector<bool> ascii_chars_;
-  std::vector<bool> ascii_pairs_;  // indexed by first * 0x80 + second
+  std::array<std::uint64_t, 0x80 / 64> ascii_chars_{};
+  std::array<std::uint64_t, 0x80 * 0x80 / 64> ascii_pairs_{};  // bit first * 0x80 + second
   std::unordered_set<char32_t> other_chars_;
   std::unordered_set<std::uint64_t> other_pairs_;
 };
@@ -264,113 +375,190 @@ class EntityAutomaton {
   std::span<const char32_t> pattern(std::uint32_t id) const {
     return {chars_.data() + pattern_begin_[id], pattern_length_[id]};
   }
+  std::size_t pattern_length(std::uint32_t id) const { return pattern_length_[id]; }
+  bool has_bracket(std::uint32_t id) const { return has_bracket_[id] != 0; }
   // The pairs whose entity folds to pattern `id`, in pair order.
   std::span<const std::uint32_t> pairs_of(std::uint32_t id) const {
     return {pattern_pairs_.data() + pattern_pairs_begin_[id],
             pattern_pairs_begin_[id + 1] - pattern_pairs_begin_[id]};
   }
 
-  // Calls found(pattern, index of the occurrence's last character) for every occurrence of
-  // every pattern in `text`, in increasing order of the end.
+  // Calls found(pattern, end, last) for every occurrence of every pattern in `text`, in
+  // increasing order of the end, a byte offset; `last` is the occurrence's last character as it
+  // stands in the text.
   template <class Found>
-  void scan(std::span<const char32_t> text, Found&& found) const {
+  void scan(std::string_view text, Found&& found) {
     std::uint32_t state = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      const char32_t c = text[i];
-      for (;;) {
-        const std::uint32_t next = child(state, c);
-        if (next != 0) {
-          state = next;
-          break;
-        }
-        if (state == 0) break;
-        state = fail_[state];
+    const std::size_t size = text.size();
+    for (std::size_t p = 0; p < size;) {
+      char32_t raw = static_cast<unsigned char>(text[p]);
+      char32_t c;
+      if (raw < 0x80) {
+        c = kAsciiFold[raw];
+        ++p;
+      } else {
+        const DecodedChar ch = decode_utf8(text, p);
+        raw = ch.code_point;
+        c = fold_char(raw);
+        p += ch.length;
       }
-      for (std::uint32_t node = terminal_[state] != kNone ? state : output_[state]; node != 0;
-           node = output_[node]) {
-        found(terminal_[node], i);
+      state = (state == 0 && c < 0x80) ? root_ascii_[c] : next_state(state, c);
+      for (std::uint32_t node = nodes_[state].report; node != 0;
+           node = nodes_[nodes_[node].fail].report) {
+        found(terminal_[node], p, raw);
       }
     }
   }
 
  private:
+  // Node 0 is the root. Nodes are numbered breadth first, and the children of one node in
+  // increasing order of their character, so the children of node n are the nodes
+  // first_child of n up to first_child of n + 1 (a last node closes the list).
+  struct Node {
+    std::uint64_t children;  // char_bit of the children's characters
+    // char_bit of the children's characters of the nodes on the failure chain, the root
+    // excepted: where a character is missing, the chain leads straight to the root.
+    std::uint64_t chain;
+    char32_t c;  // the character that leads to the node
+    std::uint32_t first_child;
+    std::uint32_t fail;    // kNone until the scan first enters the node
+    std::uint32_t report;  // the node or nearest failure ancestor with a pattern, or 0
+  };
+
   // The child of `node` reached by `c`, or 0 (the root is nobody's child).
   std::uint32_t child(std::uint32_t node, char32_t c) const {
     if (node == 0 && c < 0x80) return root_ascii_[c];
-    const std::uint32_t begin = first_child_[node];
-    const std::uint32_t end = first_child_[node + 1];
-    if (end - begin <= 8) {
+    const std::uint32_t begin = nodes_[node].first_child;
+    const std::uint32_t end = nodes_[node + 1].first_child;
+    if (end - begin <= kListedChildren) {
       for (std::uint32_t k = begin; k < end; ++k) {
-        if (node_char_[k] == c) return k;
+        if (nodes_[k].c == c) return k;
       }
       return 0;
     }
-    const auto first = node_char_.begin() + begin;
-    const auto last = node_char_.begin() + end;
-    const auto it = std::lower_bound(first, last, c);
-    return (it != last && *it == c) ? static_cast<std::uint32_t>(it - node_char_.begin()) : 0;
+    if (c < 0x80) {
+      const std::uint8_t offset = rows_[row_of_[node] * 0x80 + c];
+      return offset != 0 ? begin + offset - 1 : 0;
+    }
+    std::uint32_t low = begin;
+    std::uint32_t high = end;
+    while (low < high) {
+      const std::uint32_t mid = low + (high - low) / 2;
+      if (nodes_[mid].c < c) {
+        low = mid + 1;
+      } else {
+        high = mid;
+      }
+    }
+    return (low < end && nodes_[low].c == c) ? low : 0;
   }
+
+  std::uint32_t next_state(std::uint32_t state, char32_t c) {
+    const std::uint64_t bit = char_bit(c);
+    for (;;) {
+      const Node& node = nodes_[state];
+      if ((node.children & bit) != 0) {
+        // Bits of their own rise with the character, so a child whose bit is the lowest of the
+        // node's, none shared, is the first child.
+        const std::uint32_t next =
+            (node.children & ((bit - 1) | kSharedBit)) == 0 ? node.first_child : child(state, c);
+        if (next != 0) {
+          if (nodes_[next].fail == kNone) resolve(next);
+          return next;
+        }
+      }
+      if (state == 0) return 0;
+      if ((node.chain & bit) == 0) {
+        // No node on the chain below has the child: go to the root's, whose links are set.
+        return c < 0x80 ? root_ascii_[c] : child(0, c);
+      }
+      state = node.fail;
+    }
+  }
+
+  void resolve(std::uint32_t node);
 
   std::vector<char32_t> chars_;  // folded entity texts, one after another
   std::vector<std::uint32_t> pair_pattern_;
   std::vector<std::size_t> pattern_begin_;
   std::vector<std::size_t> pattern_length_;
+  std::vector<std::uint8_t> has_bracket_;
   std::vector<std::uint32_t> pattern_pairs_begin_;
   std::vector<std::uint32_t> pattern_pairs_;
 
-  // Nodes are numbered breadth first, and the children of one node in increasing order of
-  // their character, so the children of node n are the nodes first_child_[n] up to
-  // first_child_[n + 1]. Node 0 is the root.
-  std::vector<char32_t> node_char_;  // the character that leads to the node
-  std::vector<std::uint32_t> first_child_;
-  std::vector<std::uint32_t> root_ascii_;
-  std::vector<std::uint32_t> fail_;
+  // Nodes with more children than this have a row that maps each ASCII character to its child,
+  // as an offset from the first child plus one (ASCII children come first, so it fits).
+  static constexpr std::uint32_t kListedChildren = 8;
+
+  std::vector<Node> nodes_;
+  std::vector<std::uint32_t> row_of_;
+  std::vector<std::uint8_t> rows_;
+  std::vector<std::uint32_t> parent_;
   std::vector<std::uint32_t> terminal_;  // pattern ending at the node, or kNone
-  std::vector<std::uint32_t> output_;    // nearest proper suffix node with a pattern, or 0
+  std::array<std::uint32_t, 0x80> root_ascii_{};
+  std::vector<std::uint32_t> pending_;  // nodes waiting for their failure link
 };
+
+// Sorts the pair indices in `order` by their folded texts, shorter first where one is a prefix
+// of the other. Each round sorts one range by the next three characters packed into one integer
+// (a code point plus one fits 21 bits, and 0 stands for "none", which sorts first), and passes
+// on the runs that agree on all three.
+template <class Folded>
+void sort_by_fold(std::vector<std::uint32_t>& order, const Folded& folded) {
+  struct Range {
+    std::size_t first;
+    std::size_t last;
+    std::size_t depth;
+  };
+  std::vector<std::pair<std::uint64_t, std::uint32_t>> keyed(order.size());
+  std::vector<Range> work = {{0, order.size(), 0}};
+  while (!work.empty()) {
+    const Range range = work.back();
+    work.pop_back();
+    for (std::size_t k = range.first; k < range.last; ++k) {
+      const std::span<const char32_t> text = folded(order[k]);
+      std::uint64_t key = 0;
+      for (std::size_t j = range.depth; j < range.depth + 3; ++j) {
+        key = (key << 21) | (j < text.size() ? text[j] + 1 : 0);
+      }
+      keyed[k] = {key, order[k]};
+    }
+    std::sort(keyed.begin() + range.first, keyed.begin() + range.last);
+    for (std::size_t k = range.first; k < range.last;) {
+      std::size_t end = k + 1;
+      while (end < range.last && keyed[end].first == keyed[k].first) ++end;
+      for (std::size_t j = k; j < end; ++j) order[j] = keyed[j].second;
+      if (end - k > 1 && (keyed[k].first & 0x1FFFFF) != 0) {
+        work.push_back({k, end, range.depth + 3});
+      }
+      k = end;
+    }
+  }
+}
 
 EntityAutomaton::EntityAutomaton(const std::vector<EntityTokenPair>& pairs,
                                  const PatternFilter& filter)
     : pair_pattern_(pairs.size(), kNone) {
   // Fold every entity text; identical folds share one pattern.
+  std::size_t entity_bytes = 0;
+  for (const EntityTokenPair& pair : pairs) entity_bytes += pair.entity.size();
+  chars_.resize(entity_bytes);
   std::vector<std::size_t> fold_begin(pairs.size() + 1, 0);
   for (std::size_t i = 0; i < pairs.size(); ++i) {
-    fold_begin[i] = chars_.size();
-    append_folded(chars_, pairs[i].entity);
+    fold_begin[i + 1] = fold_begin[i] + fold_into(chars_.data() + fold_begin[i], pairs[i].entity);
   }
-  fold_begin[pairs.size()] = chars_.size();
   const auto folded = [&](std::size_t pair) {
     return std::span<const char32_t>(chars_.data() + fold_begin[pair],
                                      fold_begin[pair + 1] - fold_begin[pair]);
   };
 
-  // Sort the folds: first by their first three characters packed into one integer (a code
-  // point plus one fits 21 bits, and 0 stands for "none", which sorts first), then each run of
-  // equal keys by the whole fold.
-  std::vector<std::pair<std::uint64_t, std::uint32_t>> keyed;
-  keyed.reserve(pairs.size());
+  std::vector<std::uint32_t> order;
+  order.reserve(pairs.size());
   for (std::size_t i = 0; i < pairs.size(); ++i) {
     const auto text = folded(i);
-    if (text.empty() || !filter.may_match(text)) continue;
-    std::uint64_t key = 0;
-    for (std::size_t k = 0; k < 3; ++k) key = (key << 21) | (k < text.size() ? text[k] + 1 : 0);
-    keyed.emplace_back(key, static_cast<std::uint32_t>(i));
+    if (!text.empty() && filter.may_match(text)) order.push_back(static_cast<std::uint32_t>(i));
   }
-  std::sort(keyed.begin(), keyed.end());
-  std::vector<std::uint32_t> order(keyed.size());
-  for (std::size_t k = 0; k < keyed.size(); ++k) order[k] = keyed[k].second;
-  for (std::size_t k = 0; k < keyed.size();) {
-    std::size_t end = k + 1;
-    while (end < keyed.size() && keyed[end].first == keyed[k].first) ++end;
-    if (end - k > 1) {
-      std::sort(order.begin() + k, order.begin() + end, [&](std::uint32_t a, std::uint32_t b) {
-        const auto fa = folded(a);
-        const auto fb = folded(b);
-        return std::lexicographical_compare(fa.begin(), fa.end(), fb.begin(), fb.end());
-      });
-    }
-    k = end;
-  }
+  sort_by_fold(order, folded);
 
   // Distinct patterns, in sorted order.
   for (const std::uint32_t pair : order) {
@@ -382,34 +570,43 @@ EntityAutomaton::EntityAutomaton(const std::vector<EntityTokenPair>& pairs,
     pair_pattern_[pair] = static_cast<std::uint32_t>(pattern_begin_.size());
     pattern_begin_.push_back(fold_begin[pair]);
     pattern_length_.push_back(text.size());
+    has_bracket_.push_back(
+        std::ranges::any_of(text, [](char32_t c) { return c == '[' || c == ']'; }));
   }
 
   // Build the trie one depth at a time. Patterns sharing a prefix are adjacent in sorted
   // order, so the nodes of one depth come out grouped by parent and, within a parent, in
-  // increasing order of their character: breadth-first numbering.
+  // increasing order of their character: breadth-first numbering. A parent learns its first
+  // child when that is made; childless nodes take the next node's afterwards.
   const std::size_t patterns = pattern_begin_.size();
-  std::vector<std::uint32_t> parent(1, 0);
-  node_char_.assign(1, 0);
-  terminal_.assign(1, kNone);
-  parent.reserve(chars_.size() + 1);
-  node_char_.reserve(chars_.size() + 1);
-  terminal_.reserve(chars_.size() + 1);
+  std::size_t pattern_chars = 0;
+  for (const std::size_t length : pattern_length_) pattern_chars += length;
+  nodes_.reserve(pattern_chars + 2);
+  parent_.reserve(pattern_chars + 1);
+  terminal_.reserve(pattern_chars + 1);
+  nodes_.push_back({0, 0, 0, 0, 0, 0});
+  parent_.push_back(0);
+  terminal_.push_back(kNone);
   std::vector<std::uint32_t> at(patterns, 0);  // node of each pattern's prefix so far
   std::vector<std::uint32_t> active(patterns);
   for (std::uint32_t id = 0; id < patterns; ++id) active[id] = id;
   for (std::size_t depth = 0; !active.empty(); ++depth) {
-    const std::size_t level_start = node_char_.size();
+    const std::size_t level_start = nodes_.size();
     std::size_t kept = 0;
     for (const std::uint32_t id : active) {
       const char32_t c = chars_[pattern_begin_[id] + depth];
       const std::uint32_t from = at[id];
-      const std::size_t last = node_char_.size() - 1;
-      if (last < level_start || parent[last] != from || node_char_[last] != c) {
-        parent.push_back(from);
-        node_char_.push_back(c);
+      const std::size_t last = nodes_.size() - 1;
+      if (last < level_start || parent_[last] != from || nodes_[last].c != c) {
+        const auto node = static_cast<std::uint32_t>(nodes_.size());
+        Node& parent = nodes_[from];
+        parent.children |= char_bit(c);
+        if (parent.first_child == 0) parent.first_child = node;
+        nodes_.push_back({0, 0, c, 0, kNone, 0});
+        parent_.push_back(from);
         terminal_.push_back(kNone);
       }
-      at[id] = static_cast<std::uint32_t>(node_char_.size() - 1);
+      at[id] = static_cast<std::uint32_t>(nodes_.size() - 1);
       if (pattern_length_[id] == depth + 1) {
         terminal_[at[id]] = id;
       } else {
@@ -418,34 +615,32 @@ EntityAutomaton::EntityAutomaton(const std::vector<EntityTokenPair>& pairs,
     }
     active.resize(kept);
   }
-  const std::size_t nodes = node_char_.size();
-  first_child_.assign(nodes + 1, 0);
-  for (std::size_t n = 1; n < nodes; ++n) ++first_child_[parent[n] + 1];
-  first_child_[0] = 1;
-  for (std::size_t n = 0; n < nodes; ++n) first_child_[n + 1] += first_child_[n];
-  root_ascii_.assign(0x80, 0);
-  for (std::uint32_t n = first_child_[0]; n < first_child_[1]; ++n) {
-    if (node_char_[n] < 0x80) root_ascii_[node_char_[n]] = n;
+  const auto nodes = static_cast<std::uint32_t>(nodes_.size());
+  nodes_.push_back({0, 0, 0, nodes, 0, 0});  // closes the child list of the last node
+  for (std::uint32_t n = nodes; n-- > 0;) {
+    if (nodes_[n].first_child == 0) nodes_[n].first_child = nodes_[n + 1].first_child;
   }
-
-  // Failure and output links, in node order, which is breadth first; children of the root
-  // keep the root.
-  fail_.assign(nodes, 0);
-  output_.assign(nodes, 0);
-  for (std::uint32_t node = first_child_[1]; node < nodes; ++node) {
-    const char32_t c = node_char_[node];
-    std::uint32_t f = fail_[parent[node]];
-    for (;;) {
-      const std::uint32_t next = child(f, c);
-      if (next != 0) {
-        f = next;
-        break;
-      }
-      if (f == 0) break;
-      f = fail_[f];
+  row_of_.assign(nodes, 0);
+  std::size_t rows = 0;
+  for (std::uint32_t n = 1; n < nodes; ++n) {
+    if (nodes_[n + 1].first_child - nodes_[n].first_child > kListedChildren) {
+      row_of_[n] = static_cast<std::uint32_t>(rows++);
     }
-    fail_[node] = f;
-    output_[node] = terminal_[f] != kNone ? f : output_[f];
+  }
+  rows_.assign(rows * 0x80, 0);
+  for (std::uint32_t n = 1; rows > 0 && n < nodes; ++n) {
+    const std::uint32_t begin = nodes_[n].first_child;
+    const std::uint32_t end = nodes_[n + 1].first_child;
+    if (end - begin <= kListedChildren) continue;
+    for (std::uint32_t k = begin; k < end && nodes_[k].c < 0x80; ++k) {
+      rows_[row_of_[n] * 0x80 + nodes_[k].c] = static_cast<std::uint8_t>(k - begin + 1);
+    }
+  }
+  // Children of the root fail to the root; deeper nodes get their links when first entered.
+  for (std::uint32_t n = nodes_[0].first_child; n < nodes_[1].first_child; ++n) {
+    if (nodes_[n].c < 0x80) root_ascii_[nodes_[n].c] = n;
+    nodes_[n].fail = 0;
+    nodes_[n].report = terminal_[n] != kNone ? n : 0;
   }
 
   // Pattern to pairs, in pair order.
@@ -463,12 +658,51 @@ EntityAutomaton::EntityAutomaton(const std::vector<EntityTokenPair>& pairs,
   }
 }
 
+// Sets the failure link and report of `target`, and first of whatever it depends on: its parent
+// and the node its link leads to, both shallower. A node with its link set has the links of its
+// whole failure chain set, so the scan can follow links without checking.
+void EntityAutomaton::resolve(std::uint32_t target) {
+  pending_.push_back(target);
+  while (!pending_.empty()) {
+    const std::uint32_t node = pending_.back();
+    if (nodes_[node].fail != kNone) {
+      pending_.pop_back();
+      continue;
+    }
+    const std::uint32_t parent = parent_[node];
+    if (nodes_[parent].fail == kNone) {
+      pending_.push_back(parent);
+      continue;
+    }
+    const char32_t c = nodes_[node].c;
+    std::uint32_t f = nodes_[parent].fail;
+    std::uint32_t link = 0;
+    for (;;) {
+      const std::uint32_t next = child(f, c);
+      if (next != 0) {
+        link = next;
+        break;
+      }
+      if (f == 0) break;
+      f = nodes_[f].fail;
+    }
+    if (nodes_[link].fail == kNone) {
+      pending_.push_back(link);
+      continue;
+    }
+    nodes_[node].fail = link;
+    nodes_[node].chain = link == 0 ? 0 : nodes_[link].children | nodes_[link].chain;
+    nodes_[node].report = terminal_[node] != kNone ? node : nodes_[link].report;
+    pending_.pop_back();
+  }
+}
+
 // All start indices of `pattern` in `text`, left to right (overlapping ones included).
-std::vector<std::size_t> find_all(std::span<const char32_t> text,
-                                  std::span<const char32_t> pattern) {
-  std::vector<std::size_t> starts;
-  if (pattern.empty() || pattern.size() > text.size()) return starts;
-  std::vector<std::size_t> border(pattern.size(), 0);
+void find_all(std::span<const char32_t> text, std::span<const char32_t> pattern,
+              std::vector<std::size_t>& border, std::vector<std::size_t>& starts) {
+  starts.clear();
+  if (pattern.empty() || pattern.size() > text.size()) return;
+  border.assign(pattern.size(), 0);
   for (std::size_t i = 1, k = 0; i < pattern.size(); ++i) {
     while (k > 0 && pattern[i] != pattern[k]) k = border[k - 1];
     if (pattern[i] == pattern[k]) ++k;
@@ -482,7 +716,6 @@ std::vector<std::size_t> find_all(std::span<const char32_t> text,
       k = border[k - 1];
     }
   }
-  return starts;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -493,35 +726,98 @@ struct Range {
   std::size_t end;
 };
 
+// What precedes a candidate in the current text.
+struct Preceding {
+  bool at_start = true;  // nothing does
+  unsigned char byte = 0;
+};
+
 // What the literal algorithm looks at around a candidate [s, e) of the current text.
 struct Surroundings {
-  bool intact = true;    // the candidate is contiguous original text
-  bool at_start = true;  // nothing precedes it
-  unsigned char before = 0;
-  std::optional<char32_t> next;
+  Preceding before;
+  char32_t next = kNoChar;
 };
 
 // The literal algorithm's verdict on an occurrence that starts at or after the end of the
 // previous match.
 enum class Verdict { kNoMatch, kKept, kReplaced };
 
+bool blocks(const Preceding& before) { return !before.at_start && blocks_match(before.byte); }
+
 Verdict judge(const Surroundings& around, char32_t last, WordTest& words) {
   if (!words.holds(last, around.next)) return Verdict::kNoMatch;
-  if (!around.at_start && blocks_match(around.before)) return Verdict::kKept;
-  return Verdict::kReplaced;
+  return blocks(around.before) ? Verdict::kKept : Verdict::kReplaced;
 }
 
-// The original stretch with some byte ranges replaced by inserted text. Ranges are disjoint
-// and never touch: replacements that meet are merged, so at least one original byte lies
-// between two ranges, and an empty range always carries inserted text.
+// The original stretch with some byte ranges, the runs, replaced by inserted text. Runs are
+// disjoint and never empty; a bitmap marks the bytes they cover, so that candidates away from
+// every run are judged without a lookup.
+//
+// With bracketed tokens every run starts with '[' and ends with ']', which is all that a
+// neighbouring candidate sees of it; runs that meet stay apart (a match across the seam would
+// hold brackets, see 4. above), in no particular order. Otherwise runs that meet are merged, so
+// that at least one original byte lies between two runs, and an index by start finds them.
 class StretchText {
  public:
-  explicit StretchText(std::string_view original) : original_(original) {}
+  void reset(std::string_view original, bool bracketed) {
+    original_ = original;
+    bracketed_ = bracketed;
+    runs_.clear();
+    index_.clear();
+    covered_.assign(original.size() / 64 + 1, 0);
+  }
 
-  Surroundings around(std::size_t s, std::size_t e) const;
+  // Whether no inserted text lies inside [s, e).
+  bool intact(std::size_t s, std::size_t e) const { return runs_.empty() || !any_covered(s, e); }
+  // For an intact candidate that ends at `e`: the character after it.
+  char32_t next_after(std::size_t e) const {
+    if (e == original_.size()) return kNoChar;
+    if (runs_.empty() || !covered(e)) return char_at(original_, e);
+    if (bracketed_) return '[';
+    const Run& run = run_covering(e);  // it starts at e, as e - 1 is not covered
+    if (!run.inserted.empty()) return char_at(run.inserted, 0);
+    return run.end < original_.size() ? char_at(original_, run.end) : kNoChar;
+  }
+
+  // For an intact candidate that starts at `s`: what precedes it.
+  Preceding before(std::size_t s) const {
+    Preceding result;
+    if (s == 0) return result;
+    result.at_start = false;
+    if (runs_.empty() || !covered(s - 1)) {
+      result.byte = static_cast<unsigned char>(original_[s - 1]);
+    } else if (bracketed_) {
+      result.byte = ']';
+    } else {
+      const Run& run = run_covering(s - 1);  // it ends at s
+      if (!run.inserted.empty()) {
+        result.byte = static_cast<unsigned char>(run.inserted.back());
+      } else if (run.start > 0) {
+        result.byte = static_cast<unsigned char>(original_[run.start - 1]);
+      } else {
+        result.at_start = true;
+      }
+    }
+    return result;
+  }
+
+  // Each run carries a set of bits, one per token put into it (`mark`), so that a search for
+  // what lies inside some tokens can pass over the runs that hold none of them.
 
   // Replaces the original ranges (sorted, disjoint, each contiguous original text) by `token`.
-  void replace(std::span<const Range> ranges, std::string_view token);
+  void replace(std::span<const Range> ranges, std::string_view token, std::uint64_t mark);
+
+  // Calls visit(run, inserted text, marks) for each run, in no particular order.
+  template <class Visit>
+  void for_each_run(Visit&& visit) const {
+    for (std::size_t k = 0; k < runs_.size(); ++k) {
+      if (runs_[k].live) visit(k, std::string_view(runs_[k].inserted), runs_[k].marks);
+    }
+  }
+
+  // Replaces the ranges (sorted, disjoint) of the inserted text of `run` by `token`.
+  void replace_inserted(std::size_t run, std::span<const Range> ranges, std::string_view token,
+                        std::uint64_t mark);
 
   // A piece of the materialised current text.
   struct Piece {
@@ -533,90 +829,131 @@ class StretchText {
   };
 
   // The current text, and where its pieces come from.
-  std::string current(std::vector<Piece>& layout) const;
+  std::string current(std::vector<Piece>& layout);
 
   // Replaces the ranges (sorted, disjoint) of the current text described by `layout` by
   // `token`, whatever they cover.
   void replace_current(const std::vector<Piece>& layout, std::size_t current_size,
                        std::span<const Range> ranges, std::string_view token);
 
-  void append_to(std::string& out) const;
+  void append_to(std::string& out);
 
  private:
-  struct Replacement {
+  struct Run {
+    std::size_t start;
     std::size_t end;
     std::string inserted;
+    std::uint64_t marks = ~std::uint64_t{0};
+    bool live = true;
   };
+
+  bool covered(std::size_t i) const { return (covered_[i >> 6] >> (i & 63)) & 1; }
+  bool any_covered(std::size_t from, std::size_t to) const {
+    if (from >= to) return false;
+    const std::size_t first = from >> 6;
+    const std::size_t last = (to - 1) >> 6;
+    const std::uint64_t head = ~std::uint64_t{0} << (from & 63);
+    const std::uint64_t tail = ~std::uint64_t{0} >> (63 - ((to - 1) & 63));
+    if (first == last) return (covered_[first] & head & tail) != 0;
+    if ((covered_[first] & head) != 0) return true;
+    for (std::size_t w = first + 1; w < last; ++w) {
+      if (covered_[w] != 0) return true;
+    }
+    return (covered_[last] & tail) != 0;
+  }
+  void cover(std::size_t from, std::size_t to);
+  // The run that covers byte `i` (merged runs only).
+  const Run& run_covering(std::size_t i) const {
+    return runs_[std::prev(index_.upper_bound(i))->second];
+  }
+  // The live runs in order of their start, in order_.
+  void order_runs();
 
   std::string_view original_;
-  std::map<std::size_t, Replacement> replaced_;  // keyed by original start
+  bool bracketed_ = false;
+  std::vector<Run> runs_;
+  std::map<std::size_t, std::size_t> index_;  // start to run, when runs are merged
+  std::vector<std::uint64_t> covered_;        // one bit per original byte
+  std::vector<std::size_t> order_;
 };
 
-Surroundings StretchText::around(std::size_t s, std::size_t e) const {
-  const auto overlapped = [] {
-    Surroundings result;
-    result.intact = false;
-    return result;
-  };
-  Surroundings result;
-  const auto after = replaced_.upper_bound(s);
-  bool settled = false;
-  if (after != replaced_.begin()) {
-    const auto before = std::prev(after);
-    if (before->second.end > s) return overlapped();
-    if (before->second.end == s) {
-      settled = true;
-      if (!before->second.inserted.empty()) {
-        result.at_start = false;
-        result.before = static_cast<unsigned char>(before->second.inserted.back());
-      } else if (before->first > 0) {
-        result.at_start = false;
-        result.before = static_cast<unsigned char>(original_[before->first - 1]);
-      }
-    }
+void StretchText::cover(std::size_t from, std::size_t to) {
+  if (from >= to) return;
+  const std::size_t first = from >> 6;
+  const std::size_t last = (to - 1) >> 6;
+  const std::uint64_t head = ~std::uint64_t{0} << (from & 63);
+  const std::uint64_t tail = ~std::uint64_t{0} >> (63 - ((to - 1) & 63));
+  if (first == last) {
+    covered_[first] |= head & tail;
+    return;
   }
-  if (!settled && s > 0) {
-    result.at_start = false;
-    result.before = static_cast<unsigned char>(original_[s - 1]);
-  }
-  if (after != replaced_.end() && after->first < e) return overlapped();
-  std::size_t next = e;
-  if (after != replaced_.end() && after->first == e) {
-    if (!after->second.inserted.empty()) {
-      result.next = decode_utf8(after->second.inserted, 0).code_point;
-      return result;
-    }
-    next = after->second.end;
-  }
-  if (next < original_.size()) result.next = decode_utf8(original_, next).code_point;
-  return result;
+  covered_[first] |= head;
+  for (std::size_t w = first + 1; w < last; ++w) covered_[w] = ~std::uint64_t{0};
+  covered_[last] |= tail;
 }
 
-void StretchText::replace(std::span<const Range> ranges, std::string_view token) {
+void StretchText::replace(std::span<const Range> ranges, std::string_view token,
+                          std::uint64_t mark) {
   for (const Range& range : ranges) {
-    auto after = replaced_.upper_bound(range.start);
-    std::size_t start = range.start;
-    std::string inserted;
-    if (after != replaced_.begin()) {
-      const auto before = std::prev(after);
-      if (before->second.end == range.start) {
-        start = before->first;
-        inserted = std::move(before->second.inserted);
-        replaced_.erase(before);
-      }
+    if (bracketed_) {
+      cover(range.start, range.end);
+      runs_.push_back({range.start, range.end, std::string(token), mark});
+      continue;
     }
-    inserted.append(token);
-    std::size_t end = range.end;
-    if (after != replaced_.end() && after->first == range.end) {
-      end = after->second.end;
-      inserted.append(after->second.inserted);
-      after = replaced_.erase(after);
+    // Merge with a run that ends where the range starts, and one that starts where it ends.
+    std::size_t into;
+    if (range.start > 0 && covered(range.start - 1)) {
+      into = std::prev(index_.upper_bound(range.start - 1))->second;
+      runs_[into].inserted.append(token);
+      runs_[into].end = range.end;
+      runs_[into].marks |= mark;
+    } else {
+      into = runs_.size();
+      runs_.push_back({range.start, range.end, std::string(token), mark});
+      index_.emplace(range.start, into);
     }
-    replaced_.emplace_hint(after, start, Replacement{end, std::move(inserted)});
+    if (range.end < original_.size() && covered(range.end)) {
+      const auto after = index_.find(range.end);
+      Run& next = runs_[after->second];
+      runs_[into].inserted.append(next.inserted);
+      runs_[into].end = next.end;
+      runs_[into].marks |= next.marks;
+      next.live = false;
+      index_.erase(after);
+    }
+    cover(range.start, range.end);
   }
 }
 
-std::string StretchText::current(std::vector<Piece>& layout) const {
+void StretchText::replace_inserted(std::size_t run, std::span<const Range> ranges,
+                                   std::string_view token, std::uint64_t mark) {
+  runs_[run].marks |= mark;
+  std::string& inserted = runs_[run].inserted;
+  std::string rebuilt;
+  rebuilt.reserve(inserted.size() + ranges.size() * token.size());
+  std::size_t copied = 0;
+  for (const Range& range : ranges) {
+    rebuilt.append(inserted, copied, range.start - copied);
+    rebuilt.append(token);
+    copied = range.end;
+  }
+  rebuilt.append(inserted, copied, std::string::npos);
+  inserted = std::move(rebuilt);
+}
+
+void StretchText::order_runs() {
+  order_.clear();
+  if (bracketed_) {
+    for (std::size_t k = 0; k < runs_.size(); ++k) order_.push_back(k);
+    std::sort(order_.begin(), order_.end(),
+              [&](std::size_t a, std::size_t b) { return runs_[a].start < runs_[b].start; });
+  } else {
+    for (const auto& [start, run] : index_) order_.push_back(run);
+  }
+}
+
+std::string StretchText::current(std::vector<Piece>& layout) {
+  order_runs();
   std::string text;
   layout.clear();
   std::size_t cursor = 0;
@@ -625,26 +962,28 @@ std::string StretchText::current(std::vector<Piece>& layout) const {
     layout.push_back({text.size(), to - from, true, from, {}});
     text.append(original_.substr(from, to - from));
   };
-  for (const auto& [start, replacement] : replaced_) {
-    add_original(cursor, start);
-    if (!replacement.inserted.empty()) {
-      layout.push_back({text.size(), replacement.inserted.size(), false, 0, replacement.inserted});
-      text.append(replacement.inserted);
+  for (const std::size_t k : order_) {
+    const Run& run = runs_[k];
+    add_original(cursor, run.start);
+    if (!run.inserted.empty()) {
+      layout.push_back({text.size(), run.inserted.size(), false, 0, run.inserted});
+      text.append(run.inserted);
     }
-    cursor = replacement.end;
+    cursor = run.end;
   }
   add_original(cursor, original_.size());
   return text;
 }
 
+// The rebuilt runs are merged wherever they meet, whatever the tokens, and carry every mark.
 void StretchText::replace_current(const std::vector<Piece>& layout, std::size_t current_size,
                                   std::span<const Range> ranges, std::string_view token) {
-  std::map<std::size_t, Replacement> rebuilt;
+  std::vector<Run> rebuilt;
   std::size_t original_end = 0;  // where the last kept original run ends
   std::string pending;           // inserted text since then
   const auto keep_original = [&](std::size_t from, std::size_t to) {
     if (from != original_end || !pending.empty()) {
-      rebuilt.emplace_hint(rebuilt.end(), original_end, Replacement{from, std::move(pending)});
+      rebuilt.push_back({original_end, from, std::move(pending)});
       pending.clear();
     }
     original_end = to;
@@ -675,18 +1014,25 @@ void StretchText::replace_current(const std::vector<Piece>& layout, std::size_t 
   }
   keep(at, current_size);
   if (original_end != original_.size() || !pending.empty()) {
-    rebuilt.emplace_hint(rebuilt.end(), original_end,
-                         Replacement{original_.size(), std::move(pending)});
+    rebuilt.push_back({original_end, original_.size(), std::move(pending)});
   }
-  replaced_ = std::move(rebuilt);
+  runs_ = std::move(rebuilt);
+  index_.clear();
+  std::fill(covered_.begin(), covered_.end(), 0);
+  for (std::size_t k = 0; k < runs_.size(); ++k) {
+    if (!bracketed_) index_.emplace_hint(index_.end(), runs_[k].start, k);
+    cover(runs_[k].start, runs_[k].end);
+  }
 }
 
-void StretchText::append_to(std::string& out) const {
+void StretchText::append_to(std::string& out) {
+  order_runs();
   std::size_t cursor = 0;
-  for (const auto& [start, replacement] : replaced_) {
-    out.append(original_.substr(cursor, start - cursor));
-    out.append(replacement.inserted);
-    cursor = replacement.end;
+  for (const std::size_t k : order_) {
+    const Run& run = runs_[k];
+    out.append(original_.substr(cursor, run.start - cursor));
+    out.append(run.inserted);
+    cursor = run.end;
   }
   out.append(original_.substr(cursor));
 }
@@ -703,33 +1049,69 @@ class Substituter {
   void substitute(std::string_view stretch, std::string& out);
 
  private:
+  void collect_occurrences(std::string_view stretch);
+  void apply_pair(std::uint32_t pair, std::string_view stretch);
   bool needs_current_text(std::uint32_t pattern) const;
-  void replace_in_original(const StretchText& text, std::uint32_t pattern,
-                           std::span<const std::size_t> ends, const FoldedText& folded,
-                           std::string_view stretch, std::vector<Range>& replaced);
-  void replace_in_current(StretchText& text, std::uint32_t pattern, std::string_view token,
-                          std::vector<Range>& replaced);
+  void replace_in_original(std::uint32_t pattern, std::string_view stretch);
+  void replace_in_runs(std::uint32_t pattern);
+  void replace_in_current(std::uint32_t pattern, std::string_view token);
+  void note_inserted_token(std::uint32_t pair, bool cut);
+  void mark_inside(std::uint32_t holder, std::uint32_t current);
+  static std::uint64_t mark_of(std::uint32_t pair) { return std::uint64_t{1} << (pair & 63); }
 
   const std::vector<EntityTokenPair>& pairs_;
   EntityAutomaton automaton_;
   WordTest words_;
 
-  // What may be inserted, and which patterns could match inside it.
+  // What may be inserted, and which pairs could match where text was inserted.
   bool bracketed_tokens_ = true;
-  bool empty_token_ = false;
-  std::vector<std::uint8_t> pattern_has_bracket_;
-  std::vector<std::uint8_t> pattern_shares_token_char_;
-  std::vector<std::uint32_t> within_begin_;  // per pattern: pairs whose token's fold has it
-  std::vector<std::uint32_t> within_pairs_;
-  std::vector<std::uint32_t> risky_pairs_;  // pairs that may need the current text
+  std::vector<std::uint8_t> pattern_meets_inserted_;     // with bracketed tokens
+  std::vector<std::uint8_t> pattern_shares_token_char_;  // without
+  std::vector<std::uint32_t> risky_pairs_;  // pairs that may match with no occurrence of their own
 
   // Per-stretch state, reused.
   std::uint32_t stretch_stamp_ = 0;
   bool any_inserted_ = false;
   bool empty_inserted_ = false;  // an empty token has joined the text around what it replaced
-  std::vector<std::uint32_t> token_inserted_;  // per pair: stamp of the stretch it inserted in
+  StretchText text_;
+  std::vector<std::uint32_t> token_noted_;  // per pair: stamp of the stretch it inserted in
+  std::vector<std::uint32_t> in_token_;     // per pattern: stamp when found in an inserted token
+  std::vector<std::uint64_t> token_marks_;  // per pattern: marks of the tokens it was found in
+  // Per pair, the bracket-free patterns inside its token, each with whether that occurrence
+  // could match among its neighbours there: inside_[begin, end), kUnknown until the token is
+  // first inserted.
+  static constexpr std::uint32_t kUnknown = UINT32_MAX;
+  struct Inside {
+    std::uint32_t pattern;
+    bool may_match;
+  };
+  std::vector<std::uint32_t> inside_begin_;
+  std::vector<std::uint32_t> inside_end_;
+  std::vector<Inside> inside_;
+  std::vector<std::uint32_t> noted_pairs_;  // pairs that inserted their token in the stretch
+  bool cut_anywhere_ = false;               // text was replaced inside inserted text
+  // Occurrences: `raw_` in text order, then their ends grouped by pattern in `ends_`; the group
+  // of a pattern is [occurrence_begin_, occurrence_end_) when occurrence_stamp_ is current.
+  struct RawOccurrence {
+    std::size_t end;
+    std::uint32_t pattern;
+  };
+  std::vector<RawOccurrence> raw_;
+  std::vector<std::size_t> ends_;
   std::vector<std::uint32_t> occurrence_stamp_;
-  std::vector<std::pair<std::size_t, std::size_t>> occurrence_range_;
+  std::vector<std::size_t> occurrence_begin_;
+  std::vector<std::size_t> occurrence_end_;
+  std::vector<std::uint32_t> touched_;  // patterns with occurrences
+  std::vector<std::uint32_t> todo_;     // pairs to run, sorted
+  std::vector<std::uint32_t> later_;    // pairs found to need a run on the way, a min-heap
+  // Scratch for one pair.
+  std::vector<Range> replaced_;
+  std::vector<Range> run_matches_;
+  std::vector<Range> run_ranges_;
+  std::vector<std::pair<std::size_t, std::vector<Range>>> run_edits_;
+  FoldedText folded_;
+  std::vector<std::size_t> border_;
+  std::vector<std::size_t> starts_;
 };
 
 Substituter::Substituter(const std::vector<EntityTokenPair>& pairs, std::string_view text)
@@ -737,45 +1119,55 @@ Substituter::Substituter(const std::vector<EntityTokenPair>& pairs, std::string_
   const std::size_t patterns = automaton_.pattern_count();
   // Tokens are tracked per pair (case variants repeat a token, which only costs a second
   // look at it); pairs without a pattern never insert theirs.
-  std::vector<std::uint32_t> carriers;
+  bool empty_token = false;
   for (std::uint32_t i = 0; i < pairs.size(); ++i) {
     if (automaton_.pattern_of(i) == EntityAutomaton::kNone) continue;
-    carriers.push_back(i);
     const std::string_view token = pairs[i].token;
     if (token.size() < 2 || token.front() != '[' || token.back() != ']') {
       bracketed_tokens_ = false;
     }
-    if (token.empty()) empty_token_ = true;
+    if (token.empty()) empty_token = true;
   }
 
-  pattern_has_bracket_.assign(patterns, 0);
-  pattern_shares_token_char_.assign(patterns, 0);
-  within_begin_.assign(patterns + 1, 0);
   if (bracketed_tokens_) {
-    for (std::uint32_t id = 0; id < patterns; ++id) {
-      for (const char32_t c : automaton_.pattern(id)) {
-        if (c == '[' || c == ']') pattern_has_bracket_[id] = 1;
+    // A bracket in inserted text is a token's, and its neighbour inside the run is the
+    // token's own or, where a later match cut that neighbour away, the bracket of the token
+    // put in its place. So a match that holds part of a run has a '[' followed by a character
+    // that follows '[' in a token (or by nothing), or a ']' preceded by one that precedes ']'
+    // in a token (or by nothing); bracket-free matches lie inside one run (see 4. above).
+    CharSet after_open;
+    CharSet before_close;
+    after_open.insert('[');
+    before_close.insert(']');
+    for (std::uint32_t i = 0; i < pairs.size(); ++i) {
+      if (automaton_.pattern_of(i) == EntityAutomaton::kNone) continue;
+      const std::string_view token = pairs[i].token;
+      for (std::size_t k = 0; k < token.size(); ++k) {
+        if (token[k] == '[' && k + 1 < token.size()) {
+          after_open.insert(fold_char(char_at(token, k + 1)));
+        } else if (token[k] == ']' && k > 0) {
+          before_close.insert(fold_char(char_before(token, k)));
+        }
       }
     }
-    // Which patterns occur inside which tokens.
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> inside;  // (pattern, carrier)
-    std::vector<char32_t> folded;
-    for (const std::uint32_t carrier : carriers) {
-      folded.clear();
-      append_folded(folded, pairs[carrier].token);
-      automaton_.scan(folded,
-                      [&](std::uint32_t id, std::size_t) { inside.emplace_back(id, carrier); });
+    pattern_meets_inserted_.assign(patterns, 0);
+    for (std::uint32_t id = 0; id < patterns; ++id) {
+      if (!automaton_.has_bracket(id)) continue;
+      const std::span<const char32_t> chars = automaton_.pattern(id);
+      for (std::size_t k = 0; k < chars.size(); ++k) {
+        if ((chars[k] == '[' && (k + 1 == chars.size() || after_open.contains(chars[k + 1]))) ||
+            (chars[k] == ']' && (k == 0 || before_close.contains(chars[k - 1])))) {
+          pattern_meets_inserted_[id] = 1;
+        }
+      }
     }
-    std::sort(inside.begin(), inside.end());
-    inside.erase(std::unique(inside.begin(), inside.end()), inside.end());
-    for (const auto& [id, t] : inside) ++within_begin_[id + 1];
-    for (std::size_t k = 0; k < patterns; ++k) within_begin_[k + 1] += within_begin_[k];
-    within_pairs_.reserve(inside.size());
-    for (const auto& [id, t] : inside) within_pairs_.push_back(t);
   } else {
+    pattern_shares_token_char_.assign(patterns, 0);
     std::unordered_set<char32_t> token_chars;
     std::vector<char32_t> folded;
-    for (const std::uint32_t carrier : carriers) append_folded(folded, pairs[carrier].token);
+    for (std::uint32_t i = 0; i < pairs.size(); ++i) {
+      if (automaton_.pattern_of(i) != EntityAutomaton::kNone) append_folded(folded, pairs[i].token);
+    }
     token_chars.insert(folded.begin(), folded.end());
     for (std::uint32_t id = 0; id < patterns; ++id) {
       for (const char32_t c : automaton_.pattern(id)) {
@@ -786,123 +1178,302 @@ Substituter::Substituter(const std::vector<EntityTokenPair>& pairs, std::string_
   for (std::uint32_t i = 0; i < pairs.size(); ++i) {
     const std::uint32_t id = automaton_.pattern_of(i);
     if (id == EntityAutomaton::kNone) continue;
-    if (pattern_has_bracket_[id] || pattern_shares_token_char_[id] ||
-        within_begin_[id + 1] > within_begin_[id] ||
-        (empty_token_ && automaton_.pattern(id).size() > 1)) {
-      risky_pairs_.push_back(i);
-    }
+    const bool risky = bracketed_tokens_ ? pattern_meets_inserted_[id] != 0
+                                         : pattern_shares_token_char_[id] != 0 ||
+                                               (empty_token && automaton_.pattern_length(id) > 1);
+    if (risky) risky_pairs_.push_back(i);
   }
-  token_inserted_.assign(pairs.size(), 0);
+  token_noted_.assign(pairs.size(), 0);
+  if (bracketed_tokens_) {
+    inside_begin_.assign(pairs.size(), kUnknown);
+    inside_end_.assign(pairs.size(), kUnknown);
+  }
+  in_token_.assign(patterns, 0);
+  token_marks_.assign(patterns, 0);
   occurrence_stamp_.assign(patterns, 0);
-  occurrence_range_.assign(patterns, {0, 0});
+  occurrence_begin_.assign(patterns, 0);
+  occurrence_end_.assign(patterns, 0);
 }
 
 bool Substituter::needs_current_text(std::uint32_t pattern) const {
   if (!any_inserted_) return false;
-  if (!bracketed_tokens_) {
-    return pattern_shares_token_char_[pattern] != 0 ||
-           (empty_inserted_ && automaton_.pattern(pattern).size() > 1);
-  }
-  if (pattern_has_bracket_[pattern]) return true;
-  for (std::uint32_t k = within_begin_[pattern]; k < within_begin_[pattern + 1]; ++k) {
-    if (token_inserted_[within_pairs_[k]] == stretch_stamp_) return true;
-  }
-  return false;
+  if (bracketed_tokens_) return pattern_meets_inserted_[pattern] != 0;
+  return pattern_shares_token_char_[pattern] != 0 ||
+         (empty_inserted_ && automaton_.pattern_length(pattern) > 1);
 }
 
-void Substituter::replace_in_original(const StretchText& text, std::uint32_t pattern,
-                                      std::span<const std::size_t> ends, const FoldedText& folded,
-                                      std::string_view stretch, std::vector<Range>& replaced) {
-  const std::size_t length = automaton_.pattern(pattern).size();
+void Substituter::collect_occurrences(std::string_view stretch) {
+  raw_.clear();
+  touched_.clear();
+  // With bracketed tokens, some occurrences can never match, whatever is inserted later: one
+  // ending in a non-word character before another (the next character stays one, or becomes
+  // '['), and one ending in an ASCII word character before a word character. The latter would
+  // need a run to start right after it, and a match that starts there is left unreplaced for
+  // that very character (runs only grow, so it is in the current text whenever the occurrence
+  // is intact).
+  std::size_t judged_end = SIZE_MAX;
+  bool possible = true;
+  automaton_.scan(stretch, [&](std::uint32_t id, std::size_t end, char32_t last) {
+    if (bracketed_tokens_) {
+      if (end != judged_end) {
+        judged_end = end;
+        const bool last_word = words_.is_word(last);
+        const bool next_word = end < stretch.size() && words_.is_word(char_at(stretch, end));
+        possible = last_word ? !next_word || last >= 0x80 : next_word;
+      }
+      if (!possible) return;
+    }
+    raw_.push_back({end, id});
+    if (occurrence_stamp_[id] != stretch_stamp_) {
+      occurrence_stamp_[id] = stretch_stamp_;
+      occurrence_end_[id] = 0;
+      touched_.push_back(id);
+    }
+    ++occurrence_end_[id];
+  });
+  // Group by pattern, keeping text order within a group: occurrence_end_ holds the counts
+  // and becomes each group's fill position.
+  std::size_t total = 0;
+  for (const std::uint32_t id : touched_) {
+    const std::size_t count = occurrence_end_[id];
+    occurrence_begin_[id] = total;
+    occurrence_end_[id] = total;
+    total += count;
+  }
+  ends_.resize(total);
+  for (const RawOccurrence& occurrence : raw_) {
+    ends_[occurrence_end_[occurrence.pattern]++] = occurrence.end;
+  }
+}
+
+void Substituter::replace_in_original(std::uint32_t pattern, std::string_view stretch) {
+  const std::size_t length = automaton_.pattern_length(pattern);
   std::size_t frontier = 0;
-  for (const std::size_t last : ends) {
-    const std::size_t s = folded.offsets[last + 1 - length];
-    const std::size_t e = folded.offsets[last + 1];
-    if (s < frontier) continue;
-    const Surroundings around = text.around(s, e);
-    if (!around.intact) continue;
-    const Verdict verdict =
-        judge(around, decode_utf8(stretch, folded.offsets[last]).code_point, words_);
-    if (verdict == Verdict::kNoMatch) continue;
+  for (std::size_t k = occurrence_begin_[pattern]; k < occurrence_end_[pattern]; ++k) {
+    // The closing boundary first, as most occurrences end inside a word. A candidate with
+    // inserted text in it is no occurrence; its last byte is checked here, the rest below.
+    const std::size_t e = ends_[k];
+    if (!text_.intact(e - 1, e)) continue;
+    if (!words_.holds(last_char(stretch, e), text_.next_after(e))) continue;
+    const std::size_t s = match_start(stretch, e, length);
+    if (s < frontier || !text_.intact(s, e)) continue;
     frontier = e;
-    if (verdict == Verdict::kReplaced) replaced.push_back({s, e});
+    if (!blocks(text_.before(s))) replaced_.push_back({s, e});
   }
 }
 
-void Substituter::replace_in_current(StretchText& text, std::uint32_t pattern,
-                                     std::string_view token, std::vector<Range>& replaced) {
-  std::vector<StretchText::Piece> layout;
-  const std::string current = text.current(layout);
-  const FoldedText folded = fold_text(current);
+// Occurrences inside runs of inserted text; with bracketed tokens and a bracket-free pattern
+// each lies inside one run, its neighbours too (see 4. above). Such a pattern is a piece of a
+// token, so a plain search serves; an ASCII pattern in an ASCII run is compared byte by byte.
+void Substituter::replace_in_runs(std::uint32_t pattern) {
   const std::span<const char32_t> chars = automaton_.pattern(pattern);
+  const bool ascii_pattern = std::ranges::all_of(chars, [](char32_t c) { return c < 0x80; });
+  run_edits_.clear();
+  const std::uint64_t holders = token_marks_[pattern];
+  text_.for_each_run([&](std::size_t run, std::string_view inserted, std::uint64_t marks) {
+    if ((marks & holders) == 0 || inserted.size() < chars.size()) return;
+    run_matches_.clear();
+    if (ascii_pattern && is_ascii(inserted)) {
+      for (std::size_t a = 0; a + chars.size() <= inserted.size(); ++a) {
+        std::size_t k = 0;
+        while (k < chars.size() &&
+               kAsciiFold[static_cast<unsigned char>(inserted[a + k])] == chars[k]) {
+          ++k;
+        }
+        if (k == chars.size()) run_matches_.push_back({a, a + k});
+      }
+    } else {
+      fold_text(inserted, folded_);
+      find_all(folded_.chars, chars, border_, starts_);
+      for (const std::size_t first : starts_) {
+        run_matches_.push_back({folded_.offsets[first], folded_.offsets[first + chars.size()]});
+      }
+    }
+    run_ranges_.clear();
+    std::size_t frontier = 0;
+    for (const auto [a, b] : run_matches_) {
+      if (a < frontier || a == 0 || b == inserted.size()) continue;  // a bracket would be in it
+      Surroundings around;
+      around.before = {false, static_cast<unsigned char>(inserted[a - 1])};
+      around.next = char_at(inserted, b);
+      const Verdict verdict = judge(around, last_char(inserted, b), words_);
+      if (verdict == Verdict::kNoMatch) continue;
+      frontier = b;
+      if (verdict == Verdict::kReplaced) run_ranges_.push_back({a, b});
+    }
+    if (!run_ranges_.empty()) run_edits_.emplace_back(run, run_ranges_);
+  });
+}
+
+void Substituter::replace_in_current(std::uint32_t pattern, std::string_view token) {
+  std::vector<StretchText::Piece> layout;
+  const std::string current = text_.current(layout);
+  fold_text(current, folded_);
+  const std::span<const char32_t> chars = automaton_.pattern(pattern);
+  find_all(folded_.chars, chars, border_, starts_);
   std::size_t frontier = 0;
-  for (const std::size_t first : find_all(folded.chars, chars)) {
-    const std::size_t s = folded.offsets[first];
-    const std::size_t e = folded.offsets[first + chars.size()];
+  for (const std::size_t first : starts_) {
+    const std::size_t s = folded_.offsets[first];
+    const std::size_t e = folded_.offsets[first + chars.size()];
     if (s < frontier) continue;
     Surroundings around;
-    around.at_start = s == 0;
-    if (s > 0) around.before = static_cast<unsigned char>(current[s - 1]);
-    if (e < current.size()) around.next = decode_utf8(current, e).code_point;
-    const char32_t last = char_before(current, e);
-    const Verdict verdict = judge(around, last, words_);
+    if (s > 0) around.before = {false, static_cast<unsigned char>(current[s - 1])};
+    if (e < current.size()) around.next = char_at(current, e);
+    const Verdict verdict = judge(around, last_char(current, e), words_);
     if (verdict == Verdict::kNoMatch) continue;
     frontier = e;
-    if (verdict == Verdict::kReplaced) replaced.push_back({s, e});
+    if (verdict == Verdict::kReplaced) replaced_.push_back({s, e});
   }
-  if (!replaced.empty()) text.replace_current(layout, current.size(), replaced, token);
+  if (!replaced_.empty()) text_.replace_current(layout, current.size(), replaced_, token);
+}
+
+// With bracketed tokens, the entity texts inside a token just inserted may now match inside
+// inserted text: their later pairs are queued, and search the runs when their turn comes. An
+// occurrence inside a token is judged against its neighbours there, which stay as long as
+// nothing is replaced inside inserted text. Once something is (`cut`), by the search of runs or
+// the materialised path, everything inside the tokens of the stretch counts.
+void Substituter::note_inserted_token(std::uint32_t pair, bool cut) {
+  if (cut && !cut_anywhere_) {
+    cut_anywhere_ = true;
+    for (const std::uint32_t noted : noted_pairs_) mark_inside(noted, pair);
+  }
+  if (token_noted_[pair] == stretch_stamp_) return;
+  token_noted_[pair] = stretch_stamp_;
+  noted_pairs_.push_back(pair);
+  if (inside_begin_[pair] == kUnknown) {
+    const std::string_view token = pairs_[pair].token;
+    inside_begin_[pair] = static_cast<std::uint32_t>(inside_.size());
+    automaton_.scan(token, [&](std::uint32_t id, std::size_t end, char32_t last) {
+      if (automaton_.has_bracket(id)) return;
+      const std::size_t start = match_start(token, end, automaton_.pattern_length(id));
+      // Bracket-free, so it has a neighbour on either side inside the token.
+      const Surroundings around{{false, static_cast<unsigned char>(token[start - 1])},
+                                char_at(token, end)};
+      inside_.push_back({id, judge(around, last, words_) == Verdict::kReplaced});
+    });
+    inside_end_[pair] = static_cast<std::uint32_t>(inside_.size());
+  }
+  mark_inside(pair, pair);
+}
+
+void Substituter::mark_inside(std::uint32_t holder, std::uint32_t current) {
+  for (std::uint32_t k = inside_begin_[holder]; k < inside_end_[holder]; ++k) {
+    const Inside& inside = inside_[k];
+    if (!inside.may_match && !cut_anywhere_) continue;
+    const std::uint32_t id = inside.pattern;
+    if (in_token_[id] == stretch_stamp_) {
+      token_marks_[id] |= mark_of(holder);
+      continue;
+    }
+    in_token_[id] = stretch_stamp_;
+    token_marks_[id] = mark_of(holder);
+    for (const std::uint32_t other : automaton_.pairs_of(id)) {
+      if (other > current) {
+        later_.push_back(other);
+        std::push_heap(later_.begin(), later_.end(), std::greater<>());
+      }
+    }
+  }
+}
+
+void Substituter::apply_pair(std::uint32_t pair, std::string_view stretch) {
+  const std::uint32_t id = automaton_.pattern_of(pair);
+  const std::string_view token = pairs_[pair].token;
+  replaced_.clear();
+  bool inserted = false;
+  bool cut = false;  // text went in somewhere other than in place of original text
+  if (needs_current_text(id)) {
+    replace_in_current(id, token);
+    inserted = cut = !replaced_.empty();
+  } else {
+    if (occurrence_stamp_[id] == stretch_stamp_) replace_in_original(id, stretch);
+    if (bracketed_tokens_ && in_token_[id] == stretch_stamp_) {
+      replace_in_runs(id);
+      // Runs keep their original ranges, so these edits go in before any new run merges.
+      for (const auto& [run, ranges] : run_edits_) {
+        text_.replace_inserted(run, ranges, token, mark_of(pair));
+      }
+      inserted = cut = !run_edits_.empty();
+    }
+    if (!replaced_.empty()) {
+      text_.replace(replaced_, token, mark_of(pair));
+      inserted = true;
+    }
+  }
+  if (!inserted) return;
+  any_inserted_ = true;
+  if (token.empty()) empty_inserted_ = true;
+  if (bracketed_tokens_) note_inserted_token(pair, cut);
 }
 
 void Substituter::substitute(std::string_view stretch, std::string& out) {
-  const FoldedText folded = fold_text(stretch);
-  // (pattern, index of the last character), grouped by pattern, each group in text order.
-  std::vector<std::pair<std::uint32_t, std::size_t>> occurrences;
-  automaton_.scan(folded.chars,
-                  [&](std::uint32_t id, std::size_t last) { occurrences.emplace_back(id, last); });
-  if (occurrences.empty()) {
+  if (automaton_.pattern_count() == 0) {
+    out.append(stretch);
+    return;
+  }
+  ++stretch_stamp_;
+  collect_occurrences(stretch);
+  if (raw_.empty()) {
     out.append(stretch);  // nothing will be inserted, so nothing can match inside a token
     return;
   }
-  std::sort(occurrences.begin(), occurrences.end());
-  std::vector<std::size_t> ends(occurrences.size());
-  for (std::size_t k = 0; k < occurrences.size(); ++k) ends[k] = occurrences[k].second;
+  todo_.clear();
+  for (const std::uint32_t id : touched_) {
+    const auto owners = automaton_.pairs_of(id);
+    todo_.insert(todo_.end(), owners.begin(), owners.end());
+  }
+  todo_.insert(todo_.end(), risky_pairs_.begin(), risky_pairs_.end());
+  std::sort(todo_.begin(), todo_.end());
+  todo_.erase(std::unique(todo_.begin(), todo_.end()), todo_.end());
 
-  ++stretch_stamp_;
+  text_.reset(stretch, bracketed_tokens_);
   any_inserted_ = false;
   empty_inserted_ = false;
-  std::vector<std::uint32_t> todo = risky_pairs_;
-  for (std::size_t k = 0; k < occurrences.size();) {
-    const std::uint32_t id = occurrences[k].first;
-    std::size_t end = k;
-    while (end < occurrences.size() && occurrences[end].first == id) ++end;
-    occurrence_stamp_[id] = stretch_stamp_;
-    occurrence_range_[id] = {k, end};
-    for (const std::uint32_t pair : automaton_.pairs_of(id)) todo.push_back(pair);
-    k = end;
+  later_.clear();
+  noted_pairs_.clear();
+  cut_anywhere_ = false;
+  std::size_t next = 0;
+  std::optional<std::uint32_t> previous;
+  for (;;) {
+    std::uint32_t pair;
+    if (!later_.empty() && (next == todo_.size() || later_.front() < todo_[next])) {
+      std::pop_heap(later_.begin(), later_.end(), std::greater<>());
+      pair = later_.back();
+      later_.pop_back();
+    } else if (next < todo_.size()) {
+      pair = todo_[next++];
+    } else {
+      break;
+    }
+    if (previous && pair <= *previous) continue;
+    previous = pair;
+    apply_pair(pair, stretch);
   }
-  std::sort(todo.begin(), todo.end());
-  todo.erase(std::unique(todo.begin(), todo.end()), todo.end());
+  text_.append_to(out);
+}
 
-  StretchText text(stretch);
-  std::vector<Range> replaced;
-  for (const std::uint32_t pair : todo) {
-    const std::uint32_t id = automaton_.pattern_of(pair);
-    replaced.clear();
-    if (needs_current_text(id)) {
-      replace_in_current(text, id, pairs_[pair].token, replaced);
-    } else if (occurrence_stamp_[id] == stretch_stamp_) {
-      const auto [begin, end] = occurrence_range_[id];
-      replace_in_original(text, id, std::span(ends).subspan(begin, end - begin), folded, stretch,
-                          replaced);
-      text.replace(replaced, pairs_[pair].token);
-    }
-    if (!replaced.empty()) {
-      any_inserted_ = true;
-      if (pairs_[pair].token.empty()) empty_inserted_ = true;
-      token_inserted_[pair] = stretch_stamp_;
-    }
+// All forward entries, longest entity text first, equal lengths in the map's order: the order
+// of sorted_forward_pairs, by a counting sort on the lengths where they are not too spread out.
+std::vector<EntityTokenPair> forward_pairs_longest_first(const TokenMap& map) {
+  std::vector<EntityTokenPair> pairs;
+  pairs.reserve(map.forward.size());
+  std::size_t longest = 0;
+  for (const auto& [entity, token] : map.forward) {
+    pairs.push_back({entity, token});
+    longest = std::max(longest, entity.size());
   }
-  text.append_to(out);
+  if (longest > 4 * pairs.size() + 1024) {
+    std::stable_sort(pairs.begin(), pairs.end(), [](const auto& a, const auto& b) {
+      return a.entity.size() > b.entity.size();
+    });
+    return pairs;
+  }
+  std::vector<std::size_t> slot(longest + 2, 0);  // by longest - length
+  for (const EntityTokenPair& pair : pairs) ++slot[longest - pair.entity.size() + 1];
+  for (std::size_t k = 1; k < slot.size(); ++k) slot[k] += slot[k - 1];
+  std::vector<EntityTokenPair> sorted(pairs.size());
+  for (const EntityTokenPair& pair : pairs) sorted[slot[longest - pair.entity.size()]++] = pair;
+  return sorted;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -925,7 +1496,8 @@ std::string fast_substitute_segment(std::string_view segment,
 }
 
 std::string fast_apply_token_map(std::string_view text, const TokenMap& map) {
-  const std::vector<EntityTokenPair> pairs = sorted_forward_pairs(map);
+  if (map.forward.empty()) return std::string(text);
+  const std::vector<EntityTokenPair> pairs = forward_pairs_longest_first(map);
   Substituter substituter(pairs, text);
   std::string out;
   out.reserve(text.size() + 64);
