@@ -29,7 +29,7 @@ case "$mode" in
     exit 2 ;;
 esac
 
-native_targets=(code_regions substitution fast_substitution session_json pipeline)
+native_targets=(code_regions substitution fast_substitution session_json pattern_matches pipeline)
 all_targets=("${native_targets[@]}" python_surface)
 read -r -a targets <<<"${VELK_FUZZ_TARGETS:-${all_targets[*]}}"
 build="${VELK_FUZZ_BUILD:-build/fuzz}"
@@ -38,10 +38,10 @@ build="$(cd "$build" && pwd)"
 
 # Longest input libFuzzer makes per target; the targets cut their texts shorter still.
 declare -A max_len=([code_regions]=4096 [substitution]=2048 [fast_substitution]=2048
-  [session_json]=4096 [pipeline]=4096 [python_surface]=2048)
+  [session_json]=4096 [pattern_matches]=2048 [pipeline]=4096 [python_surface]=2048)
 declare -A dict=([code_regions]=fuzz/text.dict [substitution]=fuzz/text.dict
   [fast_substitution]=fuzz/text.dict [session_json]=fuzz/session_json.dict
-  [pipeline]=fuzz/text.dict [python_surface]=fuzz/text.dict)
+  [pattern_matches]=fuzz/text.dict [pipeline]=fuzz/text.dict [python_surface]=fuzz/text.dict)
 
 tool() {
   # The first of the given commands that exists.

@@ -25,8 +25,8 @@ KINDS = [E.Person, E.Place, E.Org, E.Project, E.Email, E.Phone, E.Url, E.Handle,
 CALLS = int(os.environ.get("VELK_MEMORY_CALLS", "100000"))
 # Calls made before measuring, so that caches, free lists and allocator pools are warm.
 WARM_UP = max(2_000, CALLS // 20)
-# Growth allowed over the loop (measured growth is a page or two): ten lost bytes per call
-# exceed it at the full count, one lost string or map per call by far.
+# Growth allowed over the loop (measured growth is a page or two): about ten lost bytes per
+# call reach it at the full count, one lost string or map per call goes far beyond.
 RESIDENT_MARGIN = 1024 * 1024
 BLOCKS_MARGIN = 200
 
