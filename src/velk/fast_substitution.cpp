@@ -56,6 +56,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <optional>
@@ -383,6 +384,29 @@ class EntityAutomaton {
             pattern_pairs_begin_[id + 1] - pattern_pairs_begin_[id]};
   }
 
+  // Calls found(pattern, end, last) for every pattern that occurs in `text` at byte `start`, in
+  // increasing order of the end; as scan, but anchored.
+  template <class Found>
+  void walk(std::string_view text, std::size_t start, Found&& found) const {
+    std::uint32_t node = 0;
+    for (std::size_t p = start; p < text.size();) {
+      char32_t raw = static_cast<unsigned char>(text[p]);
+      char32_t c;
+      if (raw < 0x80) {
+        c = kAsciiFold[raw];
+        ++p;
+      } else {
+        const DecodedChar ch = decode_utf8(text, p);
+        raw = ch.code_point;
+        c = fold_char(raw);
+        p += ch.length;
+      }
+      node = child(node, c);
+      if (node == 0) return;
+      if (terminal_[node] != kNone) found(terminal_[node], p, raw);
+    }
+  }
+
   // Calls found(pattern, end, last) for every occurrence of every pattern in `text`, in
   // increasing order of the end, a byte offset; `last` is the occurrence's last character as it
   // stands in the text.
@@ -403,8 +427,8 @@ class EntityAutomaton {
         p += ch.length;
       }
       state = (state == 0 && c < 0x80) ? root_ascii_[c] : next_state(state, c);
-      for (std::uint32_t node = nodes_[state].report; node != 0;
-           node = nodes_[nodes_[node].fail].report) {
+      for (std::uint32_t node = hot_[state].report; node != 0;
+           node = hot_[links_[node].fail].report) {
         found(terminal_[node], p, raw);
       }
     }
@@ -413,26 +437,33 @@ class EntityAutomaton {
  private:
   // Node 0 is the root. Nodes are numbered breadth first, and the children of one node in
   // increasing order of their character, so the children of node n are the nodes
-  // first_child of n up to first_child of n + 1 (a last node closes the list).
-  struct Node {
+  // first_child of n up to first_child of n + 1 (a last node closes the list). What a step
+  // that finds its child reads is kept apart from what a step that fails reads.
+  struct Hot {
     std::uint64_t children;  // char_bit of the children's characters
+    std::uint32_t first_child;
+    // The node or nearest failure ancestor with a pattern, or 0; kNone until the scan first
+    // enters the node and its links are set.
+    std::uint32_t report;
+  };
+  struct Links {
     // char_bit of the children's characters of the nodes on the failure chain, the root
     // excepted: where a character is missing, the chain leads straight to the root.
     std::uint64_t chain;
-    char32_t c;  // the character that leads to the node
-    std::uint32_t first_child;
-    std::uint32_t fail;    // kNone until the scan first enters the node
-    std::uint32_t report;  // the node or nearest failure ancestor with a pattern, or 0
+    std::uint32_t fail;
+    std::uint32_t parent;
   };
+
+  bool resolved(std::uint32_t node) const { return hot_[node].report != kNone; }
 
   // The child of `node` reached by `c`, or 0 (the root is nobody's child).
   std::uint32_t child(std::uint32_t node, char32_t c) const {
     if (node == 0 && c < 0x80) return root_ascii_[c];
-    const std::uint32_t begin = nodes_[node].first_child;
-    const std::uint32_t end = nodes_[node + 1].first_child;
+    const std::uint32_t begin = hot_[node].first_child;
+    const std::uint32_t end = hot_[node + 1].first_child;
     if (end - begin <= kListedChildren) {
       for (std::uint32_t k = begin; k < end; ++k) {
-        if (nodes_[k].c == c) return k;
+        if (edge_[k] == c) return k;
       }
       return 0;
     }
@@ -440,39 +471,33 @@ class EntityAutomaton {
       const std::uint8_t offset = rows_[row_of_[node] * 0x80 + c];
       return offset != 0 ? begin + offset - 1 : 0;
     }
-    std::uint32_t low = begin;
-    std::uint32_t high = end;
-    while (low < high) {
-      const std::uint32_t mid = low + (high - low) / 2;
-      if (nodes_[mid].c < c) {
-        low = mid + 1;
-      } else {
-        high = mid;
-      }
-    }
-    return (low < end && nodes_[low].c == c) ? low : 0;
+    const auto first = edge_.begin() + begin;
+    const auto last = edge_.begin() + end;
+    const auto it = std::lower_bound(first, last, c);
+    return (it != last && *it == c) ? static_cast<std::uint32_t>(it - edge_.begin()) : 0;
   }
 
   std::uint32_t next_state(std::uint32_t state, char32_t c) {
     const std::uint64_t bit = char_bit(c);
     for (;;) {
-      const Node& node = nodes_[state];
-      if ((node.children & bit) != 0) {
+      const Hot& hot = hot_[state];
+      if ((hot.children & bit) != 0) {
         // Bits of their own rise with the character, so a child whose bit is the lowest of the
         // node's, none shared, is the first child.
         const std::uint32_t next =
-            (node.children & ((bit - 1) | kSharedBit)) == 0 ? node.first_child : child(state, c);
+            (hot.children & ((bit - 1) | kSharedBit)) == 0 ? hot.first_child : child(state, c);
         if (next != 0) {
-          if (nodes_[next].fail == kNone) resolve(next);
+          if (!resolved(next)) resolve(next);
           return next;
         }
       }
       if (state == 0) return 0;
-      if ((node.chain & bit) == 0) {
+      const Links& links = links_[state];
+      if ((links.chain & bit) == 0) {
         // No node on the chain below has the child: go to the root's, whose links are set.
         return c < 0x80 ? root_ascii_[c] : child(0, c);
       }
-      state = node.fail;
+      state = links.fail;
     }
   }
 
@@ -490,10 +515,11 @@ class EntityAutomaton {
   // as an offset from the first child plus one (ASCII children come first, so it fits).
   static constexpr std::uint32_t kListedChildren = 8;
 
-  std::vector<Node> nodes_;
+  std::vector<Hot> hot_;  // one more than there are nodes
+  std::vector<Links> links_;
+  std::vector<char32_t> edge_;  // the character that leads to the node
   std::vector<std::uint32_t> row_of_;
   std::vector<std::uint8_t> rows_;
-  std::vector<std::uint32_t> parent_;
   std::vector<std::uint32_t> terminal_;  // pattern ending at the node, or kNone
   std::array<std::uint32_t, 0x80> root_ascii_{};
   std::vector<std::uint32_t> pending_;  // nodes waiting for their failure link
@@ -581,32 +607,35 @@ EntityAutomaton::EntityAutomaton(const std::vector<EntityTokenPair>& pairs,
   const std::size_t patterns = pattern_begin_.size();
   std::size_t pattern_chars = 0;
   for (const std::size_t length : pattern_length_) pattern_chars += length;
-  nodes_.reserve(pattern_chars + 2);
-  parent_.reserve(pattern_chars + 1);
+  hot_.reserve(pattern_chars + 2);
+  links_.reserve(pattern_chars + 1);
+  edge_.reserve(pattern_chars + 1);
   terminal_.reserve(pattern_chars + 1);
-  nodes_.push_back({0, 0, 0, 0, 0, 0});
-  parent_.push_back(0);
+  hot_.push_back({0, 0, 0});
+  links_.push_back({0, 0, 0});
+  edge_.push_back(0);
   terminal_.push_back(kNone);
   std::vector<std::uint32_t> at(patterns, 0);  // node of each pattern's prefix so far
   std::vector<std::uint32_t> active(patterns);
   for (std::uint32_t id = 0; id < patterns; ++id) active[id] = id;
   for (std::size_t depth = 0; !active.empty(); ++depth) {
-    const std::size_t level_start = nodes_.size();
+    const std::size_t level_start = edge_.size();
     std::size_t kept = 0;
     for (const std::uint32_t id : active) {
       const char32_t c = chars_[pattern_begin_[id] + depth];
       const std::uint32_t from = at[id];
-      const std::size_t last = nodes_.size() - 1;
-      if (last < level_start || parent_[last] != from || nodes_[last].c != c) {
-        const auto node = static_cast<std::uint32_t>(nodes_.size());
-        Node& parent = nodes_[from];
+      const std::size_t last = edge_.size() - 1;
+      if (last < level_start || links_[last].parent != from || edge_[last] != c) {
+        const auto node = static_cast<std::uint32_t>(edge_.size());
+        Hot& parent = hot_[from];
         parent.children |= char_bit(c);
         if (parent.first_child == 0) parent.first_child = node;
-        nodes_.push_back({0, 0, c, 0, kNone, 0});
-        parent_.push_back(from);
+        hot_.push_back({0, 0, kNone});
+        links_.push_back({0, 0, from});
+        edge_.push_back(c);
         terminal_.push_back(kNone);
       }
-      at[id] = static_cast<std::uint32_t>(nodes_.size() - 1);
+      at[id] = static_cast<std::uint32_t>(edge_.size() - 1);
       if (pattern_length_[id] == depth + 1) {
         terminal_[at[id]] = id;
       } else {
@@ -615,32 +644,31 @@ EntityAutomaton::EntityAutomaton(const std::vector<EntityTokenPair>& pairs,
     }
     active.resize(kept);
   }
-  const auto nodes = static_cast<std::uint32_t>(nodes_.size());
-  nodes_.push_back({0, 0, 0, nodes, 0, 0});  // closes the child list of the last node
+  const auto nodes = static_cast<std::uint32_t>(edge_.size());
+  hot_.push_back({0, nodes, 0});  // closes the child list of the last node
   for (std::uint32_t n = nodes; n-- > 0;) {
-    if (nodes_[n].first_child == 0) nodes_[n].first_child = nodes_[n + 1].first_child;
+    if (hot_[n].first_child == 0) hot_[n].first_child = hot_[n + 1].first_child;
   }
   row_of_.assign(nodes, 0);
   std::size_t rows = 0;
   for (std::uint32_t n = 1; n < nodes; ++n) {
-    if (nodes_[n + 1].first_child - nodes_[n].first_child > kListedChildren) {
+    if (hot_[n + 1].first_child - hot_[n].first_child > kListedChildren) {
       row_of_[n] = static_cast<std::uint32_t>(rows++);
     }
   }
   rows_.assign(rows * 0x80, 0);
   for (std::uint32_t n = 1; rows > 0 && n < nodes; ++n) {
-    const std::uint32_t begin = nodes_[n].first_child;
-    const std::uint32_t end = nodes_[n + 1].first_child;
+    const std::uint32_t begin = hot_[n].first_child;
+    const std::uint32_t end = hot_[n + 1].first_child;
     if (end - begin <= kListedChildren) continue;
-    for (std::uint32_t k = begin; k < end && nodes_[k].c < 0x80; ++k) {
-      rows_[row_of_[n] * 0x80 + nodes_[k].c] = static_cast<std::uint8_t>(k - begin + 1);
+    for (std::uint32_t k = begin; k < end && edge_[k] < 0x80; ++k) {
+      rows_[row_of_[n] * 0x80 + edge_[k]] = static_cast<std::uint8_t>(k - begin + 1);
     }
   }
   // Children of the root fail to the root; deeper nodes get their links when first entered.
-  for (std::uint32_t n = nodes_[0].first_child; n < nodes_[1].first_child; ++n) {
-    if (nodes_[n].c < 0x80) root_ascii_[nodes_[n].c] = n;
-    nodes_[n].fail = 0;
-    nodes_[n].report = terminal_[n] != kNone ? n : 0;
+  for (std::uint32_t n = hot_[0].first_child; n < hot_[1].first_child; ++n) {
+    if (edge_[n] < 0x80) root_ascii_[edge_[n]] = n;
+    hot_[n].report = terminal_[n] != kNone ? n : 0;
   }
 
   // Pattern to pairs, in pair order.
@@ -665,17 +693,17 @@ void EntityAutomaton::resolve(std::uint32_t target) {
   pending_.push_back(target);
   while (!pending_.empty()) {
     const std::uint32_t node = pending_.back();
-    if (nodes_[node].fail != kNone) {
+    if (resolved(node)) {
       pending_.pop_back();
       continue;
     }
-    const std::uint32_t parent = parent_[node];
-    if (nodes_[parent].fail == kNone) {
+    const std::uint32_t parent = links_[node].parent;
+    if (!resolved(parent)) {
       pending_.push_back(parent);
       continue;
     }
-    const char32_t c = nodes_[node].c;
-    std::uint32_t f = nodes_[parent].fail;
+    const char32_t c = edge_[node];
+    std::uint32_t f = links_[parent].fail;
     std::uint32_t link = 0;
     for (;;) {
       const std::uint32_t next = child(f, c);
@@ -684,15 +712,15 @@ void EntityAutomaton::resolve(std::uint32_t target) {
         break;
       }
       if (f == 0) break;
-      f = nodes_[f].fail;
+      f = links_[f].fail;
     }
-    if (nodes_[link].fail == kNone) {
+    if (!resolved(link)) {
       pending_.push_back(link);
       continue;
     }
-    nodes_[node].fail = link;
-    nodes_[node].chain = link == 0 ? 0 : nodes_[link].children | nodes_[link].chain;
-    nodes_[node].report = terminal_[node] != kNone ? node : nodes_[link].report;
+    links_[node].fail = link;
+    links_[node].chain = link == 0 ? 0 : hot_[link].children | links_[link].chain;
+    hot_[node].report = terminal_[node] != kNone ? node : hot_[link].report;
     pending_.pop_back();
   }
 }
@@ -763,6 +791,7 @@ class StretchText {
     original_ = original;
     bracketed_ = bracketed;
     runs_.clear();
+    owned_.clear();
     index_.clear();
     covered_.assign(original.size() / 64 + 1, 0);
   }
@@ -811,7 +840,7 @@ class StretchText {
   template <class Visit>
   void for_each_run(Visit&& visit) const {
     for (std::size_t k = 0; k < runs_.size(); ++k) {
-      if (runs_[k].live) visit(k, std::string_view(runs_[k].inserted), runs_[k].marks);
+      if (runs_[k].live) visit(k, runs_[k].inserted, runs_[k].marks);
     }
   }
 
@@ -842,7 +871,7 @@ class StretchText {
   struct Run {
     std::size_t start;
     std::size_t end;
-    std::string inserted;
+    std::string_view inserted;  // a token, or text in owned_
     std::uint64_t marks = ~std::uint64_t{0};
     bool live = true;
   };
@@ -871,7 +900,10 @@ class StretchText {
 
   std::string_view original_;
   bool bracketed_ = false;
+  std::string_view own(std::string text) { return owned_.emplace_back(std::move(text)); }
+
   std::vector<Run> runs_;
+  std::deque<std::string> owned_;             // inserted text that is not a whole token
   std::map<std::size_t, std::size_t> index_;  // start to run, when runs are merged
   std::vector<std::uint64_t> covered_;        // one bit per original byte
   std::vector<std::size_t> order_;
@@ -897,25 +929,25 @@ void StretchText::replace(std::span<const Range> ranges, std::string_view token,
   for (const Range& range : ranges) {
     if (bracketed_) {
       cover(range.start, range.end);
-      runs_.push_back({range.start, range.end, std::string(token), mark});
+      runs_.push_back({range.start, range.end, token, mark});
       continue;
     }
     // Merge with a run that ends where the range starts, and one that starts where it ends.
     std::size_t into;
     if (range.start > 0 && covered(range.start - 1)) {
       into = std::prev(index_.upper_bound(range.start - 1))->second;
-      runs_[into].inserted.append(token);
+      runs_[into].inserted = own(std::string(runs_[into].inserted).append(token));
       runs_[into].end = range.end;
       runs_[into].marks |= mark;
     } else {
       into = runs_.size();
-      runs_.push_back({range.start, range.end, std::string(token), mark});
+      runs_.push_back({range.start, range.end, token, mark});
       index_.emplace(range.start, into);
     }
     if (range.end < original_.size() && covered(range.end)) {
       const auto after = index_.find(range.end);
       Run& next = runs_[after->second];
-      runs_[into].inserted.append(next.inserted);
+      runs_[into].inserted = own(std::string(runs_[into].inserted).append(next.inserted));
       runs_[into].end = next.end;
       runs_[into].marks |= next.marks;
       next.live = false;
@@ -928,17 +960,17 @@ void StretchText::replace(std::span<const Range> ranges, std::string_view token,
 void StretchText::replace_inserted(std::size_t run, std::span<const Range> ranges,
                                    std::string_view token, std::uint64_t mark) {
   runs_[run].marks |= mark;
-  std::string& inserted = runs_[run].inserted;
+  const std::string_view inserted = runs_[run].inserted;
   std::string rebuilt;
   rebuilt.reserve(inserted.size() + ranges.size() * token.size());
   std::size_t copied = 0;
   for (const Range& range : ranges) {
-    rebuilt.append(inserted, copied, range.start - copied);
+    rebuilt.append(inserted.substr(copied, range.start - copied));
     rebuilt.append(token);
     copied = range.end;
   }
-  rebuilt.append(inserted, copied, std::string::npos);
-  inserted = std::move(rebuilt);
+  rebuilt.append(inserted.substr(copied));
+  runs_[run].inserted = own(std::move(rebuilt));
 }
 
 void StretchText::order_runs() {
@@ -983,7 +1015,7 @@ void StretchText::replace_current(const std::vector<Piece>& layout, std::size_t 
   std::string pending;           // inserted text since then
   const auto keep_original = [&](std::size_t from, std::size_t to) {
     if (from != original_end || !pending.empty()) {
-      rebuilt.push_back({original_end, from, std::move(pending)});
+      rebuilt.push_back({original_end, from, own(std::move(pending))});
       pending.clear();
     }
     original_end = to;
@@ -1014,7 +1046,7 @@ void StretchText::replace_current(const std::vector<Piece>& layout, std::size_t 
   }
   keep(at, current_size);
   if (original_end != original_.size() || !pending.empty()) {
-    rebuilt.push_back({original_end, original_.size(), std::move(pending)});
+    rebuilt.push_back({original_end, original_.size(), own(std::move(pending))});
   }
   runs_ = std::move(rebuilt);
   index_.clear();
@@ -1056,7 +1088,8 @@ class Substituter {
   void replace_in_runs(std::uint32_t pattern);
   void replace_in_current(std::uint32_t pattern, std::string_view token);
   void note_inserted_token(std::uint32_t pair, bool cut);
-  void mark_inside(std::uint32_t holder, std::uint32_t current);
+  void mark_all_inside(std::uint32_t holder, std::uint32_t current);
+  void mark(std::uint32_t pattern, std::uint32_t holder, std::uint32_t current);
   static std::uint64_t mark_of(std::uint32_t pair) { return std::uint64_t{1} << (pair & 63); }
 
   const std::vector<EntityTokenPair>& pairs_;
@@ -1077,17 +1110,13 @@ class Substituter {
   std::vector<std::uint32_t> token_noted_;  // per pair: stamp of the stretch it inserted in
   std::vector<std::uint32_t> in_token_;     // per pattern: stamp when found in an inserted token
   std::vector<std::uint64_t> token_marks_;  // per pattern: marks of the tokens it was found in
-  // Per pair, the bracket-free patterns inside its token, each with whether that occurrence
-  // could match among its neighbours there: inside_[begin, end), kUnknown until the token is
-  // first inserted.
+  // Per pair, the bracket-free patterns with an occurrence inside its token that could be
+  // replaced among its neighbours there: viable_[begin, end), kUnknown until the token is first
+  // inserted.
   static constexpr std::uint32_t kUnknown = UINT32_MAX;
-  struct Inside {
-    std::uint32_t pattern;
-    bool may_match;
-  };
-  std::vector<std::uint32_t> inside_begin_;
-  std::vector<std::uint32_t> inside_end_;
-  std::vector<Inside> inside_;
+  std::vector<std::uint32_t> viable_begin_;
+  std::vector<std::uint32_t> viable_end_;
+  std::vector<std::uint32_t> viable_;
   std::vector<std::uint32_t> noted_pairs_;  // pairs that inserted their token in the stretch
   bool cut_anywhere_ = false;               // text was replaced inside inserted text
   // Occurrences: `raw_` in text order, then their ends grouped by pattern in `ends_`; the group
@@ -1185,8 +1214,8 @@ Substituter::Substituter(const std::vector<EntityTokenPair>& pairs, std::string_
   }
   token_noted_.assign(pairs.size(), 0);
   if (bracketed_tokens_) {
-    inside_begin_.assign(pairs.size(), kUnknown);
-    inside_end_.assign(pairs.size(), kUnknown);
+    viable_begin_.assign(pairs.size(), kUnknown);
+    viable_end_.assign(pairs.size(), kUnknown);
   }
   in_token_.assign(patterns, 0);
   token_marks_.assign(patterns, 0);
@@ -1328,50 +1357,61 @@ void Substituter::replace_in_current(std::uint32_t pattern, std::string_view tok
 }
 
 // With bracketed tokens, the entity texts inside a token just inserted may now match inside
-// inserted text: their later pairs are queued, and search the runs when their turn comes. An
-// occurrence inside a token is judged against its neighbours there, which stay as long as
-// nothing is replaced inside inserted text. Once something is (`cut`), by the search of runs or
-// the materialised path, everything inside the tokens of the stretch counts.
+// inserted text: their later pairs are queued (marked), and search the runs when their turn
+// comes. An occurrence inside a token is judged against its neighbours there, which stay as
+// long as nothing is replaced inside inserted text. Once something is (`cut`), by the search of
+// runs or the materialised path, everything inside the tokens of the stretch counts.
 void Substituter::note_inserted_token(std::uint32_t pair, bool cut) {
   if (cut && !cut_anywhere_) {
     cut_anywhere_ = true;
-    for (const std::uint32_t noted : noted_pairs_) mark_inside(noted, pair);
+    for (const std::uint32_t noted : noted_pairs_) mark_all_inside(noted, pair);
   }
   if (token_noted_[pair] == stretch_stamp_) return;
   token_noted_[pair] = stretch_stamp_;
   noted_pairs_.push_back(pair);
-  if (inside_begin_[pair] == kUnknown) {
-    const std::string_view token = pairs_[pair].token;
-    inside_begin_[pair] = static_cast<std::uint32_t>(inside_.size());
-    automaton_.scan(token, [&](std::uint32_t id, std::size_t end, char32_t last) {
-      if (automaton_.has_bracket(id)) return;
-      const std::size_t start = match_start(token, end, automaton_.pattern_length(id));
-      // Bracket-free, so it has a neighbour on either side inside the token.
-      const Surroundings around{{false, static_cast<unsigned char>(token[start - 1])},
-                                char_at(token, end)};
-      inside_.push_back({id, judge(around, last, words_) == Verdict::kReplaced});
-    });
-    inside_end_[pair] = static_cast<std::uint32_t>(inside_.size());
+  if (cut_anywhere_) {
+    mark_all_inside(pair, pair);
+    return;
   }
-  mark_inside(pair, pair);
+  if (viable_begin_[pair] == kUnknown) {
+    // Only an occurrence after a byte that does not block can be replaced.
+    const std::string_view token = pairs_[pair].token;
+    viable_begin_[pair] = static_cast<std::uint32_t>(viable_.size());
+    for (std::size_t start = 1; start + 1 < token.size(); ++start) {
+      const auto before = static_cast<unsigned char>(token[start - 1]);
+      if (blocks_match(before) || (static_cast<unsigned char>(token[start]) & 0xC0) == 0x80) {
+        continue;
+      }
+      automaton_.walk(token, start, [&](std::uint32_t id, std::size_t end, char32_t last) {
+        if (end == token.size() || automaton_.has_bracket(id)) return;
+        const Surroundings around{{false, before}, char_at(token, end)};
+        if (judge(around, last, words_) == Verdict::kReplaced) viable_.push_back(id);
+      });
+    }
+    viable_end_[pair] = static_cast<std::uint32_t>(viable_.size());
+  }
+  for (std::uint32_t k = viable_begin_[pair]; k < viable_end_[pair]; ++k) {
+    mark(viable_[k], pair, pair);
+  }
 }
 
-void Substituter::mark_inside(std::uint32_t holder, std::uint32_t current) {
-  for (std::uint32_t k = inside_begin_[holder]; k < inside_end_[holder]; ++k) {
-    const Inside& inside = inside_[k];
-    if (!inside.may_match && !cut_anywhere_) continue;
-    const std::uint32_t id = inside.pattern;
-    if (in_token_[id] == stretch_stamp_) {
-      token_marks_[id] |= mark_of(holder);
-      continue;
-    }
-    in_token_[id] = stretch_stamp_;
-    token_marks_[id] = mark_of(holder);
-    for (const std::uint32_t other : automaton_.pairs_of(id)) {
-      if (other > current) {
-        later_.push_back(other);
-        std::push_heap(later_.begin(), later_.end(), std::greater<>());
-      }
+void Substituter::mark_all_inside(std::uint32_t holder, std::uint32_t current) {
+  automaton_.scan(pairs_[holder].token, [&](std::uint32_t id, std::size_t, char32_t) {
+    if (!automaton_.has_bracket(id)) mark(id, holder, current);
+  });
+}
+
+void Substituter::mark(std::uint32_t pattern, std::uint32_t holder, std::uint32_t current) {
+  if (in_token_[pattern] == stretch_stamp_) {
+    token_marks_[pattern] |= mark_of(holder);
+    return;
+  }
+  in_token_[pattern] = stretch_stamp_;
+  token_marks_[pattern] = mark_of(holder);
+  for (const std::uint32_t other : automaton_.pairs_of(pattern)) {
+    if (other > current) {
+      later_.push_back(other);
+      std::push_heap(later_.begin(), later_.end(), std::greater<>());
     }
   }
 }
