@@ -260,12 +260,13 @@ class CharSet {
 // Which entity texts can match at all
 
 // Judges from the characters, and where possible the pairs of adjacent characters, that the
-// current text can ever hold: those of the original text and of the tokens. With bracketed
-// tokens (see 4. above) two characters meet in the current text only as neighbours in the text,
-// as neighbours in a token, or with a bracket on one side. An entity text that needs anything
-// else never matches, and its pair is dropped before the automaton is built; with a large map
-// and a short text most pairs go. A long text holds most pairs of characters anyway, so the
-// filter is only on for a text that is short, or short against the entity texts.
+// current text can ever hold: those of the original text and of the tokens that can be put in,
+// which are those of pairs whose entity text can match. With bracketed tokens (see 4. above)
+// two characters meet in the current text only as neighbours in the text, as neighbours in a
+// token, or with a bracket on one side. An entity text that needs anything else never matches,
+// and its pair is dropped before the automaton is built; with a large map and a short text most
+// pairs go. A long text holds most pairs of characters anyway, so the filter is only on for a
+// text that is short, or short against the entity texts.
 class PatternFilter {
  public:
   PatternFilter(std::string_view text, const std::vector<EntityTokenPair>& pairs) {
@@ -285,21 +286,51 @@ class PatternFilter {
       }
     }
     add(text);
-    for (const EntityTokenPair& pair : pairs) {
-      if (!pair.entity.empty()) add(pair.token);
-    }
   }
 
-  bool may_match(std::span<const char32_t> pattern) const {
+  bool enabled() const { return enabled_; }
+
+  // Call for the token of every pair whose entity text passes, before its last use.
+  void add_token(std::string_view token) { add(token); }
+
+  // What an entity text lacks: a character, or a pair of adjacent ones.
+  struct Missing {
+    char32_t first;
+    char32_t second;  // kNoChar for a character
+  };
+
+  // Whether the (unfolded) entity text can match at all, so far as the filter knows; if not,
+  // `missing` is the first thing it lacks.
+  bool may_match(std::string_view entity, Missing& missing) const {
     if (!enabled_) return true;
-    for (std::size_t k = 0; k < pattern.size(); ++k) {
-      if (!has_char(pattern[k])) return false;
-      if (adjacency_known_ && k > 0 && !is_bracket(pattern[k - 1]) && !is_bracket(pattern[k]) &&
-          !has_pair(pattern[k - 1], pattern[k])) {
+    char32_t previous = '[';  // no pair across the start
+    for (std::size_t p = 0; p < entity.size();) {
+      const auto byte = static_cast<unsigned char>(entity[p]);
+      char32_t c;
+      if (byte < 0x80) {
+        c = kAsciiFold[byte];
+        ++p;
+      } else {
+        const DecodedChar ch = decode_utf8(entity, p);
+        c = fold_char(ch.code_point);
+        p += ch.length;
+      }
+      if (!has_char(c)) {
+        missing = {c, kNoChar};
         return false;
       }
+      if (adjacency_known_ && !is_bracket(previous) && !is_bracket(c) && !has_pair(previous, c)) {
+        missing = {previous, c};
+        return false;
+      }
+      previous = c;
     }
     return true;
+  }
+
+  bool has(const Missing& missing) const {
+    return missing.second == kNoChar ? has_char(missing.first)
+                                     : has_pair(missing.first, missing.second);
   }
 
  private:
@@ -368,8 +399,12 @@ class EntityAutomaton {
  public:
   static constexpr std::uint32_t kNone = UINT32_MAX;
 
-  // Pairs with an empty entity text, or whose text the filter rules out, get no pattern.
-  EntityAutomaton(const std::vector<EntityTokenPair>& pairs, const PatternFilter& filter);
+  // Pairs with an empty entity text, or whose text the filter rules out, get no pattern. With
+  // `text_bytes`, the length of what will be scanned, long against the trie, the whole trie is
+  // built at once, breadth first, with every link; otherwise each node is built, and its links
+  // set, when something first needs it.
+  EntityAutomaton(const std::vector<EntityTokenPair>& pairs, PatternFilter filter,
+                  std::size_t text_bytes);
 
   std::uint32_t pattern_of(std::size_t pair) const { return pair_pattern_[pair]; }
   std::size_t pattern_count() const { return pattern_begin_.size(); }
@@ -387,7 +422,7 @@ class EntityAutomaton {
   // Calls found(pattern, end, last) for every pattern that occurs in `text` at byte `start`, in
   // increasing order of the end; as scan, but anchored.
   template <class Found>
-  void walk(std::string_view text, std::size_t start, Found&& found) const {
+  void walk(std::string_view text, std::size_t start, Found&& found) {
     std::uint32_t node = 0;
     for (std::size_t p = start; p < text.size();) {
       char32_t raw = static_cast<unsigned char>(text[p]);
@@ -401,6 +436,7 @@ class EntityAutomaton {
         c = fold_char(raw);
         p += ch.length;
       }
+      if (!expanded(node)) expand(node);
       node = child(node, c);
       if (node == 0) return;
       if (terminal_[node] != kNone) found(terminal_[node], p, raw);
@@ -426,43 +462,56 @@ class EntityAutomaton {
         c = fold_char(raw);
         p += ch.length;
       }
-      state = (state == 0 && c < 0x80) ? root_ascii_[c] : next_state(state, c);
-      for (std::uint32_t node = hot_[state].report; node != 0;
-           node = hot_[links_[node].fail].report) {
+      if (state < shallow_ && raw < 0x80) {
+        state = shallow_rows_[state * classes_ + class_of_[raw]];
+      } else {
+        state = (state == 0 && c < 0x80) ? root_ascii_[c] : next_state(state, c);
+      }
+      for (std::uint32_t node = nodes_[state].report; node != 0;
+           node = nodes_[nodes_[node].fail].report) {
         found(terminal_[node], p, raw);
       }
     }
   }
 
  private:
-  // Node 0 is the root. Nodes are numbered breadth first, and the children of one node in
-  // increasing order of their character, so the children of node n are the nodes
-  // first_child of n up to first_child of n + 1 (a last node closes the list). What a step
-  // that finds its child reads is kept apart from what a step that fails reads.
-  struct Hot {
+  // A node stands for the prefix that the patterns first_pattern up to end_pattern share (the
+  // patterns are numbered in sorted order, so they are adjacent); the first of them may end
+  // at the node. Expanding a node makes its children, one per next character, as consecutive
+  // nodes in increasing order of their character. Node 0 is the root.
+  struct Node {
     std::uint64_t children;  // char_bit of the children's characters
-    std::uint32_t first_child;
-    // The node or nearest failure ancestor with a pattern, or 0; kNone until the scan first
-    // enters the node and its links are set.
-    std::uint32_t report;
-  };
-  struct Links {
     // char_bit of the children's characters of the nodes on the failure chain, the root
     // excepted: where a character is missing, the chain leads straight to the root.
     std::uint64_t chain;
+    std::uint32_t first_child;
+    std::uint32_t child_count;  // kNone until expanded
     std::uint32_t fail;
+    // The node or nearest failure ancestor with a pattern, or 0; kNone until the links are set.
+    std::uint32_t report;
+  };
+  struct Origin {
+    std::uint32_t first_pattern;
+    std::uint32_t end_pattern;
+    std::uint32_t depth;
     std::uint32_t parent;
   };
 
-  bool resolved(std::uint32_t node) const { return hot_[node].report != kNone; }
+  // Nodes with more children than this have a row that maps each ASCII character to its child,
+  // as an offset from the first child plus one (ASCII children come first, so it fits).
+  static constexpr std::uint32_t kListedChildren = 8;
 
-  // The child of `node` reached by `c`, or 0 (the root is nobody's child).
+  bool expanded(std::uint32_t node) const { return nodes_[node].child_count != kNone; }
+  // Links set imply expanded, for the node and its whole failure chain.
+  bool resolved(std::uint32_t node) const { return nodes_[node].report != kNone; }
+
+  // The child of expanded `node` reached by `c`, or 0 (the root is nobody's child).
   std::uint32_t child(std::uint32_t node, char32_t c) const {
     if (node == 0 && c < 0x80) return root_ascii_[c];
-    const std::uint32_t begin = hot_[node].first_child;
-    const std::uint32_t end = hot_[node + 1].first_child;
-    if (end - begin <= kListedChildren) {
-      for (std::uint32_t k = begin; k < end; ++k) {
+    const std::uint32_t begin = nodes_[node].first_child;
+    const std::uint32_t count = nodes_[node].child_count;
+    if (count <= kListedChildren) {
+      for (std::uint32_t k = begin; k < begin + count; ++k) {
         if (edge_[k] == c) return k;
       }
       return 0;
@@ -472,7 +521,7 @@ class EntityAutomaton {
       return offset != 0 ? begin + offset - 1 : 0;
     }
     const auto first = edge_.begin() + begin;
-    const auto last = edge_.begin() + end;
+    const auto last = first + count;
     const auto it = std::lower_bound(first, last, c);
     return (it != last && *it == c) ? static_cast<std::uint32_t>(it - edge_.begin()) : 0;
   }
@@ -480,28 +529,31 @@ class EntityAutomaton {
   std::uint32_t next_state(std::uint32_t state, char32_t c) {
     const std::uint64_t bit = char_bit(c);
     for (;;) {
-      const Hot& hot = hot_[state];
-      if ((hot.children & bit) != 0) {
+      const Node& node = nodes_[state];
+      if ((node.children & bit) != 0) {
         // Bits of their own rise with the character, so a child whose bit is the lowest of the
         // node's, none shared, is the first child.
         const std::uint32_t next =
-            (hot.children & ((bit - 1) | kSharedBit)) == 0 ? hot.first_child : child(state, c);
+            (node.children & ((bit - 1) | kSharedBit)) == 0 ? node.first_child : child(state, c);
         if (next != 0) {
           if (!resolved(next)) resolve(next);
           return next;
         }
       }
       if (state == 0) return 0;
-      const Links& links = links_[state];
-      if ((links.chain & bit) == 0) {
+      if ((node.chain & bit) == 0) {
         // No node on the chain below has the child: go to the root's, whose links are set.
         return c < 0x80 ? root_ascii_[c] : child(0, c);
       }
-      state = links.fail;
+      state = node.fail;
     }
   }
 
+  void expand(std::uint32_t node);
   void resolve(std::uint32_t node);
+  std::uint32_t failure_of(std::uint32_t node) const;
+  void set_links(std::uint32_t node, std::uint32_t link);
+  void build_shallow_rows(std::size_t text_bytes);
 
   std::vector<char32_t> chars_;  // folded entity texts, one after another
   std::vector<std::uint32_t> pair_pattern_;
@@ -511,24 +563,30 @@ class EntityAutomaton {
   std::vector<std::uint32_t> pattern_pairs_begin_;
   std::vector<std::uint32_t> pattern_pairs_;
 
-  // Nodes with more children than this have a row that maps each ASCII character to its child,
-  // as an offset from the first child plus one (ASCII children come first, so it fits).
-  static constexpr std::uint32_t kListedChildren = 8;
-
-  std::vector<Hot> hot_;  // one more than there are nodes
-  std::vector<Links> links_;
-  std::vector<char32_t> edge_;  // the character that leads to the node
+  // Room for every node is reserved, so the vectors never move.
+  std::vector<Node> nodes_;
+  std::vector<Origin> origin_;
+  std::vector<char32_t> edge_;           // the character that leads to the node
+  std::vector<std::uint32_t> terminal_;  // pattern ending at the node, or kNone
   std::vector<std::uint32_t> row_of_;
   std::vector<std::uint8_t> rows_;
-  std::vector<std::uint32_t> terminal_;  // pattern ending at the node, or kNone
   std::array<std::uint32_t, 0x80> root_ascii_{};
-  std::vector<std::uint32_t> pending_;  // nodes waiting for their failure link
+  std::vector<std::uint32_t> pending_;  // nodes waiting for their links
+  // Where the scan spends most of its steps, in the nodes of depth two at most (the first
+  // shallow_ nodes), an ASCII byte takes it to its next node in one look-up: a row per node,
+  // indexed by the class of the byte (the folded characters of the entity texts, each a class
+  // of its own, and one class for all others, which lead to the root).
+  std::uint32_t shallow_ = 0;
+  std::uint32_t classes_ = 0;
+  std::array<std::uint8_t, 0x80> class_of_{};  // by the byte as it stands in the text
+  std::vector<std::uint32_t> shallow_rows_;
 };
 
 // Sorts the pair indices in `order` by their folded texts, shorter first where one is a prefix
-// of the other. Each round sorts one range by the next three characters packed into one integer
-// (a code point plus one fits 21 bits, and 0 stands for "none", which sorts first), and passes
-// on the runs that agree on all three.
+// of the other. Each round sorts one range by the next characters packed into one integer, each
+// plus one so that 0 stands for "none", which sorts first: eight while they are all ASCII (8
+// bits each), else three (21 bits each). A run that agrees on all of them goes on to the next
+// round.
 template <class Folded>
 void sort_by_fold(std::vector<std::uint32_t>& order, const Folded& folded) {
   struct Range {
@@ -541,11 +599,24 @@ void sort_by_fold(std::vector<std::uint32_t>& order, const Folded& folded) {
   while (!work.empty()) {
     const Range range = work.back();
     work.pop_back();
+    bool ascii = true;
+    for (std::size_t k = range.first; k < range.last && ascii; ++k) {
+      const std::span<const char32_t> text = folded(order[k]);
+      for (std::size_t j = range.depth; j < range.depth + 8 && j < text.size(); ++j) {
+        if (text[j] >= 0x80) {
+          ascii = false;
+          break;
+        }
+      }
+    }
+    const std::size_t width = ascii ? 8 : 3;
+    const unsigned bits = ascii ? 8 : 21;
+    const std::uint64_t last_slot = (std::uint64_t{1} << bits) - 1;
     for (std::size_t k = range.first; k < range.last; ++k) {
       const std::span<const char32_t> text = folded(order[k]);
       std::uint64_t key = 0;
-      for (std::size_t j = range.depth; j < range.depth + 3; ++j) {
-        key = (key << 21) | (j < text.size() ? text[j] + 1 : 0);
+      for (std::size_t j = range.depth; j < range.depth + width; ++j) {
+        key = (key << bits) | (j < text.size() ? text[j] + 1 : 0);
       }
       keyed[k] = {key, order[k]};
     }
@@ -554,39 +625,71 @@ void sort_by_fold(std::vector<std::uint32_t>& order, const Folded& folded) {
       std::size_t end = k + 1;
       while (end < range.last && keyed[end].first == keyed[k].first) ++end;
       for (std::size_t j = k; j < end; ++j) order[j] = keyed[j].second;
-      if (end - k > 1 && (keyed[k].first & 0x1FFFFF) != 0) {
-        work.push_back({k, end, range.depth + 3});
+      if (end - k > 1 && (keyed[k].first & last_slot) != 0) {
+        work.push_back({k, end, range.depth + width});
       }
       k = end;
     }
   }
 }
 
-EntityAutomaton::EntityAutomaton(const std::vector<EntityTokenPair>& pairs,
-                                 const PatternFilter& filter)
+EntityAutomaton::EntityAutomaton(const std::vector<EntityTokenPair>& pairs, PatternFilter filter,
+                                 std::size_t text_bytes)
     : pair_pattern_(pairs.size(), kNone) {
-  // Fold every entity text; identical folds share one pattern.
+  // The pairs that can match: until no more pass the filter, each that passes lets its token
+  // in. A pair that fails is looked at again only once what it lacked has come in. Should that
+  // take unusually many rounds, the rest are kept, which is safe.
+  std::vector<std::uint32_t> order;
+  order.reserve(pairs.size());
+  std::vector<std::pair<std::uint32_t, PatternFilter::Missing>> rest;
+  for (std::uint32_t i = 0; i < pairs.size(); ++i) {
+    if (pairs[i].entity.empty()) continue;
+    PatternFilter::Missing missing{};
+    if (filter.may_match(pairs[i].entity, missing)) {
+      order.push_back(i);
+      filter.add_token(pairs[i].token);
+    } else {
+      rest.emplace_back(i, missing);
+    }
+  }
+  for (int round = 0; !rest.empty(); ++round) {
+    if (round == 64) {
+      for (const auto& [i, missing] : rest) order.push_back(i);
+      break;
+    }
+    std::size_t kept = 0;
+    for (auto& [i, missing] : rest) {
+      if (!filter.has(missing) || !filter.may_match(pairs[i].entity, missing)) {
+        rest[kept++] = {i, missing};
+        continue;
+      }
+      order.push_back(i);
+      filter.add_token(pairs[i].token);
+    }
+    if (kept == rest.size()) break;
+    rest.resize(kept);
+  }
+
+  // Fold their entity texts; identical folds share one pattern.
   std::size_t entity_bytes = 0;
-  for (const EntityTokenPair& pair : pairs) entity_bytes += pair.entity.size();
+  for (const std::uint32_t i : order) entity_bytes += pairs[i].entity.size();
   chars_.resize(entity_bytes);
-  std::vector<std::size_t> fold_begin(pairs.size() + 1, 0);
-  for (std::size_t i = 0; i < pairs.size(); ++i) {
-    fold_begin[i + 1] = fold_begin[i] + fold_into(chars_.data() + fold_begin[i], pairs[i].entity);
+  std::vector<std::size_t> fold_begin(pairs.size(), 0);
+  std::vector<std::size_t> fold_end(pairs.size(), 0);
+  std::size_t used = 0;
+  for (const std::uint32_t i : order) {
+    fold_begin[i] = used;
+    used += fold_into(chars_.data() + used, pairs[i].entity);
+    fold_end[i] = used;
   }
   const auto folded = [&](std::size_t pair) {
     return std::span<const char32_t>(chars_.data() + fold_begin[pair],
-                                     fold_begin[pair + 1] - fold_begin[pair]);
+                                     fold_end[pair] - fold_begin[pair]);
   };
-
-  std::vector<std::uint32_t> order;
-  order.reserve(pairs.size());
-  for (std::size_t i = 0; i < pairs.size(); ++i) {
-    const auto text = folded(i);
-    if (!text.empty() && filter.may_match(text)) order.push_back(static_cast<std::uint32_t>(i));
-  }
   sort_by_fold(order, folded);
 
-  // Distinct patterns, in sorted order.
+  // Distinct patterns, numbered in sorted order.
+  std::size_t pattern_chars = 0;
   for (const std::uint32_t pair : order) {
     const auto text = folded(pair);
     if (!pattern_begin_.empty() && std::ranges::equal(text, pattern(pattern_begin_.size() - 1))) {
@@ -598,78 +701,9 @@ EntityAutomaton::EntityAutomaton(const std::vector<EntityTokenPair>& pairs,
     pattern_length_.push_back(text.size());
     has_bracket_.push_back(
         std::ranges::any_of(text, [](char32_t c) { return c == '[' || c == ']'; }));
+    pattern_chars += text.size();
   }
-
-  // Build the trie one depth at a time. Patterns sharing a prefix are adjacent in sorted
-  // order, so the nodes of one depth come out grouped by parent and, within a parent, in
-  // increasing order of their character: breadth-first numbering. A parent learns its first
-  // child when that is made; childless nodes take the next node's afterwards.
-  const std::size_t patterns = pattern_begin_.size();
-  std::size_t pattern_chars = 0;
-  for (const std::size_t length : pattern_length_) pattern_chars += length;
-  hot_.reserve(pattern_chars + 2);
-  links_.reserve(pattern_chars + 1);
-  edge_.reserve(pattern_chars + 1);
-  terminal_.reserve(pattern_chars + 1);
-  hot_.push_back({0, 0, 0});
-  links_.push_back({0, 0, 0});
-  edge_.push_back(0);
-  terminal_.push_back(kNone);
-  std::vector<std::uint32_t> at(patterns, 0);  // node of each pattern's prefix so far
-  std::vector<std::uint32_t> active(patterns);
-  for (std::uint32_t id = 0; id < patterns; ++id) active[id] = id;
-  for (std::size_t depth = 0; !active.empty(); ++depth) {
-    const std::size_t level_start = edge_.size();
-    std::size_t kept = 0;
-    for (const std::uint32_t id : active) {
-      const char32_t c = chars_[pattern_begin_[id] + depth];
-      const std::uint32_t from = at[id];
-      const std::size_t last = edge_.size() - 1;
-      if (last < level_start || links_[last].parent != from || edge_[last] != c) {
-        const auto node = static_cast<std::uint32_t>(edge_.size());
-        Hot& parent = hot_[from];
-        parent.children |= char_bit(c);
-        if (parent.first_child == 0) parent.first_child = node;
-        hot_.push_back({0, 0, kNone});
-        links_.push_back({0, 0, from});
-        edge_.push_back(c);
-        terminal_.push_back(kNone);
-      }
-      at[id] = static_cast<std::uint32_t>(edge_.size() - 1);
-      if (pattern_length_[id] == depth + 1) {
-        terminal_[at[id]] = id;
-      } else {
-        active[kept++] = id;
-      }
-    }
-    active.resize(kept);
-  }
-  const auto nodes = static_cast<std::uint32_t>(edge_.size());
-  hot_.push_back({0, nodes, 0});  // closes the child list of the last node
-  for (std::uint32_t n = nodes; n-- > 0;) {
-    if (hot_[n].first_child == 0) hot_[n].first_child = hot_[n + 1].first_child;
-  }
-  row_of_.assign(nodes, 0);
-  std::size_t rows = 0;
-  for (std::uint32_t n = 1; n < nodes; ++n) {
-    if (hot_[n + 1].first_child - hot_[n].first_child > kListedChildren) {
-      row_of_[n] = static_cast<std::uint32_t>(rows++);
-    }
-  }
-  rows_.assign(rows * 0x80, 0);
-  for (std::uint32_t n = 1; rows > 0 && n < nodes; ++n) {
-    const std::uint32_t begin = hot_[n].first_child;
-    const std::uint32_t end = hot_[n + 1].first_child;
-    if (end - begin <= kListedChildren) continue;
-    for (std::uint32_t k = begin; k < end && edge_[k] < 0x80; ++k) {
-      rows_[row_of_[n] * 0x80 + edge_[k]] = static_cast<std::uint8_t>(k - begin + 1);
-    }
-  }
-  // Children of the root fail to the root; deeper nodes get their links when first entered.
-  for (std::uint32_t n = hot_[0].first_child; n < hot_[1].first_child; ++n) {
-    if (edge_[n] < 0x80) root_ascii_[edge_[n]] = n;
-    hot_[n].report = terminal_[n] != kNone ? n : 0;
-  }
+  const auto patterns = static_cast<std::uint32_t>(pattern_begin_.size());
 
   // Pattern to pairs, in pair order.
   pattern_pairs_begin_.assign(patterns + 1, 0);
@@ -684,11 +718,102 @@ EntityAutomaton::EntityAutomaton(const std::vector<EntityTokenPair>& pairs,
       pattern_pairs_[fill[pair_pattern_[i]]++] = static_cast<std::uint32_t>(i);
     }
   }
+
+  // A node per character of every pattern at most, and the root.
+  nodes_.reserve(pattern_chars + 1);
+  origin_.reserve(pattern_chars + 1);
+  edge_.reserve(pattern_chars + 1);
+  terminal_.reserve(pattern_chars + 1);
+  row_of_.reserve(pattern_chars + 1);
+  nodes_.push_back({0, 0, 0, kNone, 0, 0});
+  origin_.push_back({0, patterns, 0, 0});
+  edge_.push_back(0);
+  terminal_.push_back(kNone);
+  row_of_.push_back(0);
+  expand(0);
+  // Children of the root fail to the root; the scan enters them without a check.
+  const std::uint32_t depth_one_end = nodes_[0].first_child + nodes_[0].child_count;
+  for (std::uint32_t n = nodes_[0].first_child; n < depth_one_end; ++n) {
+    if (edge_[n] < 0x80) root_ascii_[edge_[n]] = n;
+    expand(n);
+    nodes_[n].report = terminal_[n] != kNone ? n : 0;
+  }
+  if (text_bytes >= 4 * pattern_chars) {
+    // Expanding in node order makes nodes breadth first, so a node's parent and the nodes its
+    // links lead to come before it.
+    for (std::uint32_t n = depth_one_end; n < nodes_.size(); ++n) {
+      expand(n);
+      set_links(n, failure_of(n));
+    }
+    build_shallow_rows(text_bytes);
+  }
 }
 
-// Sets the failure link and report of `target`, and first of whatever it depends on: its parent
-// and the node its link leads to, both shallower. A node with its link set has the links of its
-// whole failure chain set, so the scan can follow links without checking.
+void EntityAutomaton::expand(std::uint32_t node) {
+  const Origin origin = origin_[node];
+  std::uint32_t k = origin.first_pattern;
+  if (k < origin.end_pattern && pattern_length_[k] == origin.depth) ++k;  // ends here
+  const auto first = static_cast<std::uint32_t>(nodes_.size());
+  std::uint64_t children = 0;
+  while (k < origin.end_pattern) {
+    const char32_t c = chars_[pattern_begin_[k] + origin.depth];
+    std::uint32_t end = k + 1;
+    while (end < origin.end_pattern && chars_[pattern_begin_[end] + origin.depth] == c) ++end;
+    nodes_.push_back({0, 0, 0, kNone, 0, kNone});
+    origin_.push_back({k, end, origin.depth + 1, node});
+    edge_.push_back(c);
+    terminal_.push_back(pattern_length_[k] == origin.depth + 1 ? k : kNone);
+    row_of_.push_back(0);
+    children |= char_bit(c);
+    k = end;
+  }
+  Node& expanded = nodes_[node];
+  expanded.children = children;
+  expanded.first_child = first;
+  expanded.child_count = static_cast<std::uint32_t>(nodes_.size()) - first;
+  if (expanded.child_count > kListedChildren) {
+    row_of_[node] = static_cast<std::uint32_t>(rows_.size() / 0x80);
+    rows_.resize(rows_.size() + 0x80, 0);
+    for (std::uint32_t n = first; n < nodes_.size() && edge_[n] < 0x80; ++n) {
+      rows_[row_of_[node] * 0x80 + edge_[n]] = static_cast<std::uint8_t>(n - first + 1);
+    }
+  }
+}
+
+// Worth it where the text is long against the rows; all links are set by then.
+void EntityAutomaton::build_shallow_rows(std::size_t text_bytes) {
+  std::array<char32_t, 0x80> folded_of_class{};
+  std::array<std::uint8_t, 0x80> class_of_folded{};
+  std::uint32_t classes = 1;
+  for (std::size_t node = 1; node < edge_.size(); ++node) {
+    const char32_t c = edge_[node];
+    if (c < 0x80 && class_of_folded[c] == 0) {
+      class_of_folded[c] = static_cast<std::uint8_t>(classes);
+      folded_of_class[classes++] = c;
+    }
+  }
+  // Breadth first, depth two ends where the children of the last depth-one node end.
+  std::uint32_t shallow = nodes_[0].first_child + nodes_[0].child_count;
+  if (nodes_[0].child_count > 0) {
+    const Node& last = nodes_[shallow - 1];
+    shallow = last.first_child + last.child_count;
+  }
+  if (text_bytes < 16 * std::size_t{shallow} * classes) return;
+  for (std::size_t byte = 0; byte < 0x80; ++byte) {
+    class_of_[byte] = class_of_folded[kAsciiFold[byte]];
+  }
+  shallow_rows_.assign(std::size_t{shallow} * classes, 0);
+  for (std::uint32_t state = 0; state < shallow; ++state) {
+    for (std::uint32_t k = 1; k < classes; ++k) {
+      shallow_rows_[std::size_t{state} * classes + k] = next_state(state, folded_of_class[k]);
+    }
+  }
+  shallow_ = shallow;
+  classes_ = classes;
+}
+
+// Sets the links of `target`, and first of whatever it depends on: its parent and the node its
+// failure link leads to, both shallower.
 void EntityAutomaton::resolve(std::uint32_t target) {
   pending_.push_back(target);
   while (!pending_.empty()) {
@@ -697,32 +822,38 @@ void EntityAutomaton::resolve(std::uint32_t target) {
       pending_.pop_back();
       continue;
     }
-    const std::uint32_t parent = links_[node].parent;
+    const std::uint32_t parent = origin_[node].parent;
     if (!resolved(parent)) {
       pending_.push_back(parent);
       continue;
     }
-    const char32_t c = edge_[node];
-    std::uint32_t f = links_[parent].fail;
-    std::uint32_t link = 0;
-    for (;;) {
-      const std::uint32_t next = child(f, c);
-      if (next != 0) {
-        link = next;
-        break;
-      }
-      if (f == 0) break;
-      f = links_[f].fail;
-    }
+    const std::uint32_t link = failure_of(node);
     if (!resolved(link)) {
       pending_.push_back(link);
       continue;
     }
-    links_[node].fail = link;
-    links_[node].chain = link == 0 ? 0 : hot_[link].children | links_[link].chain;
-    hot_[node].report = terminal_[node] != kNone ? node : hot_[link].report;
+    if (!expanded(node)) expand(node);
+    set_links(node, link);
     pending_.pop_back();
   }
+}
+
+// For a node below depth one whose parent has its links set, and so every node on the parent's
+// failure chain.
+std::uint32_t EntityAutomaton::failure_of(std::uint32_t node) const {
+  const char32_t c = edge_[node];
+  for (std::uint32_t f = nodes_[origin_[node].parent].fail;; f = nodes_[f].fail) {
+    const std::uint32_t next = child(f, c);
+    if (next != 0) return next;
+    if (f == 0) return 0;
+  }
+}
+
+void EntityAutomaton::set_links(std::uint32_t node, std::uint32_t link) {
+  Node& n = nodes_[node];
+  n.fail = link;
+  n.chain = link == 0 ? 0 : nodes_[link].children | nodes_[link].chain;
+  n.report = terminal_[node] != kNone ? node : nodes_[link].report;
 }
 
 // All start indices of `pattern` in `text`, left to right (overlapping ones included).
@@ -1144,7 +1275,7 @@ class Substituter {
 };
 
 Substituter::Substituter(const std::vector<EntityTokenPair>& pairs, std::string_view text)
-    : pairs_(pairs), automaton_(pairs, PatternFilter(text, pairs)) {
+    : pairs_(pairs), automaton_(pairs, PatternFilter(text, pairs), text.size()) {
   const std::size_t patterns = automaton_.pattern_count();
   // Tokens are tracked per pair (case variants repeat a token, which only costs a second
   // look at it); pairs without a pattern never insert theirs.
