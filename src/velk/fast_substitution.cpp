@@ -463,12 +463,14 @@ class EntityAutomaton {
         p += ch.length;
       }
       if (state < shallow_ && raw < 0x80) {
-        state = shallow_rows_[state * classes_ + class_of_[raw]];
+        const std::uint32_t entry = shallow_rows_[state * classes_ + class_of_[raw]];
+        state = entry & ~kReports;
+        if ((entry & kReports) == 0) continue;
       } else {
         state = (state == 0 && c < 0x80) ? root_ascii_[c] : next_state(state, c);
       }
-      for (std::uint32_t node = nodes_[state].report; node != 0;
-           node = nodes_[nodes_[node].fail].report) {
+      for (std::uint32_t node = hot_[state].report; node != 0;
+           node = hot_[links_[node].fail].report) {
         found(terminal_[node], p, raw);
       }
     }
@@ -479,16 +481,21 @@ class EntityAutomaton {
   // patterns are numbered in sorted order, so they are adjacent); the first of them may end
   // at the node. Expanding a node makes its children, one per next character, as consecutive
   // nodes in increasing order of their character. Node 0 is the root.
-  struct Node {
-    std::uint64_t children;  // char_bit of the children's characters
+  // What a step that finds its child reads is kept apart from what a failing step reads.
+  struct Hot {
+    std::uint64_t children;     // char_bit of the children's characters
+    std::uint32_t first_child;  // kNone until expanded
+    // The node or nearest failure ancestor with a pattern, or 0; kNone until the links are set.
+    std::uint32_t report;
+  };
+  struct Links {
     // char_bit of the children's characters of the nodes on the failure chain, the root
     // excepted: where a character is missing, the chain leads straight to the root.
     std::uint64_t chain;
-    std::uint32_t first_child;
-    std::uint32_t child_count;  // kNone until expanded
     std::uint32_t fail;
-    // The node or nearest failure ancestor with a pattern, or 0; kNone until the links are set.
-    std::uint32_t report;
+    // The number of children, up to kListedChildren; above, kListedChildren + 1 + the node's
+    // row.
+    std::uint32_t shape;
   };
   struct Origin {
     std::uint32_t first_pattern;
@@ -501,27 +508,32 @@ class EntityAutomaton {
   // as an offset from the first child plus one (ASCII children come first, so it fits).
   static constexpr std::uint32_t kListedChildren = 8;
 
-  bool expanded(std::uint32_t node) const { return nodes_[node].child_count != kNone; }
+  bool expanded(std::uint32_t node) const { return hot_[node].first_child != kNone; }
+  std::uint32_t child_count(std::uint32_t node) const {
+    const std::uint32_t shape = links_[node].shape;
+    return shape <= kListedChildren ? shape : row_child_count_[shape - kListedChildren - 1];
+  }
   // Links set imply expanded, for the node and its whole failure chain.
-  bool resolved(std::uint32_t node) const { return nodes_[node].report != kNone; }
+  bool resolved(std::uint32_t node) const { return hot_[node].report != kNone; }
 
   // The child of expanded `node` reached by `c`, or 0 (the root is nobody's child).
   std::uint32_t child(std::uint32_t node, char32_t c) const {
     if (node == 0 && c < 0x80) return root_ascii_[c];
-    const std::uint32_t begin = nodes_[node].first_child;
-    const std::uint32_t count = nodes_[node].child_count;
-    if (count <= kListedChildren) {
-      for (std::uint32_t k = begin; k < begin + count; ++k) {
+    const std::uint32_t begin = hot_[node].first_child;
+    const std::uint32_t shape = links_[node].shape;
+    if (shape <= kListedChildren) {
+      for (std::uint32_t k = begin; k < begin + shape; ++k) {
         if (edge_[k] == c) return k;
       }
       return 0;
     }
+    const std::uint32_t row = shape - kListedChildren - 1;
     if (c < 0x80) {
-      const std::uint8_t offset = rows_[row_of_[node] * 0x80 + c];
+      const std::uint8_t offset = rows_[std::size_t{row} * 0x80 + c];
       return offset != 0 ? begin + offset - 1 : 0;
     }
     const auto first = edge_.begin() + begin;
-    const auto last = first + count;
+    const auto last = first + row_child_count_[row];
     const auto it = std::lower_bound(first, last, c);
     return (it != last && *it == c) ? static_cast<std::uint32_t>(it - edge_.begin()) : 0;
   }
@@ -529,23 +541,24 @@ class EntityAutomaton {
   std::uint32_t next_state(std::uint32_t state, char32_t c) {
     const std::uint64_t bit = char_bit(c);
     for (;;) {
-      const Node& node = nodes_[state];
-      if ((node.children & bit) != 0) {
+      const Hot& hot = hot_[state];
+      if ((hot.children & bit) != 0) {
         // Bits of their own rise with the character, so a child whose bit is the lowest of the
         // node's, none shared, is the first child.
         const std::uint32_t next =
-            (node.children & ((bit - 1) | kSharedBit)) == 0 ? node.first_child : child(state, c);
+            (hot.children & ((bit - 1) | kSharedBit)) == 0 ? hot.first_child : child(state, c);
         if (next != 0) {
           if (!resolved(next)) resolve(next);
           return next;
         }
       }
       if (state == 0) return 0;
-      if ((node.chain & bit) == 0) {
+      const Links& links = links_[state];
+      if ((links.chain & bit) == 0) {
         // No node on the chain below has the child: go to the root's, whose links are set.
         return c < 0x80 ? root_ascii_[c] : child(0, c);
       }
-      state = node.fail;
+      state = links.fail;
     }
   }
 
@@ -553,7 +566,7 @@ class EntityAutomaton {
   void resolve(std::uint32_t node);
   std::uint32_t failure_of(std::uint32_t node) const;
   void set_links(std::uint32_t node, std::uint32_t link);
-  void build_shallow_rows(std::size_t text_bytes);
+  void build_shallow_rows(std::size_t text_bytes, std::uint32_t shallow);
 
   std::vector<char32_t> chars_;  // folded entity texts, one after another
   std::vector<std::uint32_t> pair_pattern_;
@@ -564,18 +577,20 @@ class EntityAutomaton {
   std::vector<std::uint32_t> pattern_pairs_;
 
   // Room for every node is reserved, so the vectors never move.
-  std::vector<Node> nodes_;
+  std::vector<Hot> hot_;
+  std::vector<Links> links_;
   std::vector<Origin> origin_;
   std::vector<char32_t> edge_;           // the character that leads to the node
   std::vector<std::uint32_t> terminal_;  // pattern ending at the node, or kNone
-  std::vector<std::uint32_t> row_of_;
   std::vector<std::uint8_t> rows_;
+  std::vector<std::uint32_t> row_child_count_;
   std::array<std::uint32_t, 0x80> root_ascii_{};
   std::vector<std::uint32_t> pending_;  // nodes waiting for their links
   // Where the scan spends most of its steps, in the nodes of depth two at most (the first
   // shallow_ nodes), an ASCII byte takes it to its next node in one look-up: a row per node,
   // indexed by the class of the byte (the folded characters of the entity texts, each a class
   // of its own, and one class for all others, which lead to the root).
+  static constexpr std::uint32_t kReports = std::uint32_t{1} << 31;  // in a row: it reports
   std::uint32_t shallow_ = 0;
   std::uint32_t classes_ = 0;
   std::array<std::uint8_t, 0x80> class_of_{};  // by the byte as it stands in the text
@@ -720,32 +735,43 @@ EntityAutomaton::EntityAutomaton(const std::vector<EntityTokenPair>& pairs, Patt
   }
 
   // A node per character of every pattern at most, and the root.
-  nodes_.reserve(pattern_chars + 1);
+  hot_.reserve(pattern_chars + 1);
+  links_.reserve(pattern_chars + 1);
   origin_.reserve(pattern_chars + 1);
   edge_.reserve(pattern_chars + 1);
   terminal_.reserve(pattern_chars + 1);
-  row_of_.reserve(pattern_chars + 1);
-  nodes_.push_back({0, 0, 0, kNone, 0, 0});
+  hot_.push_back({0, kNone, 0});
+  links_.push_back({0, 0, 0});
   origin_.push_back({0, patterns, 0, 0});
   edge_.push_back(0);
   terminal_.push_back(kNone);
-  row_of_.push_back(0);
   expand(0);
   // Children of the root fail to the root; the scan enters them without a check.
-  const std::uint32_t depth_one_end = nodes_[0].first_child + nodes_[0].child_count;
-  for (std::uint32_t n = nodes_[0].first_child; n < depth_one_end; ++n) {
+  const std::uint32_t depth_one_end = hot_[0].first_child + child_count(0);
+  for (std::uint32_t n = hot_[0].first_child; n < depth_one_end; ++n) {
     if (edge_[n] < 0x80) root_ascii_[edge_[n]] = n;
     expand(n);
-    nodes_[n].report = terminal_[n] != kNone ? n : 0;
+    hot_[n].report = terminal_[n] != kNone ? n : 0;
   }
   if (text_bytes >= 4 * pattern_chars) {
-    // Expanding in node order makes nodes breadth first, so a node's parent and the nodes its
-    // links lead to come before it.
-    for (std::uint32_t n = depth_one_end; n < nodes_.size(); ++n) {
+    // Below depth two, depth first: the scan follows a pattern down consecutive nodes. The
+    // nodes of depth two stay together, right after those of depth one, for the rows.
+    const auto depth_two_end = static_cast<std::uint32_t>(hot_.size());
+    std::vector<std::uint32_t> queue;
+    for (std::uint32_t n = depth_two_end; n-- > depth_one_end;) queue.push_back(n);
+    while (!queue.empty()) {
+      const std::uint32_t n = queue.back();
+      queue.pop_back();
       expand(n);
-      set_links(n, failure_of(n));
+      const std::uint32_t first = hot_[n].first_child;
+      for (std::uint32_t k = first + child_count(n); k-- > first;) queue.push_back(k);
     }
-    build_shallow_rows(text_bytes);
+    // Links in node order, which keeps to memory; a node's parent comes before it, and the node
+    // its link leads to, if not done yet, is done first.
+    for (auto n = depth_one_end; n < hot_.size(); ++n) {
+      if (!resolved(n)) resolve(n);
+    }
+    build_shallow_rows(text_bytes, depth_two_end);
   }
 }
 
@@ -753,35 +779,38 @@ void EntityAutomaton::expand(std::uint32_t node) {
   const Origin origin = origin_[node];
   std::uint32_t k = origin.first_pattern;
   if (k < origin.end_pattern && pattern_length_[k] == origin.depth) ++k;  // ends here
-  const auto first = static_cast<std::uint32_t>(nodes_.size());
+  const auto first = static_cast<std::uint32_t>(hot_.size());
   std::uint64_t children = 0;
   while (k < origin.end_pattern) {
     const char32_t c = chars_[pattern_begin_[k] + origin.depth];
     std::uint32_t end = k + 1;
     while (end < origin.end_pattern && chars_[pattern_begin_[end] + origin.depth] == c) ++end;
-    nodes_.push_back({0, 0, 0, kNone, 0, kNone});
+    hot_.push_back({0, kNone, kNone});
+    links_.push_back({0, 0, 0});
     origin_.push_back({k, end, origin.depth + 1, node});
     edge_.push_back(c);
     terminal_.push_back(pattern_length_[k] == origin.depth + 1 ? k : kNone);
-    row_of_.push_back(0);
     children |= char_bit(c);
     k = end;
   }
-  Node& expanded = nodes_[node];
-  expanded.children = children;
-  expanded.first_child = first;
-  expanded.child_count = static_cast<std::uint32_t>(nodes_.size()) - first;
-  if (expanded.child_count > kListedChildren) {
-    row_of_[node] = static_cast<std::uint32_t>(rows_.size() / 0x80);
+  const auto count = static_cast<std::uint32_t>(hot_.size()) - first;
+  hot_[node].children = children;
+  hot_[node].first_child = first;
+  links_[node].shape = count;
+  if (count > kListedChildren) {
+    const auto row = static_cast<std::uint32_t>(row_child_count_.size());
+    links_[node].shape = kListedChildren + 1 + row;
+    row_child_count_.push_back(count);
     rows_.resize(rows_.size() + 0x80, 0);
-    for (std::uint32_t n = first; n < nodes_.size() && edge_[n] < 0x80; ++n) {
-      rows_[row_of_[node] * 0x80 + edge_[n]] = static_cast<std::uint8_t>(n - first + 1);
+    for (std::uint32_t n = first; n < hot_.size() && edge_[n] < 0x80; ++n) {
+      rows_[std::size_t{row} * 0x80 + edge_[n]] = static_cast<std::uint8_t>(n - first + 1);
     }
   }
 }
 
-// Worth it where the text is long against the rows; all links are set by then.
-void EntityAutomaton::build_shallow_rows(std::size_t text_bytes) {
+// Rows for the nodes before `shallow`, those of depth two at most. Worth it where the text is
+// long against them; all links are set by then.
+void EntityAutomaton::build_shallow_rows(std::size_t text_bytes, std::uint32_t shallow) {
   std::array<char32_t, 0x80> folded_of_class{};
   std::array<std::uint8_t, 0x80> class_of_folded{};
   std::uint32_t classes = 1;
@@ -792,20 +821,16 @@ void EntityAutomaton::build_shallow_rows(std::size_t text_bytes) {
       folded_of_class[classes++] = c;
     }
   }
-  // Breadth first, depth two ends where the children of the last depth-one node end.
-  std::uint32_t shallow = nodes_[0].first_child + nodes_[0].child_count;
-  if (nodes_[0].child_count > 0) {
-    const Node& last = nodes_[shallow - 1];
-    shallow = last.first_child + last.child_count;
-  }
-  if (text_bytes < 16 * std::size_t{shallow} * classes) return;
+  if (text_bytes < 16 * std::size_t{shallow} * classes || hot_.size() >= kReports) return;
   for (std::size_t byte = 0; byte < 0x80; ++byte) {
     class_of_[byte] = class_of_folded[kAsciiFold[byte]];
   }
   shallow_rows_.assign(std::size_t{shallow} * classes, 0);
   for (std::uint32_t state = 0; state < shallow; ++state) {
     for (std::uint32_t k = 1; k < classes; ++k) {
-      shallow_rows_[std::size_t{state} * classes + k] = next_state(state, folded_of_class[k]);
+      const std::uint32_t next = next_state(state, folded_of_class[k]);
+      shallow_rows_[std::size_t{state} * classes + k] =
+          next | (hot_[next].report != 0 ? kReports : 0);
     }
   }
   shallow_ = shallow;
@@ -842,7 +867,7 @@ void EntityAutomaton::resolve(std::uint32_t target) {
 // failure chain.
 std::uint32_t EntityAutomaton::failure_of(std::uint32_t node) const {
   const char32_t c = edge_[node];
-  for (std::uint32_t f = nodes_[origin_[node].parent].fail;; f = nodes_[f].fail) {
+  for (std::uint32_t f = links_[origin_[node].parent].fail;; f = links_[f].fail) {
     const std::uint32_t next = child(f, c);
     if (next != 0) return next;
     if (f == 0) return 0;
@@ -850,10 +875,9 @@ std::uint32_t EntityAutomaton::failure_of(std::uint32_t node) const {
 }
 
 void EntityAutomaton::set_links(std::uint32_t node, std::uint32_t link) {
-  Node& n = nodes_[node];
-  n.fail = link;
-  n.chain = link == 0 ? 0 : nodes_[link].children | nodes_[link].chain;
-  n.report = terminal_[node] != kNone ? node : nodes_[link].report;
+  links_[node].fail = link;
+  links_[node].chain = link == 0 ? 0 : hot_[link].children | links_[link].chain;
+  hot_[node].report = terminal_[node] != kNone ? node : hot_[link].report;
 }
 
 // All start indices of `pattern` in `text`, left to right (overlapping ones included).
