@@ -405,6 +405,9 @@ class EntityAutomaton {
   // set, when something first needs it.
   EntityAutomaton(const std::vector<EntityTokenPair>& pairs, PatternFilter filter,
                   std::size_t text_bytes);
+  ~EntityAutomaton();
+  EntityAutomaton(const EntityAutomaton&) = delete;
+  EntityAutomaton& operator=(const EntityAutomaton&) = delete;
 
   std::uint32_t pattern_of(std::size_t pair) const { return pair_pattern_[pair]; }
   std::size_t pattern_count() const { return pattern_begin_.size(); }
@@ -576,6 +579,35 @@ class EntityAutomaton {
   std::vector<std::uint32_t> pattern_pairs_begin_;
   std::vector<std::uint32_t> pattern_pairs_;
 
+  // The large arrays' storage, which each thread keeps between calls so that a call need not
+  // have it paged in afresh; a call borrows it and gives it back, unless it grew too large to
+  // keep.
+  struct Spare {
+    std::vector<char32_t> chars;
+    std::vector<Hot> hot;
+    std::vector<Links> links;
+    std::vector<Origin> origin;
+    std::vector<char32_t> edge;
+    std::vector<std::uint32_t> terminal;
+    std::vector<std::uint32_t> shallow_rows;
+  };
+  static Spare& spare() {
+    thread_local Spare kept;
+    return kept;
+  }
+  template <class T>
+  static void borrow(std::vector<T>& mine, std::vector<T>& kept) {
+    mine.swap(kept);
+    mine.clear();
+  }
+  template <class T>
+  static void give_back(std::vector<T>& mine, std::vector<T>& kept) {
+    constexpr std::size_t kKeepBytes = std::size_t{4} << 20;
+    if (mine.capacity() * sizeof(T) > kKeepBytes) return;
+    mine.clear();
+    kept.swap(mine);
+  }
+
   // Room for every node is reserved, so the vectors never move.
   std::vector<Hot> hot_;
   std::vector<Links> links_;
@@ -651,6 +683,14 @@ void sort_by_fold(std::vector<std::uint32_t>& order, const Folded& folded) {
 EntityAutomaton::EntityAutomaton(const std::vector<EntityTokenPair>& pairs, PatternFilter filter,
                                  std::size_t text_bytes)
     : pair_pattern_(pairs.size(), kNone) {
+  Spare& kept = spare();
+  borrow(chars_, kept.chars);
+  borrow(hot_, kept.hot);
+  borrow(links_, kept.links);
+  borrow(origin_, kept.origin);
+  borrow(edge_, kept.edge);
+  borrow(terminal_, kept.terminal);
+  borrow(shallow_rows_, kept.shallow_rows);
   // The pairs that can match: until no more pass the filter, each that passes lets its token
   // in. A pair that fails is looked at again only once what it lacked has come in. Should that
   // take unusually many rounds, the rest are kept, which is safe.
@@ -773,6 +813,17 @@ EntityAutomaton::EntityAutomaton(const std::vector<EntityTokenPair>& pairs, Patt
     }
     build_shallow_rows(text_bytes, depth_two_end);
   }
+}
+
+EntityAutomaton::~EntityAutomaton() {
+  Spare& kept = spare();
+  give_back(chars_, kept.chars);
+  give_back(hot_, kept.hot);
+  give_back(links_, kept.links);
+  give_back(origin_, kept.origin);
+  give_back(edge_, kept.edge);
+  give_back(terminal_, kept.terminal);
+  give_back(shallow_rows_, kept.shallow_rows);
 }
 
 void EntityAutomaton::expand(std::uint32_t node) {
