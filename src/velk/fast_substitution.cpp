@@ -55,6 +55,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -451,6 +452,11 @@ class EntityAutomaton {
   // stands in the text.
   template <class Found>
   void scan(std::string_view text, Found&& found) {
+    // Kept in registers: the callback's stores could otherwise alias them.
+    const std::uint32_t* const rows = shallow_rows_.data();
+    const std::uint8_t* const class_of = class_of_.data();
+    const std::uint32_t shallow = shallow_;
+    const unsigned row_shift = row_shift_;
     std::uint32_t state = 0;
     const std::size_t size = text.size();
     for (std::size_t p = 0; p < size;) {
@@ -465,8 +471,8 @@ class EntityAutomaton {
         c = fold_char(raw);
         p += ch.length;
       }
-      if (state < shallow_ && raw < 0x80) {
-        const std::uint32_t entry = shallow_rows_[state * classes_ + class_of_[raw]];
+      if (state < shallow && raw < 0x80) {
+        const std::uint32_t entry = rows[(std::size_t{state} << row_shift) + class_of[raw]];
         state = entry & ~kReports;
         if ((entry & kReports) == 0) continue;
       } else {
@@ -624,7 +630,7 @@ class EntityAutomaton {
   // of its own, and one class for all others, which lead to the root).
   static constexpr std::uint32_t kReports = std::uint32_t{1} << 31;  // in a row: it reports
   std::uint32_t shallow_ = 0;
-  std::uint32_t classes_ = 0;
+  unsigned row_shift_ = 0;  // a row has 1 << row_shift_ entries, at least one per class
   std::array<std::uint8_t, 0x80> class_of_{};  // by the byte as it stands in the text
   std::vector<std::uint32_t> shallow_rows_;
 };
@@ -872,20 +878,22 @@ void EntityAutomaton::build_shallow_rows(std::size_t text_bytes, std::uint32_t s
       folded_of_class[classes++] = c;
     }
   }
-  if (text_bytes < 16 * std::size_t{shallow} * classes || hot_.size() >= kReports) return;
+  unsigned row_shift = 0;
+  while ((1u << row_shift) < classes) ++row_shift;
+  if (text_bytes < (std::size_t{16} * shallow << row_shift) || hot_.size() >= kReports) return;
   for (std::size_t byte = 0; byte < 0x80; ++byte) {
     class_of_[byte] = class_of_folded[kAsciiFold[byte]];
   }
-  shallow_rows_.assign(std::size_t{shallow} * classes, 0);
+  shallow_rows_.assign(std::size_t{shallow} << row_shift, 0);
   for (std::uint32_t state = 0; state < shallow; ++state) {
     for (std::uint32_t k = 1; k < classes; ++k) {
       const std::uint32_t next = next_state(state, folded_of_class[k]);
-      shallow_rows_[std::size_t{state} * classes + k] =
+      shallow_rows_[(std::size_t{state} << row_shift) + k] =
           next | (hot_[next].report != 0 ? kReports : 0);
     }
   }
   shallow_ = shallow;
-  classes_ = classes;
+  row_shift_ = row_shift;
 }
 
 // Sets the links of `target`, and first of whatever it depends on: its parent and the node its
@@ -1112,7 +1120,7 @@ class StretchText {
   std::deque<std::string> owned_;             // inserted text that is not a whole token
   std::map<std::size_t, std::size_t> index_;  // start to run, when runs are merged
   std::vector<std::uint64_t> covered_;        // one bit per original byte
-  std::vector<std::size_t> order_;
+  std::vector<std::pair<std::size_t, std::size_t>> order_;  // (start, run)
 };
 
 void StretchText::cover(std::size_t from, std::size_t to) {
@@ -1182,11 +1190,10 @@ void StretchText::replace_inserted(std::size_t run, std::span<const Range> range
 void StretchText::order_runs() {
   order_.clear();
   if (bracketed_) {
-    for (std::size_t k = 0; k < runs_.size(); ++k) order_.push_back(k);
-    std::sort(order_.begin(), order_.end(),
-              [&](std::size_t a, std::size_t b) { return runs_[a].start < runs_[b].start; });
+    for (std::size_t k = 0; k < runs_.size(); ++k) order_.emplace_back(runs_[k].start, k);
+    std::sort(order_.begin(), order_.end());
   } else {
-    for (const auto& [start, run] : index_) order_.push_back(run);
+    for (const auto& [start, run] : index_) order_.emplace_back(start, run);
   }
 }
 
@@ -1200,7 +1207,7 @@ std::string StretchText::current(std::vector<Piece>& layout) {
     layout.push_back({text.size(), to - from, true, from, {}});
     text.append(original_.substr(from, to - from));
   };
-  for (const std::size_t k : order_) {
+  for (const auto& [start, k] : order_) {
     const Run& run = runs_[k];
     add_original(cursor, run.start);
     if (!run.inserted.empty()) {
@@ -1266,7 +1273,7 @@ void StretchText::replace_current(const std::vector<Piece>& layout, std::size_t 
 void StretchText::append_to(std::string& out) {
   order_runs();
   std::size_t cursor = 0;
-  for (const std::size_t k : order_) {
+  for (const auto& [start, k] : order_) {
     const Run& run = runs_[k];
     out.append(original_.substr(cursor, run.start - cursor));
     out.append(run.inserted);
@@ -1337,7 +1344,7 @@ class Substituter {
   std::vector<std::size_t> occurrence_begin_;
   std::vector<std::size_t> occurrence_end_;
   std::vector<std::uint32_t> touched_;  // patterns with occurrences
-  std::vector<std::uint32_t> todo_;     // pairs to run, sorted
+  std::vector<std::uint64_t> todo_;     // pairs to run, a bit each
   std::vector<std::uint32_t> later_;    // pairs found to need a run on the way, a min-heap
   // Scratch for one pair.
   std::vector<Range> replaced_;
@@ -1419,6 +1426,7 @@ Substituter::Substituter(const std::vector<EntityTokenPair>& pairs, std::string_
     if (risky) risky_pairs_.push_back(i);
   }
   token_noted_.assign(pairs.size(), 0);
+  todo_.assign((pairs.size() + 63) / 64, 0);
   if (bracketed_tokens_) {
     viable_begin_.assign(pairs.size(), kUnknown);
     viable_end_.assign(pairs.size(), kUnknown);
@@ -1663,14 +1671,13 @@ void Substituter::substitute(std::string_view stretch, std::string& out) {
     out.append(stretch);  // nothing will be inserted, so nothing can match inside a token
     return;
   }
-  todo_.clear();
+  const auto mark_todo = [&](std::uint32_t pair) {
+    todo_[pair >> 6] |= std::uint64_t{1} << (pair & 63);
+  };
   for (const std::uint32_t id : touched_) {
-    const auto owners = automaton_.pairs_of(id);
-    todo_.insert(todo_.end(), owners.begin(), owners.end());
+    for (const std::uint32_t pair : automaton_.pairs_of(id)) mark_todo(pair);
   }
-  todo_.insert(todo_.end(), risky_pairs_.begin(), risky_pairs_.end());
-  std::sort(todo_.begin(), todo_.end());
-  todo_.erase(std::unique(todo_.begin(), todo_.end()), todo_.end());
+  for (const std::uint32_t pair : risky_pairs_) mark_todo(pair);
 
   text_.reset(stretch, bracketed_tokens_);
   any_inserted_ = false;
@@ -1678,23 +1685,28 @@ void Substituter::substitute(std::string_view stretch, std::string& out) {
   later_.clear();
   noted_pairs_.clear();
   cut_anywhere_ = false;
-  std::size_t next = 0;
+  // The marked pairs in order, merged with those found on the way, each once.
   std::optional<std::uint32_t> previous;
-  for (;;) {
-    std::uint32_t pair;
-    if (!later_.empty() && (next == todo_.size() || later_.front() < todo_[next])) {
+  const auto run_later_before = [&](std::uint64_t limit) {
+    while (!later_.empty() && later_.front() < limit) {
       std::pop_heap(later_.begin(), later_.end(), std::greater<>());
-      pair = later_.back();
+      const std::uint32_t pair = later_.back();
       later_.pop_back();
-    } else if (next < todo_.size()) {
-      pair = todo_[next++];
-    } else {
-      break;
+      if (previous && pair <= *previous) continue;
+      previous = pair;
+      apply_pair(pair, stretch);
     }
-    if (previous && pair <= *previous) continue;
-    previous = pair;
-    apply_pair(pair, stretch);
+  };
+  for (std::size_t word = 0; word < todo_.size(); ++word) {
+    for (std::uint64_t bits = std::exchange(todo_[word], 0); bits != 0; bits &= bits - 1) {
+      const auto pair = static_cast<std::uint32_t>(word * 64 + std::countr_zero(bits));
+      run_later_before(pair);
+      if (previous && pair <= *previous) continue;
+      previous = pair;
+      apply_pair(pair, stretch);
+    }
   }
+  run_later_before(UINT64_MAX);
   text_.append_to(out);
 }
 
