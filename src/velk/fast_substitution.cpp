@@ -1,12 +1,13 @@
 // Fast forward and reverse substitution, equal in result to the literal algorithms.
 //
 // Forward. One Aho-Corasick scan over the UTF-8 bytes of a stretch, folding each character as
-// it is read, finds every occurrence of every entity text. The pairs are then taken in their
+// it is read, finds the occurrences of the entity texts. The pairs are then taken in their
 // order; each one picks its matches from its own occurrences, judged against the current text,
-// which is kept as the original stretch plus a record of the byte ranges that now hold inserted
+// which is kept as the original stretch plus the byte ranges (runs) that now hold inserted
 // text. Where an entity text could match inside or across inserted text, that text is searched
 // too (see 4. below). With many entity texts and a short text, those that can never match are
-// dropped before the automaton is built.
+// dropped before the automaton is built (6.), and occurrences that can never match are dropped
+// as the scan finds them (7.).
 //
 // Why this equals the literal algorithm (one "(?i)" + escaped text + boundary pattern per pair,
 // all matches of the old text found before any is replaced):
@@ -30,25 +31,46 @@
 //     matches this misses are those that overlap inserted text. Inserted text consists of
 //     pieces of tokens. When every token is non-empty, starts with '[' and ends with ']', a run
 //     of inserted text begins with '[' and ends with ']', and wherever a later match cut a
-//     token into pieces, a bracket of the newly inserted token lies next to the cut. So a match
-//     overlapping inserted text either holds a bracket, or lies inside the bracket-free part of
-//     one piece, and is then an occurrence of the entity inside a token already inserted in
-//     this stretch. A pair whose text holds a bracket is run over the materialised current text
-//     once anything has been inserted. For the others, each token inserted in the stretch is
-//     put through the automaton when it first goes in; an entity text found inside it marks
-//     its pairs, and a marked pair also searches the runs of inserted text. Since such an
-//     occurrence lies inside one run and an original occurrence outside every run, the two
-//     never overlap, and each run can be judged on its own. With other tokens, a pair takes
-//     the materialised path whenever its text shares a folded character with any token and
-//     something has been inserted, or, once an empty token has cut text out, whenever its text
-//     is long enough to span the cut (two characters or more).
-//  5. The automaton's failure links are computed the first time the scan enters a node, which
-//     changes when the work is done, not what is found.
+//     token into pieces, a bracket of the newly inserted token lies next to the cut; so each
+//     bracket in a run has inside the run, next to it, the character it has in its token, or
+//     another bracket. A match overlapping inserted text therefore either holds a bracket with
+//     such a neighbour (a '[' followed by a character that follows '[' in some token, or by
+//     nothing; a ']' likewise), or lies inside the bracket-free part of one piece, and is then
+//     an occurrence of the entity inside a token already inserted in this stretch. A pair
+//     whose text holds such a bracket is run over the materialised current text once anything
+//     has been inserted. For the others: when a token first goes into the stretch, the entity
+//     texts that could be replaced inside it are found, judged against the token's own
+//     characters around them, and their pairs are marked; a marked pair also searches the runs
+//     that hold such a token. Those neighbours stay until something is replaced inside
+//     inserted text; from then on every entity text inside an inserted token marks its pairs.
+//     An occurrence inside a run and an original occurrence never overlap, so each run is
+//     judged on its own. With other tokens, a pair takes the materialised path whenever its
+//     text shares a folded character with any token and something has been inserted, or, once
+//     an empty token has cut text out, whenever its text is long enough to span the cut (two
+//     characters or more).
+//  5. The trie is built from the sorted entity texts, and its failure links set, as needed
+//     (or all at once for a long text); masks of the children's characters, and of those along
+//     the failure chain, let a step skip nodes that cannot continue, and the shallowest nodes
+//     have rows of next nodes. All of this changes how the automaton steps, not where it goes.
+//  6. The current text only ever holds characters of the original text and of tokens that go
+//     in, and a token goes in only for a pair whose entity text matches. With bracketed
+//     tokens, two characters meet in it only as neighbours in the text, as neighbours in a
+//     token, or with a bracket on one side. An entity text that needs any other character or
+//     neighbours cannot match; the tokens are let in only for the pairs that pass, until no
+//     more do.
+//  7. With bracketed tokens, an occurrence ending in a non-word character before another (or
+//     at the end) never matches: the character after it stays, or becomes '['. Nor does one
+//     ending in an ASCII word character before a word character: that would need a run to
+//     start right after it, and a match starting there is left unreplaced for that very
+//     character, which is still there whenever the occurrence is intact.
 //
 // Reverse. When every token to restore is a whole token shape, occurrences of different tokens
 // cannot overlap, and one scan for token shapes finds exactly the occurrences the literal
 // algorithm replaces key by key, unless restored text forms a new token with its neighbours.
 // The result is checked for such new tokens; where one is a key, the literal algorithm runs.
+//
+// A thread keeps the storage of the automaton's large arrays between calls (a few megabytes
+// at most), as paging it in afresh cost a call on a long text more than a tenth of its time.
 #include "velk/fast_substitution.h"
 
 #include <unicode/uchar.h>
@@ -402,8 +424,8 @@ class EntityAutomaton {
 
   // Pairs with an empty entity text, or whose text the filter rules out, get no pattern. With
   // `text_bytes`, the length of what will be scanned, long against the trie, the whole trie is
-  // built at once, breadth first, with every link; otherwise each node is built, and its links
-  // set, when something first needs it.
+  // built at once, with every link; otherwise each node is built, and its links set, when
+  // something first needs it.
   EntityAutomaton(const std::vector<EntityTokenPair>& pairs, PatternFilter filter,
                   std::size_t text_bytes);
   ~EntityAutomaton();
@@ -488,9 +510,9 @@ class EntityAutomaton {
  private:
   // A node stands for the prefix that the patterns first_pattern up to end_pattern share (the
   // patterns are numbered in sorted order, so they are adjacent); the first of them may end
-  // at the node. Expanding a node makes its children, one per next character, as consecutive
-  // nodes in increasing order of their character. Node 0 is the root.
-  // What a step that finds its child reads is kept apart from what a failing step reads.
+  // at the node (its Origin). Expanding a node makes its children, one per next character, as
+  // consecutive nodes in increasing order of their character. Node 0 is the root. What a step
+  // that finds its child reads (Hot) is kept apart from what a failing step reads (Links).
   struct Hot {
     std::uint64_t children;     // char_bit of the children's characters
     std::uint32_t first_child;  // kNone until expanded
@@ -750,6 +772,9 @@ EntityAutomaton::EntityAutomaton(const std::vector<EntityTokenPair>& pairs, Patt
   sort_by_fold(order, folded);
 
   // Distinct patterns, numbered in sorted order.
+  pattern_begin_.reserve(order.size());
+  pattern_length_.reserve(order.size());
+  has_bracket_.reserve(order.size());
   std::size_t pattern_chars = 0;
   for (const std::uint32_t pair : order) {
     const auto text = folded(pair);
