@@ -628,12 +628,15 @@ class EntityAutomaton {
     mine.swap(kept);
     mine.clear();
   }
+  // Leaves `mine` without storage.
   template <class T>
   static void give_back(std::vector<T>& mine, std::vector<T>& kept) {
     constexpr std::size_t kKeepBytes = std::size_t{4} << 20;
-    if (mine.capacity() * sizeof(T) > kKeepBytes) return;
-    mine.clear();
-    kept.swap(mine);
+    if (mine.capacity() * sizeof(T) <= kKeepBytes && mine.capacity() > kept.capacity()) {
+      mine.clear();
+      kept.swap(mine);
+    }
+    std::vector<T>().swap(mine);
   }
 
   // Room for every node is reserved, so the vectors never move.
@@ -843,6 +846,8 @@ EntityAutomaton::EntityAutomaton(const std::vector<EntityTokenPair>& pairs, Patt
       if (!resolved(n)) resolve(n);
     }
     build_shallow_rows(text_bytes, depth_two_end);
+    // Every node is built and linked: their origins are not needed while the text is scanned.
+    give_back(origin_, spare().origin);
   }
 }
 
@@ -1759,6 +1764,11 @@ std::vector<EntityTokenPair> forward_pairs_longest_first(const TokenMap& map) {
   return sorted;
 }
 
+// Room for the output: tokens usually lengthen a text a little; growing a long output by
+// doubling would hold the old and the new copy at once. Room that is never written costs
+// address space only.
+std::size_t output_room(std::size_t text_bytes) { return text_bytes + text_bytes / 2 + 64; }
+
 // ---------------------------------------------------------------------------------------------
 // Reverse substitution
 
@@ -1773,7 +1783,7 @@ std::string fast_substitute_segment(std::string_view segment,
                                     const std::vector<EntityTokenPair>& pairs) {
   Substituter substituter(pairs, segment);
   std::string out;
-  out.reserve(segment.size() + 64);
+  out.reserve(output_room(segment.size()));
   substituter.substitute(segment, out);
   return out;
 }
@@ -1783,7 +1793,7 @@ std::string fast_apply_token_map(std::string_view text, const TokenMap& map) {
   const std::vector<EntityTokenPair> pairs = forward_pairs_longest_first(map);
   Substituter substituter(pairs, text);
   std::string out;
-  out.reserve(text.size() + 64);
+  out.reserve(output_room(text.size()));
   std::size_t cursor = 0;
   for (const CodeRegion& region : find_code_regions(text)) {
     if (cursor < region.start)
