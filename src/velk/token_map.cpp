@@ -77,6 +77,10 @@ TokenMap build_token_map(std::span<const Entity> entities, const TokenMap* exist
   for (const Entity& entity : entities) {
     if (map.forward.contains(entity.text)) continue;
     if (!have_index) {
+      // Room for every entity up front: rehashing three tables as they grow costs more than
+      // the lookups themselves on long documents.
+      map.forward.reserve(map.forward.size() + entities.size());
+      map.reverse.reserve(map.reverse.size() + entities.size());
       lower_index.reserve(map.forward.size() + entities.size());
       for (const auto& [key, token] : map.forward) lower_index.try_emplace(to_lower(key), token);
       have_index = true;
