@@ -246,14 +246,30 @@ inline bool substitution_stays_small(std::size_t text_size, const TokenMap& map)
   return substitution_stays_small(text_size, pairs);
 }
 
+// Control characters and NUL shown as \xNN, so that a failure report prints whole.
+inline std::string printable(std::string_view text) {
+  constexpr std::size_t kShown = 2000;
+  std::string out;
+  for (const char ch : text.substr(0, kShown)) {
+    const auto byte = static_cast<unsigned char>(ch);
+    if (byte >= 0x20 || ch == '\n') {
+      out.push_back(ch);
+      continue;
+    }
+    constexpr char kHex[] = "0123456789abcdef";
+    out.append("\\x").push_back(kHex[byte >> 4]);
+    out.push_back(kHex[byte & 0xF]);
+  }
+  if (text.size() > kShown) out.append("...");
+  return out;
+}
+
 // A failed check: says what differed and stops, so libFuzzer records the input.
 [[noreturn]] inline void fail(const char* what, std::string_view expected,
                               std::string_view actual) {
   std::fprintf(
-      stderr, "FUZZ CHECK FAILED: %s\n  expected (%zu bytes): %.*s\n  actual (%zu bytes): %.*s\n",
-      what, expected.size(), static_cast<int>(std::min<std::size_t>(expected.size(), 2000)),
-      expected.data(), actual.size(), static_cast<int>(std::min<std::size_t>(actual.size(), 2000)),
-      actual.data());
+      stderr, "FUZZ CHECK FAILED: %s\n  expected (%zu bytes): %s\n  actual (%zu bytes): %s\n", what,
+      expected.size(), printable(expected).c_str(), actual.size(), printable(actual).c_str());
   std::abort();
 }
 
