@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, and nothing when they are already present.
 set -euo pipefail
-packages=(g++ cmake ninja-build pkg-config libpcre2-dev libicu-dev nlohmann-json3-dev libgtest-dev)
+# clang and its runtime build the fuzz targets (libFuzzer with the sanitizers).
+packages=(g++ cmake ninja-build pkg-config libpcre2-dev libicu-dev nlohmann-json3-dev libgtest-dev
+  clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

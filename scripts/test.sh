@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the C++ suites under ctest, the type stub against the
-# built module, then pytest against the module installed into .venv.
+# built module, the sanitizer and fuzz checks, then pytest against the module installed into
+# .venv.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/venv.sh"
 .venv/bin/cmake -S . -B build/tests -G Ninja -DCMAKE_MAKE_PROGRAM="$root/.venv/bin/ninja" \
@@ -8,6 +9,11 @@ source "$(dirname "${BASH_SOURCE[0]}")/venv.sh"
 .venv/bin/cmake --build build/tests
 .venv/bin/ctest --test-dir build/tests --output-on-failure -j2
 .venv/bin/python -m mypy.stubtest velk_anonymizer
+# Hardening: the suites again under AddressSanitizer and UndefinedBehaviorSanitizer, the fuzz
+# regression corpus, and a short run of every fuzz target.
+bash scripts/sanitize.sh
+bash scripts/fuzz.sh regress
+bash scripts/fuzz.sh run "${VELK_CI_FUZZ_SECONDS:-30}"
 # Run from the tests folder so that only the installed module can be imported.
 cd tests/python
 "$root/.venv/bin/python" -m pytest -q -p no:cacheprovider .
