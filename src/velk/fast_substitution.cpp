@@ -64,7 +64,7 @@
 //     start right after it, and a match starting there is left unreplaced for that very
 //     character, which is still there whenever the occurrence is intact.
 //
-// Reverse. When every token to restore is a whole token shape, occurrences of different tokens
+// Reverse. Every token to restore is a whole token shape, so occurrences of different tokens
 // cannot overlap, and one scan for token shapes finds exactly the occurrences the literal
 // algorithm replaces key by key, unless restored text forms a new token with its neighbours.
 // The result is checked for such new tokens; where one is a key, the literal algorithm runs.
@@ -1747,6 +1747,7 @@ std::vector<EntityTokenPair> forward_pairs_longest_first(const TokenMap& map) {
   pairs.reserve(map.forward.size());
   std::size_t longest = 0;
   for (const auto& [entity, token] : map.forward) {
+    if (!is_whole_token(token)) continue;  // as sorted_forward_pairs
     pairs.push_back({entity, token});
     longest = std::max(longest, entity.size());
   }
@@ -1768,14 +1769,6 @@ std::vector<EntityTokenPair> forward_pairs_longest_first(const TokenMap& map) {
 // doubling would hold the old and the new copy at once. Room that is never written costs
 // address space only.
 std::size_t output_room(std::size_t text_bytes) { return text_bytes + text_bytes / 2 + 64; }
-
-// ---------------------------------------------------------------------------------------------
-// Reverse substitution
-
-bool is_whole_token(std::string_view key) {
-  const auto token = find_token(key);
-  return token && token->start == 0 && token->end == key.size();
-}
 
 }  // namespace
 
@@ -1806,15 +1799,8 @@ std::string fast_apply_token_map(std::string_view text, const TokenMap& map) {
 }
 
 std::string fast_deanonymize(std::string_view text, const TokenMap& map) {
-  // A key that is not a whole token can overlap other keys or occur inside restored text; if
-  // one would be restored, only the literal algorithm is known to be right. Keys the literal
-  // algorithm skips (the empty key, keys whose entity text holds a token) do not matter.
-  for (const auto& [token, entity] : map.reverse) {
-    if (!token.empty() && !is_whole_token(token) && !find_token(entity)) {
-      return deanonymize_literal(text, map);
-    }
-  }
-  // The text that a token shape is restored to, if any.
+  // Only whole tokens are restored, so the token shapes of the text are all there is to look
+  // at. The text that a token shape is restored to, if any.
   const auto restoration = [&](std::string_view token) -> std::optional<std::string_view> {
     const auto it = map.reverse.find(token);
     if (it == map.reverse.end() || find_token(it->second)) return std::nullopt;

@@ -33,7 +33,13 @@ bool needs_escape(char ch) {
 std::vector<EntityTokenPair> sorted_forward_pairs(const TokenMap& map) {
   std::vector<EntityTokenPair> pairs;
   pairs.reserve(map.forward.size());
-  for (const auto& [entity, token] : map.forward) pairs.push_back({entity, token});
+  // Only whole tokens go in. Any other text would be searched by the pairs after it, and a
+  // session document whose values hold copies of shorter entity texts would multiply the
+  // text's length pair after pair (a kilobyte of session, gigabytes of output). Maps built
+  // here never hold anything else.
+  for (const auto& [entity, token] : map.forward) {
+    if (is_whole_token(token)) pairs.push_back({entity, token});
+  }
   std::stable_sort(pairs.begin(), pairs.end(), [](const auto& a, const auto& b) {
     return a.entity.size() > b.entity.size();
   });
@@ -115,14 +121,17 @@ std::string apply_token_map_literal(std::string_view text, const TokenMap& map) 
 std::string deanonymize_literal(std::string_view text, const TokenMap& map) {
   std::vector<std::pair<std::string_view, std::string_view>> tokens;
   tokens.reserve(map.reverse.size());
-  for (const auto& [token, entity] : map.reverse) tokens.emplace_back(token, entity);
+  // Keys that are not whole tokens are left alone, for the reason given in
+  // sorted_forward_pairs: restored text is searched by the keys after it.
+  for (const auto& [token, entity] : map.reverse) {
+    if (is_whole_token(token)) tokens.emplace_back(token, entity);
+  }
   std::stable_sort(tokens.begin(), tokens.end(), [](const auto& a, const auto& b) {
     return a.first.size() > b.first.size();
   });
   std::string result(text);
   for (const auto& [token, entity] : tokens) {
-    // The empty key would match everywhere without advancing.
-    if (token.empty() || find_token(entity)) continue;
+    if (find_token(entity)) continue;
     if (result.find(token) == std::string::npos) continue;
     std::string out;
     out.reserve(result.size());

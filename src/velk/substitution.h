@@ -16,7 +16,8 @@ struct EntityTokenPair {
   std::string_view token;
 };
 
-// All forward entries, longest entity text first; equal lengths keep the map's order.
+// The forward entries whose token is one whole token, longest entity text first; equal
+// lengths keep the map's order.
 std::vector<EntityTokenPair> sorted_forward_pairs(const TokenMap& map);
 
 // The pattern that finds one entity: "(?i)" + escaped text + a closing word boundary.
@@ -40,8 +41,8 @@ std::string apply_token_map_literal(std::string_view text, const TokenMap& map);
 // is the reference that any faster substitution must equal.
 std::string substitute_segment(std::string_view segment, const std::vector<EntityTokenPair>& pairs);
 
-// The literal reverse algorithm: tokens longest first, each replaced in turn. Tokens whose
-// entity text holds a token themselves, and the empty key, are left alone.
+// The literal reverse algorithm: tokens longest first, each replaced in turn. Keys that are not
+// one whole token, and tokens whose entity text holds a token itself, are left alone.
 std::string deanonymize_literal(std::string_view text, const TokenMap& map);
 
 }  // namespace velk

@@ -50,6 +50,11 @@ std::optional<TokenMatch> find_token(std::string_view text, std::size_t start) {
   return std::nullopt;
 }
 
+bool is_whole_token(std::string_view text) {
+  const auto token = find_token(text);
+  return token && token->start == 0 && token->end == text.size();
+}
+
 std::string make_token(std::string_view prefix, std::uint64_t number) {
   std::string token;
   token.reserve(prefix.size() + 23);

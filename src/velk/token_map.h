@@ -35,6 +35,9 @@ struct TokenMatch {
 // The leftmost token anywhere in `text`, if any. Digits are any Unicode decimal digits.
 std::optional<TokenMatch> find_token(std::string_view text, std::size_t start = 0);
 
+// True when `text` is exactly one token, nothing before or after it.
+bool is_whole_token(std::string_view text);
+
 // "[" + prefix + "_" + number + "]".
 std::string make_token(std::string_view prefix, std::uint64_t number);
 
