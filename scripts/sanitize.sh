@@ -62,16 +62,16 @@ ASAN_OPTIONS="detect_leaks=0:quarantine_size_mb=4" \
 
 # Random calls of the Python fuzz target against the sanitized module. Its coverage guidance
 # does not work with a preloaded sanitizer runtime, so this is a plain random run of fixed length
-# after its committed corpus; scripts/fuzz.sh installs atheris.
+# after its committed corpus.
 cd "$root"
-if "$root/.venv/bin/python" -c "import atheris" >/dev/null 2>&1; then
-  mkdir -p "$build/python_surface"
-  "$root/.venv/bin/python" fuzz/python_surface_fuzzer.py -runs=20000 -seed=1 -timeout=30 \
-    "-artifact_prefix=$build/python_surface-" "$build/python_surface" fuzz/corpus/python_surface \
-    >"$build/python_surface.log" 2>&1 || {
-    tail -n 40 "$build/python_surface.log" >&2
-    exit 1
-  }
-else
-  echo "no random calls under the sanitizers: atheris is missing (scripts/fuzz.sh installs it)"
+if ! env -u LD_PRELOAD .venv/bin/python -c "import atheris" >/dev/null 2>&1; then
+  env -u LD_PRELOAD .venv/bin/python -m pip install -q --disable-pip-version-check atheris
 fi
+mkdir -p "$build/python_surface"
+.venv/bin/python fuzz/python_surface_fuzzer.py -runs=20000 -seed=1 -timeout=30 \
+  -print_final_stats=1 "-artifact_prefix=$build/python_surface-" "$build/python_surface" \
+  fuzz/corpus/python_surface >"$build/python_surface.log" 2>&1 || {
+  tail -n 40 "$build/python_surface.log" >&2
+  exit 1
+}
+grep -h 'stat::number_of_executed_units' "$build/python_surface.log"
