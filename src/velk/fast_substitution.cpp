@@ -471,9 +471,10 @@ class EntityAutomaton {
 
   // Calls found(pattern, end, last) for every occurrence of every pattern in `text`, in
   // increasing order of the end, a byte offset; `last` is the occurrence's last character as it
-  // stands in the text.
-  template <class Found>
-  void scan(std::string_view text, Found&& found) {
+  // stands in the text. Occurrences that end where worth(end, last) is false are passed over
+  // (all occurrences that end at one place share those two).
+  template <class Found, class Worth>
+  void scan(std::string_view text, Found&& found, Worth&& worth) {
     // Kept in registers: the callback's stores could otherwise alias them.
     const std::uint32_t* const rows = shallow_rows_.data();
     const std::uint8_t* const class_of = class_of_.data();
@@ -500,10 +501,9 @@ class EntityAutomaton {
       } else {
         state = (state == 0 && c < 0x80) ? root_ascii_[c] : next_state(state, c);
       }
-      for (std::uint32_t node = hot_[state].report; node != 0;
-           node = hot_[links_[node].fail].report) {
-        found(terminal_[node], p, raw);
-      }
+      std::uint32_t node = hot_[state].report;
+      if (node == 0 || !worth(p, raw)) continue;
+      for (; node != 0; node = hot_[links_[node].fail].report) found(terminal_[node], p, raw);
     }
   }
 
@@ -1484,18 +1484,16 @@ void Substituter::collect_occurrences(std::string_view stretch) {
   // need a run to start right after it, and a match that starts there is left unreplaced for
   // that very character (runs only grow, so it is in the current text whenever the occurrence
   // is intact).
-  std::size_t judged_end = SIZE_MAX;
-  bool possible = true;
-  automaton_.scan(stretch, [&](std::uint32_t id, std::size_t end, char32_t last) {
-    if (bracketed_tokens_) {
-      if (end != judged_end) {
-        judged_end = end;
-        const bool last_word = words_.is_word(last);
-        const bool next_word = end < stretch.size() && words_.is_word(char_at(stretch, end));
-        possible = last_word ? !next_word || last >= 0x80 : next_word;
-      }
-      if (!possible) return;
+  const auto possible = [&](std::size_t end, char32_t last) {
+    if (!bracketed_tokens_) return true;
+    bool next_word = false;
+    if (end < stretch.size()) {
+      const auto next = static_cast<unsigned char>(stretch[end]);
+      next_word = next < 0x80 ? is_ascii_word(next) : words_.is_word(char_at(stretch, end));
     }
+    return words_.is_word(last) ? !next_word || last >= 0x80 : next_word;
+  };
+  const auto found = [&](std::uint32_t id, std::size_t end, char32_t) {
     raw_.push_back({end, id});
     if (occurrence_stamp_[id] != stretch_stamp_) {
       occurrence_stamp_[id] = stretch_stamp_;
@@ -1503,7 +1501,8 @@ void Substituter::collect_occurrences(std::string_view stretch) {
       touched_.push_back(id);
     }
     ++occurrence_end_[id];
-  });
+  };
+  automaton_.scan(stretch, found, possible);
   // Group by pattern, keeping text order within a group: occurrence_end_ holds the counts
   // and becomes each group's fill position.
   std::size_t total = 0;
@@ -1640,9 +1639,12 @@ void Substituter::note_inserted_token(std::uint32_t pair, bool cut) {
 }
 
 void Substituter::mark_all_inside(std::uint32_t holder, std::uint32_t current) {
-  automaton_.scan(pairs_[holder].token, [&](std::uint32_t id, std::size_t, char32_t) {
-    if (!automaton_.has_bracket(id)) mark(id, holder, current);
-  });
+  automaton_.scan(
+      pairs_[holder].token,
+      [&](std::uint32_t id, std::size_t, char32_t) {
+        if (!automaton_.has_bracket(id)) mark(id, holder, current);
+      },
+      [](std::size_t, char32_t) { return true; });
 }
 
 void Substituter::mark(std::uint32_t pattern, std::uint32_t holder, std::uint32_t current) {

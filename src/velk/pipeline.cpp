@@ -3,6 +3,10 @@
 // everything found before the CamelCase pass keeps its projects out.
 #include "velk/pipeline.h"
 
+#include <exception>
+#include <system_error>
+#include <thread>
+
 #include "velk/lexicon_recognizer.h"
 #include "velk/pattern_extractors.h"
 #include "velk/string_hash.h"
@@ -21,16 +25,60 @@ std::vector<std::string> lower_texts(std::span<const Entity> entities) {
 }
 
 AnonymizeResult finish(std::string_view text, const TokenMap* existing,
-                       std::vector<Entity> all_entities) {
+                       std::vector<Entity> all_entities, std::span<const std::string> lowers) {
   AnonymizeResult result;
-  result.token_map = build_token_map(all_entities, existing);
+  result.token_map = build_token_map(all_entities, existing, lowers);
   result.text = apply_token_map(text, result.token_map);
   result.entity_count = all_entities.size();
   result.entities = std::move(all_entities);
   return result;
 }
 
-void append(std::vector<Entity>& to, std::vector<Entity>&& from) {
+// From this length on, the lexicon pass runs on a second thread while this one runs the
+// patterns: on a megabyte each pass takes milliseconds, starting a thread tens of microseconds.
+// The result does not depend on it.
+constexpr std::size_t kSecondThreadBytes = 256 * 1024;
+
+// The lexicon pass over `text`, started on a thread of its own when one can be had, else run by
+// take() on the caller's thread.
+class LexiconPass {
+ public:
+  explicit LexiconPass(std::string_view text) : text_(text) {
+    if (text.size() < kSecondThreadBytes) return;
+    try {
+      worker_ = std::thread([this] {
+        try {
+          found_ = extract_lexicon_entities(text_);
+        } catch (...) {
+          error_ = std::current_exception();
+        }
+      });
+    } catch (const std::system_error&) {
+      // No thread to be had: take() runs the pass.
+    }
+  }
+  ~LexiconPass() {
+    if (worker_.joinable()) worker_.join();
+  }
+  LexiconPass(const LexiconPass&) = delete;
+  LexiconPass& operator=(const LexiconPass&) = delete;
+
+  std::vector<Entity> take() {
+    if (!worker_.joinable()) return extract_lexicon_entities(text_);
+    worker_.join();
+    if (error_) std::rethrow_exception(error_);
+    return std::move(found_);
+  }
+
+ private:
+  std::string_view text_;
+  std::vector<Entity> found_;
+  std::exception_ptr error_;
+  std::thread worker_;
+};
+
+template <class T>
+void append(std::vector<T>& to, std::vector<T>&& from) {
   to.insert(to.end(), std::make_move_iterator(from.begin()), std::make_move_iterator(from.end()));
 }
 
@@ -42,10 +90,11 @@ AnonymizeResult anonymize(std::string_view text, const TokenMap* existing) {
 
 AnonymizeResult anonymize_with_custom(std::string_view text, const TokenMap* existing,
                                       std::span<const Entity> custom_entities) {
+  LexiconPass lexicon_pass(text);
   std::vector<Entity> pattern_entities = extract_pattern_entities(text);
 
   // Each entity is lower-cased once; the texts go into both sets below.
-  const std::vector<std::string> pattern_lower = lower_texts(pattern_entities);
+  std::vector<std::string> pattern_lower = lower_texts(pattern_entities);
   const std::vector<std::string> custom_lower = lower_texts(custom_entities);
 
   StringSet blocked_lower;
@@ -56,7 +105,7 @@ AnonymizeResult anonymize_with_custom(std::string_view text, const TokenMap* exi
   // Lexicon entities whose lower-cased text is blocked are removed, keeping the order.
   std::vector<Entity> lexicon_entities;
   std::vector<std::string> lexicon_lower;
-  for (Entity& entity : extract_lexicon_entities(text)) {
+  for (Entity& entity : lexicon_pass.take()) {
     std::string lower = to_lower(entity.text);
     if (blocked_lower.contains(lower)) continue;
     lexicon_entities.push_back(std::move(entity));
@@ -64,6 +113,7 @@ AnonymizeResult anonymize_with_custom(std::string_view text, const TokenMap* exi
   }
 
   std::vector<Entity> custom_hits;
+  std::vector<std::string> custom_hits_lower;
   StringSet found_lower;
   found_lower.reserve(pattern_lower.size() + lexicon_lower.size() + custom_lower.size());
   found_lower.insert(pattern_lower.begin(), pattern_lower.end());
@@ -74,6 +124,7 @@ AnonymizeResult anonymize_with_custom(std::string_view text, const TokenMap* exi
       // Plain containment, code and word parts included; the empty text always occurs.
       if (text_lower.find(custom_lower[i]) != std::string::npos) {
         custom_hits.push_back(custom_entities[i]);
+        custom_hits_lower.push_back(custom_lower[i]);
         found_lower.insert(custom_lower[i]);
       }
     }
@@ -86,7 +137,15 @@ AnonymizeResult anonymize_with_custom(std::string_view text, const TokenMap* exi
   append(all_entities, std::move(lexicon_entities));
   append(all_entities, std::move(custom_hits));
   append(all_entities, std::move(project_entities));
-  return finish(text, existing, std::move(all_entities));
+  // The lower-cased texts in the same order, for the map.
+  std::vector<std::string> all_lower = std::move(pattern_lower);
+  all_lower.reserve(all_entities.size());
+  append(all_lower, std::move(lexicon_lower));
+  append(all_lower, std::move(custom_hits_lower));
+  for (std::size_t i = all_lower.size(); i < all_entities.size(); ++i) {
+    all_lower.push_back(to_lower(all_entities[i].text));
+  }
+  return finish(text, existing, std::move(all_entities), all_lower);
 }
 
 }  // namespace velk

@@ -66,8 +66,10 @@ std::string make_token(std::string_view prefix, std::uint64_t number) {
   return token;
 }
 
-TokenMap build_token_map(std::span<const Entity> entities, const TokenMap* existing) {
+TokenMap build_token_map(std::span<const Entity> entities, const TokenMap* existing,
+                         std::span<const std::string> lower_texts) {
   TokenMap map = existing ? *existing : TokenMap{};
+  const bool lowered = lower_texts.size() == entities.size();
 
   // Both tables below cost a pass over the whole map, so they are built only when an entity
   // needs them: most calls in a conversation only meet texts that are already mapped.
@@ -79,9 +81,10 @@ TokenMap build_token_map(std::span<const Entity> entities, const TokenMap* exist
   StringMap lower_index;
   bool have_index = false;
 
-  for (const Entity& entity : entities) {
-    if (map.forward.contains(entity.text)) continue;
+  for (std::size_t i = 0; i < entities.size(); ++i) {
+    const Entity& entity = entities[i];
     if (!have_index) {
+      if (map.forward.contains(entity.text)) continue;
       // Room for every entity up front: rehashing three tables as they grow costs more than
       // the lookups themselves on long documents.
       map.forward.reserve(map.forward.size() + entities.size());
@@ -90,9 +93,12 @@ TokenMap build_token_map(std::span<const Entity> entities, const TokenMap* exist
       for (const auto& [key, token] : map.forward) lower_index.try_emplace(to_lower(key), token);
       have_index = true;
     }
-    std::string lower = to_lower(entity.text);
+    // The entry goes in now and gets its token below; a known text keeps its own.
+    const auto [entry, is_new] = map.forward.try_emplace(entity.text);
+    if (!is_new) continue;
+    std::string lower = lowered ? lower_texts[i] : to_lower(entity.text);
     if (const auto it = lower_index.find(lower); it != lower_index.end()) {
-      map.forward.emplace(entity.text, it->second);
+      entry->second = it->second;
       continue;
     }
     if (!have_counters) {
@@ -112,9 +118,8 @@ TokenMap build_token_map(std::span<const Entity> entities, const TokenMap* exist
     std::string token;
     do {
       token = make_token(prefix, ++counter->second);
-    } while (map.reverse.contains(token));
-    map.forward.emplace(entity.text, token);
-    map.reverse.emplace(token, entity.text);
+    } while (!map.reverse.try_emplace(token, entity.text).second);
+    entry->second = token;
     lower_index.emplace(std::move(lower), std::move(token));
   }
   return map;

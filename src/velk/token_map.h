@@ -42,7 +42,10 @@ bool is_whole_token(std::string_view text);
 std::string make_token(std::string_view prefix, std::uint64_t number);
 
 // Extends a copy of `existing` (or an empty map) with `entities`, in order. Never fails.
-TokenMap build_token_map(std::span<const Entity> entities, const TokenMap* existing);
+// `lower_texts`, when given, holds to_lower of each entity's text, which the caller may have
+// computed already.
+TokenMap build_token_map(std::span<const Entity> entities, const TokenMap* existing,
+                         std::span<const std::string> lower_texts = {});
 
 }  // namespace velk
 

@@ -150,5 +150,27 @@ TEST(Anonymize, ChainedCallsKeepEarlierTokens) {
   EXPECT_EQ(again.token_map, second.token_map);
 }
 
+// A long text runs its detector passes on two threads; repeating a message must give exactly
+// the entities of one copy and its anonymized text repeated.
+TEST(Anonymize, LongTextsGiveTheResultsOfShortOnes) {
+  const std::string message =
+      "Ping @jdoe about BlueHarbor in Dallas, TX; Dr. Alice Moreau mailed "
+      "alice@acme.io from 10.0.0.7 (`Alice` in code).\n";
+  const AnonymizeResult one = anonymize(message, nullptr);
+  ASSERT_GE(one.entities.size(), 7u);
+  std::string text;
+  std::string expected_text;
+  while (text.size() < 600 * 1024) {
+    text += message;
+    expected_text += one.text;
+  }
+  for (const TokenMap* existing : {static_cast<const TokenMap*>(nullptr), &one.token_map}) {
+    const AnonymizeResult many = anonymize(text, existing);
+    EXPECT_EQ(many.entities, one.entities);
+    EXPECT_EQ(many.token_map, one.token_map);
+    EXPECT_EQ(many.text, expected_text);
+  }
+}
+
 }  // namespace
 }  // namespace velk
