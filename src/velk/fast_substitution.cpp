@@ -69,6 +69,9 @@
 // algorithm replaces key by key, unless restored text forms a new token with its neighbours.
 // The result is checked for such new tokens; where one is a key, the literal algorithm runs.
 //
+// On a long text, once the automaton is complete (and only read from then on), a second thread
+// scans the later stretches while the caller's thread substitutes the earlier ones.
+//
 // A thread keeps the storage of the automaton's large arrays between calls (a few megabytes
 // at most), as paging it in afresh cost a call on a long text more than a tenth of its time.
 #include "velk/fast_substitution.h"
@@ -432,6 +435,9 @@ class EntityAutomaton {
   EntityAutomaton(const EntityAutomaton&) = delete;
   EntityAutomaton& operator=(const EntityAutomaton&) = delete;
 
+  // Every node built and linked: scans and walks only read, so several threads may scan at
+  // once.
+  bool complete() const { return complete_; }
   std::uint32_t pattern_of(std::size_t pair) const { return pair_pattern_[pair]; }
   std::size_t pattern_count() const { return pattern_begin_.size(); }
   std::span<const char32_t> pattern(std::uint32_t id) const {
@@ -655,6 +661,7 @@ class EntityAutomaton {
   // of its own, and one class for all others, which lead to the root).
   static constexpr std::uint32_t kReports = std::uint32_t{1} << 31;  // in a row: it reports
   std::uint32_t shallow_ = 0;
+  bool complete_ = false;
   unsigned row_shift_ = 0;  // a row has 1 << row_shift_ entries, at least one per class
   std::array<std::uint8_t, 0x80> class_of_{};  // by the byte as it stands in the text
   std::vector<std::uint32_t> shallow_rows_;
@@ -848,6 +855,7 @@ EntityAutomaton::EntityAutomaton(const std::vector<EntityTokenPair>& pairs, Patt
     build_shallow_rows(text_bytes, depth_two_end);
     // Every node is built and linked: their origins are not needed while the text is scanned.
     give_back(origin_, spare().origin);
+    complete_ = true;
   }
 }
 
@@ -1320,11 +1328,27 @@ class Substituter {
   // `text` holds every stretch that will be substituted.
   Substituter(const std::vector<EntityTokenPair>& pairs, std::string_view text);
 
-  // Appends the substituted `stretch` to `out`.
-  void substitute(std::string_view stretch, std::string& out);
+  // The occurrences that one scan of a stretch finds, in text order.
+  struct RawOccurrence {
+    std::size_t end;
+    std::uint32_t pattern;
+  };
+
+  // Whether scan_stretch may run on another thread while this one substitutes.
+  bool scans_concurrently() const { return automaton_.complete(); }
+  // Appends the occurrences of `stretch` that substitute would collect to `found`; reads only
+  // the automaton, with `words` of its own.
+  void scan_stretch(std::string_view stretch, WordTest& words,
+                    std::vector<RawOccurrence>& found);
+
+  // Appends the substituted `stretch` to `out`; `scanned`, if given, holds what scan_stretch
+  // found in it.
+  void substitute(std::string_view stretch, std::string& out,
+                  std::span<const RawOccurrence> scanned = {}, bool was_scanned = false);
 
  private:
   void collect_occurrences(std::string_view stretch);
+  void group_occurrences();
   void apply_pair(std::uint32_t pair, std::string_view stretch);
   bool needs_current_text(std::uint32_t pattern) const;
   void replace_in_original(std::uint32_t pattern, std::string_view stretch);
@@ -1364,10 +1388,6 @@ class Substituter {
   bool cut_anywhere_ = false;               // text was replaced inside inserted text
   // Occurrences: `raw_` in text order, then their ends grouped by pattern in `ends_`; the group
   // of a pattern is [occurrence_begin_, occurrence_end_) when occurrence_stamp_ is current.
-  struct RawOccurrence {
-    std::size_t end;
-    std::uint32_t pattern;
-  };
   std::vector<RawOccurrence> raw_;
   std::vector<std::size_t> ends_;
   std::vector<std::uint32_t> occurrence_stamp_;
@@ -1475,9 +1495,8 @@ bool Substituter::needs_current_text(std::uint32_t pattern) const {
          (empty_inserted_ && automaton_.pattern_length(pattern) > 1);
 }
 
-void Substituter::collect_occurrences(std::string_view stretch) {
-  raw_.clear();
-  touched_.clear();
+void Substituter::scan_stretch(std::string_view stretch, WordTest& words,
+                               std::vector<RawOccurrence>& found) {
   // With bracketed tokens, some occurrences can never match, whatever is inserted later: one
   // ending in a non-word character before another (the next character stays one, or becomes
   // '['), and one ending in an ASCII word character before a word character. The latter would
@@ -1489,22 +1508,34 @@ void Substituter::collect_occurrences(std::string_view stretch) {
     bool next_word = false;
     if (end < stretch.size()) {
       const auto next = static_cast<unsigned char>(stretch[end]);
-      next_word = next < 0x80 ? is_ascii_word(next) : words_.is_word(char_at(stretch, end));
+      next_word = next < 0x80 ? is_ascii_word(next) : words.is_word(char_at(stretch, end));
     }
-    return words_.is_word(last) ? !next_word || last >= 0x80 : next_word;
+    return words.is_word(last) ? !next_word || last >= 0x80 : next_word;
   };
-  const auto found = [&](std::uint32_t id, std::size_t end, char32_t) {
-    raw_.push_back({end, id});
+  automaton_.scan(
+      stretch, [&](std::uint32_t id, std::size_t end, char32_t) { found.push_back({end, id}); },
+      possible);
+}
+
+void Substituter::collect_occurrences(std::string_view stretch) {
+  raw_.clear();
+  scan_stretch(stretch, words_, raw_);
+  group_occurrences();
+}
+
+// Groups raw_ by pattern, keeping text order within a group.
+void Substituter::group_occurrences() {
+  touched_.clear();
+  for (const RawOccurrence& occurrence : raw_) {
+    const std::uint32_t id = occurrence.pattern;
     if (occurrence_stamp_[id] != stretch_stamp_) {
       occurrence_stamp_[id] = stretch_stamp_;
       occurrence_end_[id] = 0;
       touched_.push_back(id);
     }
     ++occurrence_end_[id];
-  };
-  automaton_.scan(stretch, found, possible);
-  // Group by pattern, keeping text order within a group: occurrence_end_ holds the counts
-  // and becomes each group's fill position.
+  }
+  // occurrence_end_ holds the counts and becomes each group's fill position.
   std::size_t total = 0;
   for (const std::uint32_t id : touched_) {
     const std::size_t count = occurrence_end_[id];
@@ -1692,13 +1723,19 @@ void Substituter::apply_pair(std::uint32_t pair, std::string_view stretch) {
   if (bracketed_tokens_) note_inserted_token(pair, cut);
 }
 
-void Substituter::substitute(std::string_view stretch, std::string& out) {
+void Substituter::substitute(std::string_view stretch, std::string& out,
+                             std::span<const RawOccurrence> scanned, bool was_scanned) {
   if (automaton_.pattern_count() == 0) {
     out.append(stretch);
     return;
   }
   ++stretch_stamp_;
-  collect_occurrences(stretch);
+  if (was_scanned) {
+    raw_.assign(scanned.begin(), scanned.end());
+    group_occurrences();
+  } else {
+    collect_occurrences(stretch);
+  }
   if (raw_.empty()) {
     out.append(stretch);  // nothing will be inserted, so nothing can match inside a token
     return;
@@ -1783,20 +1820,68 @@ std::string fast_substitute_segment(std::string_view segment,
   return out;
 }
 
-std::string fast_apply_token_map(std::string_view text, const TokenMap& map) {
+std::string fast_apply_token_map(std::string_view text, const TokenMap& map,
+                                 std::size_t second_thread_bytes) {
   if (map.forward.empty()) return std::string(text);
   const std::vector<EntityTokenPair> pairs = forward_pairs_longest_first(map);
   Substituter substituter(pairs, text);
-  std::string out;
-  out.reserve(output_room(text.size()));
+  // The stretches between code regions, each followed by the code after it (maybe none).
+  struct Piece {
+    std::string_view stretch;
+    std::string_view code;
+  };
+  std::vector<Piece> pieces;
+  std::size_t stretch_bytes = 0;
   std::size_t cursor = 0;
   for (const CodeRegion& region : find_code_regions(text)) {
-    if (cursor < region.start)
-      substituter.substitute(text.substr(cursor, region.start - cursor), out);
-    out.append(text.substr(region.start, region.end - region.start));
+    pieces.push_back({text.substr(cursor, region.start - cursor),
+                      text.substr(region.start, region.end - region.start)});
+    stretch_bytes += region.start - cursor;
     cursor = region.end;
   }
-  if (cursor < text.size()) substituter.substitute(text.substr(cursor), out);
+  pieces.push_back({text.substr(cursor), {}});
+  stretch_bytes += text.size() - cursor;
+
+  // On a long text a second thread scans the stretches from `split` on while this one scans and
+  // substitutes those before, then substitutes the rest with what was found. Scanning is most
+  // of the work, so the second thread takes the larger share.
+  std::size_t split = pieces.size();
+  std::vector<Substituter::RawOccurrence> found;
+  std::vector<std::size_t> found_end;  // per piece from `split` on: its end in `found`
+  std::optional<SecondThread> second;
+  if (stretch_bytes >= second_thread_bytes && substituter.scans_concurrently()) {
+    std::size_t before = 0;
+    for (split = 0; split + 1 < pieces.size() && 5 * before < 2 * stretch_bytes; ++split) {
+      before += pieces[split].stretch.size();
+    }
+    if (split == 0) split = pieces.size();  // one stretch: nothing to share
+  }
+  if (split < pieces.size()) {
+    second.emplace([&] {
+      WordTest words;
+      for (std::size_t k = split; k < pieces.size(); ++k) {
+        substituter.scan_stretch(pieces[k].stretch, words, found);
+        found_end.push_back(found.size());
+      }
+    });
+  }
+
+  std::string out;
+  out.reserve(output_room(text.size()));
+  for (std::size_t k = 0; k < pieces.size(); ++k) {
+    if (k < split) {
+      if (!pieces[k].stretch.empty()) substituter.substitute(pieces[k].stretch, out);
+    } else {
+      if (k == split) second->wait();
+      const std::size_t begin = k == split ? 0 : found_end[k - split - 1];
+      const std::span<const Substituter::RawOccurrence> scanned(found.data() + begin,
+                                                                found_end[k - split] - begin);
+      if (!pieces[k].stretch.empty()) {
+        substituter.substitute(pieces[k].stretch, out, scanned, /*was_scanned=*/true);
+      }
+    }
+    out.append(pieces[k].code);
+  }
   return out;
 }
 

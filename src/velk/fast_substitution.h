@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "velk/second_thread.h"
 #include "velk/substitution.h"
 #include "velk/token_map.h"
 
@@ -19,7 +20,9 @@ std::string fast_substitute_segment(std::string_view segment,
                                     const std::vector<EntityTokenPair>& pairs);
 
 // Same as the literal apply_token_map/deanonymize (same ordering of pairs: sorted_forward_pairs).
-std::string fast_apply_token_map(std::string_view text, const TokenMap& map);
+// From `second_thread_bytes` of text outside code on, a second thread scans part of it.
+std::string fast_apply_token_map(std::string_view text, const TokenMap& map,
+                                 std::size_t second_thread_bytes = kSecondThreadBytes);
 std::string fast_deanonymize(std::string_view text, const TokenMap& map);
 
 }  // namespace velk

@@ -3,12 +3,11 @@
 // everything found before the CamelCase pass keeps its projects out.
 #include "velk/pipeline.h"
 
-#include <exception>
-#include <system_error>
-#include <thread>
+#include <optional>
 
 #include "velk/lexicon_recognizer.h"
 #include "velk/pattern_extractors.h"
+#include "velk/second_thread.h"
 #include "velk/string_hash.h"
 #include "velk/substitution.h"
 #include "velk/unicode.h"
@@ -34,49 +33,6 @@ AnonymizeResult finish(std::string_view text, const TokenMap* existing,
   return result;
 }
 
-// From this length on, the lexicon pass runs on a second thread while this one runs the
-// patterns: on a megabyte each pass takes milliseconds, starting a thread tens of microseconds.
-// The result does not depend on it.
-constexpr std::size_t kSecondThreadBytes = 256 * 1024;
-
-// The lexicon pass over `text`, started on a thread of its own when one can be had, else run by
-// take() on the caller's thread.
-class LexiconPass {
- public:
-  explicit LexiconPass(std::string_view text) : text_(text) {
-    if (text.size() < kSecondThreadBytes) return;
-    try {
-      worker_ = std::thread([this] {
-        try {
-          found_ = extract_lexicon_entities(text_);
-        } catch (...) {
-          error_ = std::current_exception();
-        }
-      });
-    } catch (const std::system_error&) {
-      // No thread to be had: take() runs the pass.
-    }
-  }
-  ~LexiconPass() {
-    if (worker_.joinable()) worker_.join();
-  }
-  LexiconPass(const LexiconPass&) = delete;
-  LexiconPass& operator=(const LexiconPass&) = delete;
-
-  std::vector<Entity> take() {
-    if (!worker_.joinable()) return extract_lexicon_entities(text_);
-    worker_.join();
-    if (error_) std::rethrow_exception(error_);
-    return std::move(found_);
-  }
-
- private:
-  std::string_view text_;
-  std::vector<Entity> found_;
-  std::exception_ptr error_;
-  std::thread worker_;
-};
-
 template <class T>
 void append(std::vector<T>& to, std::vector<T>&& from) {
   to.insert(to.end(), std::make_move_iterator(from.begin()), std::make_move_iterator(from.end()));
@@ -90,7 +46,11 @@ AnonymizeResult anonymize(std::string_view text, const TokenMap* existing) {
 
 AnonymizeResult anonymize_with_custom(std::string_view text, const TokenMap* existing,
                                       std::span<const Entity> custom_entities) {
-  LexiconPass lexicon_pass(text);
+  // A long text has its lexicon pass run on a second thread beside the patterns.
+  std::vector<Entity> lexicon_found;
+  const auto lexicon_pass = [&] { lexicon_found = extract_lexicon_entities(text); };
+  std::optional<SecondThread> second;
+  if (text.size() >= kSecondThreadBytes) second.emplace(lexicon_pass);
   std::vector<Entity> pattern_entities = extract_pattern_entities(text);
 
   // Each entity is lower-cased once; the texts go into both sets below.
@@ -105,7 +65,12 @@ AnonymizeResult anonymize_with_custom(std::string_view text, const TokenMap* exi
   // Lexicon entities whose lower-cased text is blocked are removed, keeping the order.
   std::vector<Entity> lexicon_entities;
   std::vector<std::string> lexicon_lower;
-  for (Entity& entity : lexicon_pass.take()) {
+  if (second) {
+    second->wait();
+  } else {
+    lexicon_pass();
+  }
+  for (Entity& entity : lexicon_found) {
     std::string lower = to_lower(entity.text);
     if (blocked_lower.contains(lower)) continue;
     lexicon_entities.push_back(std::move(entity));
