@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "velk/entity.h"
+#include "velk/fast_substitution.h"
 #include "velk/pipeline.h"
 #include "velk/session_json.h"
 #include "velk/substitution.h"
@@ -33,6 +34,15 @@ const std::vector<std::string> kTexts = {
     "\u03a3\u03af\u03c3\u03c5\u03c6\u03bf\u03c2",
     "[PERSON_3] told [ORG_12] about NimbusCloud in Berlin",
     "```\nAlice in code\n```\nAlice in prose, `Bob` in a span",
+    // Long enough for the passes that take a second thread.
+    [] {
+      std::string text;
+      for (int k = 0; text.size() < 270 * 1024; ++k) {
+        text += "Ping @jdoe" + std::to_string(k % 97) + " about BlueHarbor in Dallas; `Alice` in " +
+                "code, Alice Moreau and Bob at bob" + std::to_string(k % 89) + "@acme.io\n";
+      }
+      return text;
+    }(),
 };
 
 // Everything one thread computes for one text, as one comparable string.
@@ -46,6 +56,8 @@ std::string work(const std::string& text, const TokenMap& shared_map,
   out.append("\n").append(shared.text).append("\n");
   out.append(deanonymize(shared.text, shared.token_map)).append("\n");
   out.append(apply_token_map(text, shared_map)).append("\n");
+  // A second thread scans part of any text with code in it.
+  out.append(fast_apply_token_map(text, shared.token_map, 0)).append("\n");
   const TokenMap built = build_token_map(shared_entities, &shared_map);
   const SessionResult read = from_session_json(to_session_json(built));
   out.append(read.ok() && read.value() == built ? "session ok" : "session differs");
