@@ -51,8 +51,9 @@ std::optional<TokenMatch> find_token(std::string_view text, std::size_t start) {
 }
 
 bool is_whole_token(std::string_view text) {
-  const auto token = find_token(text);
-  return token && token->start == 0 && token->end == text.size();
+  if (text.empty() || text.front() != '[') return false;
+  const auto token = token_at(text, 0);
+  return token && token->end == text.size();
 }
 
 std::string make_token(std::string_view prefix, std::uint64_t number) {

@@ -104,5 +104,20 @@ TEST(BuildTokenMap, LeavesExistingUnchangedAndCopiesItOnEmptyInput) {
   EXPECT_EQ(build_token_map({}, nullptr), TokenMap{});
 }
 
+// Only whole tokens take part in substitution; anything around or inside them disqualifies.
+TEST(IsWholeToken, AcceptsExactlyOneTokenAndNothingElse) {
+  const struct {
+    std::string_view text;
+    bool whole;
+  } cases[] = {
+      {"[PERSON_1]", true},    {"[ORG_\u0663]", true},  {"[A_0012]", true},
+      {"", false},             {"[PERSON_1] ", false},   {" [PERSON_1]", false},
+      {"x[PERSON_1]", false},  {"[A_1][B_2]", false},    {"[[A_1]", false},
+      {"[person_1]", false},   {"[A_]", false},          {"[_1]", false},
+      {"[A_1", false},         {"[A-1]", false},         {"PERSON_1", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(is_whole_token(c.text), c.whole) << c.text;
+}
+
 }  // namespace
 }  // namespace velk
