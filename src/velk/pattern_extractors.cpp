@@ -796,10 +796,30 @@ std::vector<Entity> extract_pattern_entities(std::string_view text) {
   });
   run_pattern(text, PatternId::kPhone, EntityType::Phone, state, any);
   run_pattern(text, PatternId::kIp, EntityType::IpAddress, state, uncovered);
-  run_pattern(text, PatternId::kSecret, EntityType::Secret, state, [&](const MatchSpan& span) {
-    return uncovered(span) &&
-           pattern_internals::passes_secret_checks(text.substr(span.start, span.end - span.start));
-  });
+  // The substitution replaces a text only where no letter, digit or underscore precedes it and
+  // where its end is a word boundary. The secret pattern has no word boundaries: it can start
+  // inside a run of such characters ("sk_live_..." matches from "live_", a longer prefix from
+  // its last 12 characters) and stop before an underscore or after a '+' or '/'. A secret is
+  // therefore the whole run of letters, digits and underscores around its match, short of
+  // covered text and of the secret before it, without trailing '+' and '/'. Matches inside a
+  // secret taken so are part of it.
+  const auto word_byte = [&](std::size_t at) {
+    return (is_ascii_alnum(text[at]) || text[at] == '_') && !state.covered_offsets.contains(at);
+  };
+  std::size_t taken_end = 0;
+  for (const MatchSpan& span : find_pattern_matches(PatternId::kSecret, text)) {
+    if (span.start < taken_end || !uncovered(span) ||
+        !pattern_internals::passes_secret_checks(text.substr(span.start, span.end - span.start))) {
+      continue;
+    }
+    MatchSpan whole = span;
+    while (whole.start > taken_end && word_byte(whole.start - 1)) --whole.start;
+    while (whole.end < text.size() && word_byte(whole.end)) ++whole.end;
+    while (text[whole.end - 1] == '+' || text[whole.end - 1] == '/') --whole.end;
+    push_pattern_entity(text, whole, EntityType::Secret, state);
+    taken_end = std::max(whole.end, span.end);
+  }
+  state.covered_offsets.commit();
   return std::move(state.entities);
 }
 
