@@ -59,45 +59,6 @@ inline std::string_view piece_for(unsigned char byte) {
   return {};
 }
 
-// Length of the well-formed UTF-8 sequence at `pos` (shortest form, no surrogates, at most
-// U+10FFFF), or 0.
-inline std::size_t valid_sequence_length(std::string_view bytes, std::size_t pos) {
-  const auto at = [&](std::size_t i) { return static_cast<unsigned char>(bytes[pos + i]); };
-  const unsigned char lead = at(0);
-  if (lead < 0x80) return 1;
-  std::size_t length = 0;
-  unsigned char low = 0x80;
-  unsigned char high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (pos + length > bytes.size()) return 0;
-  if (at(1) < low || at(1) > high) return 0;
-  for (std::size_t i = 2; i < length; ++i) {
-    if (at(i) < 0x80 || at(i) > 0xBF) return 0;
-  }
-  return length;
-}
-
-inline bool is_valid_utf8(std::string_view bytes) {
-  for (std::size_t pos = 0; pos < bytes.size();) {
-    const std::size_t length = valid_sequence_length(bytes, pos);
-    if (length == 0) return false;
-    pos += length;
-  }
-  return true;
-}
-
 // Valid UTF-8 from any bytes: well-formed sequences stay, a byte that starts none is read as
 // the Latin-1 character of that value, and the control bytes of kPieces become their pieces.
 inline std::string text_from_bytes(std::string_view bytes) {
@@ -110,7 +71,8 @@ inline std::string text_from_bytes(std::string_view bytes) {
       ++pos;
       continue;
     }
-    const std::size_t length = valid_sequence_length(bytes, pos);
+    bool truncated = false;
+    const std::size_t length = valid_utf8_length(bytes, pos, truncated);
     if (length == 0) {
       append_utf8(text, byte);
       ++pos;

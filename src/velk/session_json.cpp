@@ -75,42 +75,6 @@ void append_table(std::string& out, const StringMap& table) {
   out.push_back('}');
 }
 
-bool is_continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
-
-// Length of the well-formed UTF-8 sequence at `pos`, or 0 when the bytes there are not one
-// (overlong forms, encoded surrogates, values above U+10FFFF, stray or missing continuation
-// bytes). `truncated` is set when the sequence was well-formed so far but the input ended.
-std::size_t valid_utf8_length(std::string_view text, std::size_t pos, bool& truncated) {
-  truncated = false;
-  const auto lead = static_cast<unsigned char>(text[pos]);
-  if (lead < 0x80) return 1;
-  std::size_t length = 0;
-  unsigned char low = 0x80;   // bounds of the second byte, which rule out overlong forms,
-  unsigned char high = 0xBF;  // surrogates and values beyond U+10FFFF
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  for (std::size_t k = 1; k < length; ++k) {
-    if (pos + k >= text.size()) {
-      truncated = true;
-      return 0;
-    }
-    const auto byte = static_cast<unsigned char>(text[pos + k]);
-    if (k == 1 ? (byte < low || byte > high) : !is_continuation(byte)) return 0;
-  }
-  return length;
-}
-
 // Characters in `text`, each byte of an ill-formed sequence counting as one.
 std::size_t count_chars(std::string_view text) {
   std::size_t count = 0;

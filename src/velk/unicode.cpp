@@ -104,6 +104,47 @@ bool is_ascii(std::string_view text) {
   return true;
 }
 
+std::size_t valid_utf8_length(std::string_view text, std::size_t pos, bool& truncated) {
+  truncated = false;
+  const auto lead = static_cast<unsigned char>(text[pos]);
+  if (lead < 0x80) return 1;
+  std::size_t length = 0;
+  unsigned char low = 0x80;   // bounds of the second byte, which rule out overlong forms,
+  unsigned char high = 0xBF;  // surrogates and values beyond U+10FFFF
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  for (std::size_t k = 1; k < length; ++k) {
+    if (pos + k >= text.size()) {
+      truncated = true;
+      return 0;
+    }
+    const auto byte = static_cast<unsigned char>(text[pos + k]);
+    if (k == 1 ? (byte < low || byte > high) : (byte & 0xC0) != 0x80) return 0;
+  }
+  return length;
+}
+
+bool is_valid_utf8(std::string_view text) {
+  bool truncated = false;
+  for (std::size_t pos = 0; pos < text.size();) {
+    const std::size_t length = valid_utf8_length(text, pos, truncated);
+    if (length == 0) return false;
+    pos += length;
+  }
+  return true;
+}
+
 namespace {
 
 struct CaseMapCloser {

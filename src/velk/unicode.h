@@ -1,5 +1,6 @@
 // Unicode helpers shared by every pass: UTF-8 stepping, the White_Space and word-character
-// tests, and full lower-casing. All functions take valid UTF-8.
+// tests, full lower-casing and the UTF-8 validity test. All functions but that test take
+// valid UTF-8.
 #ifndef VELK_UNICODE_H_
 #define VELK_UNICODE_H_
 
@@ -45,6 +46,15 @@ bool is_word_char(char32_t c);
 bool is_decimal_digit(char32_t c);
 
 bool is_ascii(std::string_view text);
+
+// Length of the well-formed UTF-8 sequence at `pos` (< text.size()), or 0 when the bytes there
+// are not one: overlong forms, encoded surrogates, values above U+10FFFF, stray or missing
+// continuation bytes. `truncated` is set when the sequence was well-formed so far but the text
+// ended. Unlike the functions above, this one takes any bytes.
+std::size_t valid_utf8_length(std::string_view text, std::size_t pos, bool& truncated);
+
+// Whether all of `text` is well-formed UTF-8.
+bool is_valid_utf8(std::string_view text);
 
 // The full default lower-case mapping of the whole string, locale independent, with the
 // final-sigma rule. The result may differ in byte length from the input.
