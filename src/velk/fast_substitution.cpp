@@ -142,35 +142,33 @@ char32_t fold_char(char32_t c) {
   return static_cast<char32_t>(u_foldCase(static_cast<UChar32>(c), U_FOLD_CASE_DEFAULT));
 }
 
-void append_folded(std::vector<char32_t>& out, std::string_view text) {
-  for (std::size_t p = 0; p < text.size();) {
-    const auto byte = static_cast<unsigned char>(text[p]);
-    if (byte < 0x80) {
-      out.push_back(kAsciiFold[byte]);
-      ++p;
-      continue;
-    }
-    const DecodedChar ch = decode_utf8(text, p);
-    out.push_back(fold_char(ch.code_point));
-    p += ch.length;
+// A character as it stands in the text and folded.
+struct ReadChar {
+  char32_t raw;
+  char32_t folded;
+};
+
+// Reads the character at `p` and moves `p` past it.
+[[gnu::always_inline]] inline ReadChar read_char(std::string_view text, std::size_t& p) {
+  const auto byte = static_cast<unsigned char>(text[p]);
+  if (byte < 0x80) {
+    ++p;
+    return {byte, kAsciiFold[byte]};
   }
+  const DecodedChar ch = decode_utf8(text, p);
+  p += ch.length;
+  return {ch.code_point, fold_char(ch.code_point)};
+}
+
+void append_folded(std::vector<char32_t>& out, std::string_view text) {
+  for (std::size_t p = 0; p < text.size();) out.push_back(read_char(text, p).folded);
 }
 
 // Writes the folded characters of `text` to `out`, which has room for one per byte; returns how
 // many there are.
 std::size_t fold_into(char32_t* out, std::string_view text) {
   char32_t* next = out;
-  for (std::size_t p = 0; p < text.size();) {
-    const auto byte = static_cast<unsigned char>(text[p]);
-    if (byte < 0x80) {
-      *next++ = kAsciiFold[byte];
-      ++p;
-      continue;
-    }
-    const DecodedChar ch = decode_utf8(text, p);
-    *next++ = fold_char(ch.code_point);
-    p += ch.length;
-  }
+  for (std::size_t p = 0; p < text.size();) *next++ = read_char(text, p).folded;
   return static_cast<std::size_t>(next - out);
 }
 
@@ -185,15 +183,7 @@ void fold_text(std::string_view text, FoldedText& folded) {
   folded.offsets.clear();
   for (std::size_t p = 0; p < text.size();) {
     folded.offsets.push_back(p);
-    const auto byte = static_cast<unsigned char>(text[p]);
-    if (byte < 0x80) {
-      folded.chars.push_back(kAsciiFold[byte]);
-      ++p;
-      continue;
-    }
-    const DecodedChar ch = decode_utf8(text, p);
-    folded.chars.push_back(fold_char(ch.code_point));
-    p += ch.length;
+    folded.chars.push_back(read_char(text, p).folded);
   }
   folded.offsets.push_back(text.size());
 }
@@ -457,17 +447,7 @@ class EntityAutomaton {
   void walk(std::string_view text, std::size_t start, Found&& found) {
     std::uint32_t node = 0;
     for (std::size_t p = start; p < text.size();) {
-      char32_t raw = static_cast<unsigned char>(text[p]);
-      char32_t c;
-      if (raw < 0x80) {
-        c = kAsciiFold[raw];
-        ++p;
-      } else {
-        const DecodedChar ch = decode_utf8(text, p);
-        raw = ch.code_point;
-        c = fold_char(raw);
-        p += ch.length;
-      }
+      const auto [raw, c] = read_char(text, p);
       if (!expanded(node)) expand(node);
       node = child(node, c);
       if (node == 0) return;
@@ -489,17 +469,7 @@ class EntityAutomaton {
     std::uint32_t state = 0;
     const std::size_t size = text.size();
     for (std::size_t p = 0; p < size;) {
-      char32_t raw = static_cast<unsigned char>(text[p]);
-      char32_t c;
-      if (raw < 0x80) {
-        c = kAsciiFold[raw];
-        ++p;
-      } else {
-        const DecodedChar ch = decode_utf8(text, p);
-        raw = ch.code_point;
-        c = fold_char(raw);
-        p += ch.length;
-      }
+      const auto [raw, c] = read_char(text, p);
       if (state < shallow && raw < 0x80) {
         const std::uint32_t entry = rows[(std::size_t{state} << row_shift) + class_of[raw]];
         state = entry & ~kReports;
