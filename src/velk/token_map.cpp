@@ -3,6 +3,9 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
+#include <deque>
+#include <unordered_map>
 
 #include "velk/unicode.h"
 
@@ -67,6 +70,57 @@ std::string make_token(std::string_view prefix, std::uint64_t number) {
   return token;
 }
 
+namespace {
+
+// Tables keyed by texts as they compare lower-cased, without lower-casing ASCII texts: an ASCII
+// text's full lower-casing is its ASCII lower-casing, so such a text stands as it is, and any
+// other text stands lower-cased (which leaves no ASCII capital in it). Hash and equality fold
+// ASCII capitals.
+char ascii_lower(char ch) { return (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch + 32) : ch; }
+
+struct CaselessHash {
+  std::size_t operator()(std::string_view text) const noexcept {
+    std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+    for (const char ch : text) {
+      hash = (hash ^ static_cast<unsigned char>(ascii_lower(ch))) * 1099511628211ull;
+    }
+    return static_cast<std::size_t>(hash ^ (hash >> 29));
+  }
+};
+
+struct CaselessEqual {
+  bool operator()(std::string_view a, std::string_view b) const noexcept {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(),
+                      [](char x, char y) { return ascii_lower(x) == ascii_lower(y); });
+  }
+};
+
+// A lower-cased key to its token, both viewed in storage that outlives the index.
+class LowerIndex {
+ public:
+  void reserve(std::size_t size) { index_.reserve(size); }
+  // Adds `key` (a forward key) unless a key with its lower-cased form is there already.
+  void add(std::string_view key, std::string_view token, const std::string* lower = nullptr) {
+    index_.try_emplace(as_key(key, lower), token);
+  }
+  const std::string_view* find(std::string_view key, const std::string* lower) const {
+    const auto it = is_ascii(key) ? index_.find(key) : index_.find(lower ? *lower : to_lower(key));
+    return it == index_.end() ? nullptr : &it->second;
+  }
+
+ private:
+  std::string_view as_key(std::string_view key, const std::string* lower) {
+    if (is_ascii(key)) return key;
+    return owned_.emplace_back(lower ? *lower : to_lower(key));
+  }
+
+  std::unordered_map<std::string_view, std::string_view, CaselessHash, CaselessEqual> index_;
+  std::deque<std::string> owned_;  // lower-cased forms of the keys that are not ASCII
+};
+
+}  // namespace
+
 TokenMap build_token_map(std::span<const Entity> entities, const TokenMap* existing,
                          std::span<const std::string> lower_texts) {
   TokenMap map = existing ? *existing : TokenMap{};
@@ -79,7 +133,8 @@ TokenMap build_token_map(std::span<const Entity> entities, const TokenMap* exist
   std::unordered_map<std::string, std::uint64_t, StringHash, std::equal_to<>> counters;
   bool have_counters = false;
   // Lower-cased forward key to its token; which of several case variants answers is free.
-  StringMap lower_index;
+  // Keys and tokens are viewed in `map`, whose nodes never move.
+  LowerIndex lower_index;
   bool have_index = false;
 
   for (std::size_t i = 0; i < entities.size(); ++i) {
@@ -91,23 +146,24 @@ TokenMap build_token_map(std::span<const Entity> entities, const TokenMap* exist
       map.forward.reserve(map.forward.size() + entities.size());
       map.reverse.reserve(map.reverse.size() + entities.size());
       lower_index.reserve(map.forward.size() + entities.size());
-      for (const auto& [key, token] : map.forward) lower_index.try_emplace(to_lower(key), token);
+      for (const auto& [key, token] : map.forward) lower_index.add(key, token);
       have_index = true;
     }
     // The entry goes in now and gets its token below; a known text keeps its own.
     const auto [entry, is_new] = map.forward.try_emplace(entity.text);
     if (!is_new) continue;
-    std::string lower = lowered ? lower_texts[i] : to_lower(entity.text);
-    if (const auto it = lower_index.find(lower); it != lower_index.end()) {
-      entry->second = it->second;
+    const std::string* lower = lowered ? &lower_texts[i] : nullptr;
+    if (const std::string_view* token = lower_index.find(entity.text, lower)) {
+      entry->second = *token;
       continue;
     }
     if (!have_counters) {
       for (const auto& [key, value] : map.reverse) {
         const auto token = find_token(key);
         if (!token) continue;
-        std::uint64_t& counter = counters[std::string(token->prefix)];
-        counter = std::max(counter, parse_token_number(token->number));
+        auto counter = counters.find(token->prefix);
+        if (counter == counters.end()) counter = counters.emplace(token->prefix, 0).first;
+        counter->second = std::max(counter->second, parse_token_number(token->number));
       }
       have_counters = true;
     }
@@ -120,8 +176,8 @@ TokenMap build_token_map(std::span<const Entity> entities, const TokenMap* exist
     do {
       token = make_token(prefix, ++counter->second);
     } while (!map.reverse.try_emplace(token, entity.text).second);
-    entry->second = token;
-    lower_index.emplace(std::move(lower), std::move(token));
+    entry->second = std::move(token);
+    lower_index.add(entry->first, entry->second, lower);
   }
   return map;
 }
