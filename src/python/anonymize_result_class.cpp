@@ -1,4 +1,5 @@
 // PyAnonymizeResult: the immutable outcome of one anonymize call.
+#include <memory>
 #include <new>
 #include <string>
 
@@ -11,7 +12,8 @@ namespace {
 
 struct AnonymizeResultObject {
   PyObject_HEAD
-  AnonymizeResult value;
+  AnonymizeResult value;  // its token_map is moved out into `token_map`
+  std::shared_ptr<const TokenMap> token_map;  // shared with the getter's objects
 };
 
 AnonymizeResultObject* as_result(PyObject* object) {
@@ -19,6 +21,8 @@ AnonymizeResultObject* as_result(PyObject* object) {
 }
 
 void result_dealloc(PyObject* self) {
+  using Shared = std::shared_ptr<const TokenMap>;
+  as_result(self)->token_map.~Shared();
   as_result(self)->value.~AnonymizeResult();
   free_instance(self);
 }
@@ -36,7 +40,7 @@ PyObject* result_repr(PyObject* self) {
 PyObject* result_get_text(PyObject* self, void*) { return to_str(as_result(self)->value.text); }
 
 PyObject* result_get_token_map(PyObject* self, void*) {
-  return guarded([&] { return wrap_token_map(TokenMap(as_result(self)->value.token_map)); });
+  return wrap_token_map(as_result(self)->token_map);
 }
 
 PyObject* result_get_entity_count(PyObject* self, void*) {
@@ -87,10 +91,12 @@ PyType_Spec result_spec = {
 }  // namespace
 
 PyObject* wrap_anonymize_result(AnonymizeResult&& result) {
+  auto token_map = std::make_shared<const TokenMap>(std::move(result.token_map));
   auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(classes.anonymize_result, Py_tp_alloc));
   PyObject* object = alloc(classes.anonymize_result, 0);
   if (!object) return nullptr;
   new (&as_result(object)->value) AnonymizeResult(std::move(result));
+  new (&as_result(object)->token_map) std::shared_ptr<const TokenMap>(std::move(token_map));
   return object;
 }
 

@@ -7,6 +7,7 @@
 #include <Python.h>
 
 #include <initializer_list>
+#include <memory>
 #include <new>
 #include <stdexcept>
 #include <string_view>
@@ -37,6 +38,8 @@ bool add_anonymize_result_class(PyObject* module);
 PyObject* wrap_entity_type(EntityType type);
 PyObject* wrap_entity(const Entity& entity);
 PyObject* wrap_token_map(TokenMap&& map);
+// A new wrapper around a map that other wrappers may share.
+PyObject* wrap_token_map(std::shared_ptr<const TokenMap> map);
 PyObject* wrap_anonymize_result(AnonymizeResult&& result);
 
 // Access to the values held by instances (the object must be of the right class).

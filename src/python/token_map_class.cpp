@@ -1,4 +1,6 @@
-// PyTokenMap: an immutable wrapper of one TokenMap value.
+// PyTokenMap: an immutable wrapper of one TokenMap value. Being immutable, the value is shared
+// between wrappers (a result's map and every object its getter returns) instead of copied.
+#include <memory>
 #include <new>
 #include <string>
 
@@ -11,44 +13,45 @@ namespace {
 
 struct TokenMapObject {
   PyObject_HEAD
-  TokenMap value;
+  std::shared_ptr<const TokenMap> value;  // never null
 };
 
 TokenMapObject* as_token_map(PyObject* object) {
   return reinterpret_cast<TokenMapObject*>(object);
 }
 
-PyObject* new_token_map_object(PyTypeObject* type, TokenMap&& value) {
+PyObject* new_token_map_object(PyTypeObject* type, std::shared_ptr<const TokenMap> value) {
   auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
   PyObject* object = alloc(type, 0);
   if (!object) return nullptr;
-  new (&as_token_map(object)->value) TokenMap(std::move(value));
+  new (&as_token_map(object)->value) std::shared_ptr<const TokenMap>(std::move(value));
   return object;
 }
 
 PyObject* token_map_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   if (!parse_arguments("PyTokenMap.__new__", args, kwargs, {}, 0, nullptr)) return nullptr;
-  return new_token_map_object(type, TokenMap{});
+  return new_token_map_object(type, std::make_shared<const TokenMap>());
 }
 
 void token_map_dealloc(PyObject* self) {
-  as_token_map(self)->value.~TokenMap();
+  using Shared = std::shared_ptr<const TokenMap>;
+  as_token_map(self)->value.~Shared();
   free_instance(self);
 }
 
 Py_ssize_t token_map_length(PyObject* self) {
-  return static_cast<Py_ssize_t>(as_token_map(self)->value.size());
+  return static_cast<Py_ssize_t>(as_token_map(self)->value->size());
 }
 
 PyObject* token_map_repr(PyObject* self) {
   std::string text = "TokenMap(len=";
-  text.append(std::to_string(as_token_map(self)->value.size()));
+  text.append(std::to_string(as_token_map(self)->value->size()));
   text.push_back(')');
   return to_str(text);
 }
 
 PyObject* token_map_to_session_json(PyObject* self, PyObject*) {
-  return guarded([&] { return to_str(to_session_json(as_token_map(self)->value)); });
+  return guarded([&] { return to_str(to_session_json(*as_token_map(self)->value)); });
 }
 
 PyObject* token_map_from_session_json(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -108,10 +111,14 @@ PyType_Spec token_map_spec = {
 }  // namespace
 
 PyObject* wrap_token_map(TokenMap&& map) {
+  return new_token_map_object(classes.token_map, std::make_shared<const TokenMap>(std::move(map)));
+}
+
+PyObject* wrap_token_map(std::shared_ptr<const TokenMap> map) {
   return new_token_map_object(classes.token_map, std::move(map));
 }
 
-const TokenMap& token_map_of(PyObject* object) { return as_token_map(object)->value; }
+const TokenMap& token_map_of(PyObject* object) { return *as_token_map(object)->value; }
 
 bool add_token_map_class(PyObject* module) {
   PyObject* type = PyType_FromSpec(&token_map_spec);
