@@ -1,8 +1,7 @@
-// The fast substitution against the literal one: the case-folding relation it relies on, the
-// boundary at every kind of neighbour, and seeded random differential runs in both directions.
-// The documented corner cases run against both in substitution_test.cpp.
-#include "velk/fast_substitution.h"
-
+// The fast substitution against the literal one: worked cases of its shortcuts, the case-folding
+// relation it relies on, the boundary at every kind of neighbour, and seeded random
+// differential runs in both directions. The documented corner cases run against both in
+// substitution_test.cpp.
 #include <gtest/gtest.h>
 #include <unicode/uchar.h>
 
@@ -14,13 +13,71 @@
 #include <vector>
 
 #include "test_support.h"
+#include "velk/fast_substitution.h"
 #include "velk/regex.h"
 #include "velk/unicode.h"
 
 namespace velk {
 namespace {
 
-bool is_surrogate(char32_t c) { return c >= 0xD800 && c <= 0xDFFF; }
+std::vector<EntityTokenPair> views(const test::Pairs& pairs) {
+  std::vector<EntityTokenPair> out;
+  for (const auto& [entity, token] : pairs) out.push_back({entity, token});
+  return out;
+}
+
+// The shortcuts at their edges: matches inside inserted tokens once another match has cut them,
+// entity texts with brackets next to inserted text, occurrences dropped while scanning. Pairs
+// run in the order given, as the literal algorithm runs them.
+TEST(FastSubstituteSegment, ShortcutsGiveTheLiteralResult) {
+  const struct {
+    const char* name;
+    test::Pairs pairs;
+    std::string text, expected;
+  } cases[] = {
+      {"a cut inside a token frees the match after it",
+       {{"qqqqq", "[AB.C]"}, {"ab", "[Z_1]"}, {".c", "[W_2]"}},
+       "qqqqq",
+       "[[Z_1][W_2]]"},
+      {"inside a token a match stays blocked while nothing cuts it",
+       {{"qqqqq", "[AB.C]"}, {".c", "[W_2]"}, {"ab", "[Z_1]"}},
+       "qqqqq",
+       "[[Z_1].C]"},
+      {"an entity text like the inside of a token is replaced inside it",
+       {{"alice", "[PERSON_1]"}, {"person_1", "[P_2]"}},
+       "alice and person_1",
+       "[[P_2]] and [P_2]"},
+      {"a run after a non-ASCII letter ends the occurrence before it",
+       {{"bob", "[B_1]"}, {"x\u00E9", "[X_2]"}},
+       "x\u00E9bob",
+       "[X_2][B_1]"},
+      {"no run starts after an ASCII letter, so the occurrence before it stays",
+       {{"bob", "[B_1]"}, {"xa", "[X_2]"}},
+       "xabob",
+       "xabob"},
+      {"an entity text holding a token's start matches across inserted text",
+       {{"alice", "[PERSON_1]"}, {"[person_1] ltd", "[ORG_1]"}},
+       "Alice Ltd",
+       "[ORG_1]"},
+      {"a bracket that no token has beside it never meets inserted text",
+       {{"see", "[S_1]"}, {"ci](x", "[U_2]"}},
+       "see ci](x",
+       "[S_1] [U_2]"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(substitute_segment(c.text, views(c.pairs)), c.expected) << c.name << " (literal)";
+    EXPECT_EQ(fast_substitute_segment(c.text, views(c.pairs)), c.expected) << c.name;
+  }
+}
+
+TEST(FastApplyTokenMap, EntityTooLargeForTheRegexEngineIsStillReplaced) {
+  const std::string huge = test::repeat("ab", 80000);
+  const TokenMap map = test::make_map({{huge, "[ORG_1]"}, {"x", "[P_1]"}});
+  const std::string text = "x " + huge + " x";
+  EXPECT_EQ(apply_token_map_literal(text, map), "[P_1] " + huge + " [P_1]");  // skipped
+  EXPECT_EQ(fast_apply_token_map(text, map), "[P_1] [ORG_1] [P_1]");
+  EXPECT_EQ(apply_token_map(text, map), "[P_1] [ORG_1] [P_1]");
+}
 
 std::string hex_escape(char32_t c) {
   char buffer[16];
@@ -41,7 +98,7 @@ char32_t simple_fold(char32_t c) {
 TEST(CaseFolding, TheRegexEngineMatchesExactlyTheFoldClasses) {
   std::map<char32_t, std::vector<char32_t>> classes;
   for (char32_t c = 0; c <= 0x10FFFF; ++c) {
-    if (!is_surrogate(c)) classes[simple_fold(c)].push_back(c);
+    if (c < 0xD800 || c > 0xDFFF) classes[simple_fold(c)].push_back(c);
   }
   std::string subject;  // every code point that has case partners
   std::vector<bool> single(0x110000, false);
@@ -108,32 +165,70 @@ TEST(FastSubstituteSegment, BoundaryAndPrecedingCharacterAgreeForEveryNeighbour)
   }
 }
 
-TEST(FastApplyTokenMap, EntityTooLargeForTheRegexEngineIsStillReplaced) {
-  const std::string huge = test::repeat("ab", 80000);
-  const TokenMap map = test::make_map({{huge, "[ORG_1]"}, {"x", "[P_1]"}});
-  const std::string text = "x " + huge + " x";
-  EXPECT_EQ(apply_token_map_literal(text, map), "[P_1] " + huge + " [P_1]");  // skipped
-  EXPECT_EQ(fast_apply_token_map(text, map), "[P_1] [ORG_1] [P_1]");
-  EXPECT_EQ(apply_token_map(text, map), "[P_1] [ORG_1] [P_1]");
-}
-
 // ---------------------------------------------------------------------------------------------
-// Seeded random differential runs. Texts and entity texts are built from pieces chosen for
-// the rules above: case variants and Unicode folding, token-like pieces and brackets, word
-// and non-word neighbours, overlapping and adjacent occurrences, code fences and spans.
+// Seeded random differential runs. Each setting draws texts, entity texts and tokens from its
+// own pieces; all of them mix in case variants (with Unicode fold classes), parts of entity
+// texts and of tokens, overlapping and adjacent occurrences, entity texts cut in two around
+// another (they only meet when the inner one goes to an empty token), odd tokens (empty or
+// plain text), code fences and spans, and now and then many more entity texts than text.
 
-const std::vector<std::string>& pieces() {
-  static const std::vector<std::string> list = {
-      "alice",  "Alice",  "ALICE",      "al",         "ice",        "Al",     "bob",    "Bob",
-      "x",      "a",      "K",          "\u212A",     "k",          "s",      "S",      "\u017F",
-      "\u03C3", "\u03C2", "\u03A3",     "i",          "I",          "\u0130", "\u0131", "\u00DF",
-      "\u1E9E", "ss",     "_",          "1",          "2",          "10",     "[",      "]",
-      "PERSON", "person", "_1",         "[PERSON_1]", "[P_2]",      "ORG",    "P",      "P_1",
-      "A_2",    "1]",     "[A",         " ",          " ",          " ",      " ",      ".",
-      "-",      "/",      "@",          "'",          "\u00E9",     "\u0301", "\u200D", "\u00B2",
-      "\u0903", "\u0661", "\U00031350", "\U00010400", "\U00010428", "\n",     "(",      ")",
-      "*",      "$",      "\\",         "{2}",        "|",          "^",      "#",      "~",
-      "?"};
+struct Sizes {
+  std::size_t min_entities, max_entities, max_text_pieces;
+  int runs;  // for segments; a third as many for maps
+};
+
+struct Setting {
+  const char* name;
+  std::vector<std::string> pieces;  // of texts and entity texts
+  std::vector<std::string> tokens;
+  Sizes sizes;
+};
+
+const std::vector<Setting>& settings() {
+  static const std::vector<std::string> kBracketed = {"[PERSON_1]", "[PERSON_2]", "[PERSON_3]",
+                                                      "[P_1]",      "[P_2]",      "[P_3]",
+                                                      "[A_1]",      "[A_2]",      "[A_3]"};
+  static const std::vector<Setting> list = {
+      {"pieces for every rule",
+       {"alice",  "Alice",      "ALICE",      "al",         "ice",    "Al",     "bob",    "Bob",
+        "x",      "a",          "K",          "\u212A",     "k",      "s",      "S",      "\u017F",
+        "\u03C3", "\u03C2",     "\u03A3",     "i",          "I",      "\u0130", "\u0131", "\u00DF",
+        "\u1E9E", "ss",         "_",          "1",          "2",      "10",     "[",      "]",
+        "PERSON", "person",     "_1",         "[PERSON_1]", "[P_2]",  "ORG",    "P",      "P_1",
+        "A_2",    "1]",         "[A",         " ",          " ",      " ",      ".",      "-",
+        "/",      "@",          "'",          "\u00E9",     "\u0301", "\u200D", "\u00B2", "\u0903",
+        "\u0661", "\U00031350", "\U00010400", "\U00010428", "\n",     "(",      ")",      "*",
+        "$",      "\\",         "{2}",        "|",          "^",      "#",      "~",      "?"},
+       kBracketed,
+       {1, 8, 30, 15000}},
+      // Occurrences meet, overlap and form across replacements.
+      {"few characters and odd tokens",
+       {"a", "b", "A", "-", "\u00E9", "[", "]", "_", "1"},
+       {"", "", "-", "b", "\u00E9", "[A_1]", "[b_1]", "ab"},
+       {1, 6, 8, 8000}},
+      {"tokens with inner punctuation and their pieces as entity texts",
+       {"a", "b", "c", "A", "B", ".", "-", " ", "_", "1", "[", "]"},
+       {"[AB.C]", "[X-Y_1]", "[a b]", "[\u00E9_1]", "[]", "[[A]]", "[A]B]", "[P_1]", "[Ab-C_3]",
+        "[C.]"},
+       {1, 8, 12, 6000}},
+      {"non-ASCII word characters around occurrences and runs",
+       {"a", "b", "\u00E9", "\u00DF", "\u212A", "k", "\u017F", "s", "\u0661", "\u0301", " ", "-",
+        "/", "@", "_", "1"},
+       {"[P_1]", "[PERSON_2]", "[A_3]", "[K_1]", "[S_2]"},
+       {1, 8, 14, 6000}},
+      {"many entity texts against a short text",
+       {"al", "ice", "bo", "b", "A", "-", " ", ".", "_", "1", "\u00E9", "[", "]"},
+       {"[PERSON_1]", "[P_2]", "[AL_3]", "[ICE_4]", "[B-O_5]", "[.]"},
+       {60, 200, 10, 600}},
+      {"wide trie nodes and characters that share a mask bit",
+       {"a", "b", "\\", "^", "`", "{", "~", "\t", "|", "\u00E9", "\u0100", "A", "0", " "},
+       {"[P_1]", "[A\\_2]", "[^]", "[`A`]"},
+       {20, 60, 20, 1500}},
+      {"long texts with touching replacements across bitmap words",
+       {"a-", "b", "a", "-", " ", "ab", "\u00E9", "x"},
+       {"[A_1]", "[B_2]", "[AB_3]", "[X-_4]"},
+       {1, 6, 160, 1500}},
+  };
   return list;
 }
 
@@ -173,84 +268,87 @@ std::string random_part(std::string_view text, std::mt19937& rng) {
   return std::string(text.substr(a, b - a));
 }
 
-const std::string& random_piece(std::mt19937& rng) { return pieces()[rng() % pieces().size()]; }
-
-std::string random_text(std::mt19937& rng, const std::vector<std::string>& entities,
-                        std::size_t count, bool with_code) {
-  std::string text;
-  for (std::size_t k = 0; k < count; ++k) {
-    const unsigned roll = rng() % 10;
-    if (roll < 3 && !entities.empty()) {
-      text += vary_case(entities[rng() % entities.size()], rng);
-    } else if (roll == 3 && !entities.empty()) {
-      // Overlapping and adjacent occurrences.
-      const std::string& entity = entities[rng() % entities.size()];
-      text += random_part(entity, rng) + vary_case(entity, rng) + random_part(entity, rng) + entity;
-    } else if (roll == 4 && with_code) {
-      static const std::string_view code_pieces[] = {"`", "`", "```\n", "\n", "\\"};
-      text += code_pieces[rng() % std::size(code_pieces)];
-    } else {
-      text += random_piece(rng);
-    }
-  }
-  return text;
+const std::string& pick(const std::vector<std::string>& list, std::mt19937& rng) {
+  return list[rng() % list.size()];
 }
 
-std::string random_token(std::mt19937& rng, bool odd_tokens) {
-  static const std::vector<std::string> odd = {
-      "", "", "B", "x", "[A", "_1]", "Z]", "[P", "a", "ALICE", "\u212A", "[a b]", " ", "\u00E9"};
-  if (odd_tokens && rng() % 2 == 0) return odd[rng() % odd.size()];
-  static const std::vector<std::string> prefixes = {"PERSON", "P", "A"};
-  return make_token(prefixes[rng() % prefixes.size()], 1 + rng() % 3);
-}
-
+// Entity texts and tokens own the text the pairs point into.
 struct RandomPairs {
-  std::vector<std::string> entities;
-  std::vector<std::string> tokens;
+  std::vector<std::string> entities, tokens;
   std::vector<EntityTokenPair> pairs;
 };
 
-RandomPairs random_pairs(std::mt19937& rng) {
-  RandomPairs result;
-  const bool odd_tokens = rng() % 6 == 0;
-  const std::size_t count = 1 + rng() % 8;
-  for (std::size_t k = 0; k < count; ++k) result.tokens.push_back(random_token(rng, odd_tokens));
+RandomPairs random_pairs(const Setting& s, std::mt19937& rng) {
+  static const std::vector<std::string> kOdd = {
+      "", "", "B", "x", "[A", "_1]", "Z]", "[P", "a", "ALICE", "\u212A", "[a b]", " ", "\u00E9"};
+  RandomPairs r;
+  const unsigned token_mode = rng() % 6;  // 0: half odd tokens, 1: only empty tokens
+  const auto token = [&] {
+    return token_mode == 1 ? std::string()
+                           : pick(token_mode == 0 && rng() % 2 ? kOdd : s.tokens, rng);
+  };
+  const std::size_t count =
+      s.sizes.min_entities + rng() % (s.sizes.max_entities - s.sizes.min_entities + 1);
+  for (std::size_t k = 0; k < count; ++k) r.tokens.push_back(token());
   for (std::size_t k = 0; k < count; ++k) {
     std::string entity;  // empty for a roll of 0
     const unsigned roll = rng() % 20;
     if (roll == 0) {
-    } else if (roll < 4 && !result.entities.empty()) {
-      entity = vary_case(result.entities[rng() % result.entities.size()], rng);
-    } else if (roll < 7 && !result.entities.empty()) {
-      entity = random_part(result.entities[rng() % result.entities.size()], rng);
-    } else if (roll < 9) {
+    } else if (roll < 4 && !r.entities.empty()) {
+      entity = vary_case(pick(r.entities, rng), rng);
+    } else if (roll < 7 && !r.entities.empty()) {
+      entity = random_part(pick(r.entities, rng), rng);
+    } else if (roll < 10) {
       // Parts of a token, possibly with a neighbour: they can match inside inserted tokens.
-      entity = random_part(result.tokens[rng() % count], rng);
-      if (rng() % 3 == 0) entity = random_piece(rng) + entity;
-      if (rng() % 3 == 0) entity += random_piece(rng);
+      entity = random_part(pick(rng() % 2 ? r.tokens : s.tokens, rng), rng);
+      if (rng() % 3 == 0) entity = pick(s.pieces, rng) + entity;
+      if (rng() % 3 == 0) entity += pick(s.pieces, rng);
     } else {
-      for (std::size_t parts = 1 + rng() % 3; parts > 0; --parts) entity += random_piece(rng);
+      for (std::size_t parts = 1 + rng() % 3; parts > 0; --parts) entity += pick(s.pieces, rng);
     }
-    result.entities.push_back(entity);
+    r.entities.push_back(entity);
   }
-  // Sometimes many more entity texts than text, as with a long-lived map and a short message.
   if (rng() % 8 == 0) {
     for (std::size_t k = 0; k < 60; ++k) {
-      result.tokens.push_back(random_token(rng, odd_tokens));
-      result.entities.push_back(random_piece(rng) + random_piece(rng));
+      r.tokens.push_back(token());
+      r.entities.push_back(pick(s.pieces, rng) + pick(s.pieces, rng));
     }
   }
-  for (std::size_t k = 0; k < result.entities.size(); ++k) {
-    result.pairs.push_back({result.entities[k], result.tokens[k]});
-  }
+  for (std::size_t k = 0; k < r.entities.size(); ++k)
+    r.pairs.push_back({r.entities[k], r.tokens[k]});
   if (rng() % 2) {
-    std::stable_sort(result.pairs.begin(), result.pairs.end(), [](const auto& a, const auto& b) {
+    std::stable_sort(r.pairs.begin(), r.pairs.end(), [](const auto& a, const auto& b) {
       return a.entity.size() > b.entity.size();
     });
   } else {
-    std::shuffle(result.pairs.begin(), result.pairs.end(), rng);
+    std::shuffle(r.pairs.begin(), r.pairs.end(), rng);
   }
-  return result;
+  return r;
+}
+
+std::string random_text(const Setting& s, const RandomPairs& r, bool with_code, std::mt19937& rng) {
+  static const std::vector<std::string> kCode = {"`", "`", "```\n", "\n", "\\"};
+  std::string text;
+  for (std::size_t k = rng() % (s.sizes.max_text_pieces + 1); k > 0; --k) {
+    const std::string& entity = pick(r.entities, rng);
+    const unsigned roll = rng() % 10;
+    if (roll < 3) {
+      text += vary_case(entity, rng);
+    } else if (roll == 3) {  // overlapping and adjacent occurrences
+      text += random_part(entity, rng) + vary_case(entity, rng) + random_part(entity, rng) + entity;
+    } else if (roll == 4) {  // an entity text cut in two around another
+      std::size_t cut = rng() % (entity.size() + 1);
+      while (cut < entity.size() && (static_cast<unsigned char>(entity[cut]) & 0xC0) == 0x80) ++cut;
+      text += entity.substr(0, cut) + pick(r.entities, rng) + entity.substr(cut);
+    } else if (roll == 5) {
+      text += pick(s.tokens, rng);
+    } else if (roll == 6 && with_code) {
+      text += pick(kCode, rng);
+    } else {
+      text += pick(s.pieces, rng);
+    }
+  }
+  return text;
 }
 
 template <class Pairs>
@@ -261,88 +359,46 @@ std::string describe(const Pairs& pairs) {
 }
 
 // Counts and reports a random case whose fast result differs from the literal one.
-void compare(int n, const std::string& setup, const std::string& text, const std::string& literal,
+void compare(const std::string& setup, const std::string& text, const std::string& literal,
              const std::string& fast, int& failures) {
   if (fast == literal) return;
   ++failures;
-  ADD_FAILURE() << "case " << n << "\n"
-                << setup << "text:     " << debug_string(text)
+  ADD_FAILURE() << setup << "text:     " << debug_string(text)
                 << "\nliteral:  " << debug_string(literal) << "\nfast:     " << debug_string(fast);
 }
 
 TEST(FastSubstituteSegment, EqualsTheLiteralAlgorithmOnRandomCases) {
-  std::mt19937 rng(20240611);
-  int failures = 0;
-  for (int n = 0; n < 15000 && failures < 5; ++n) {
-    const RandomPairs random = random_pairs(rng);
-    const std::string text = random_text(rng, random.entities, rng() % 30, false);
-    compare(n, describe(random.pairs), text, substitute_segment(text, random.pairs),
-            fast_substitute_segment(text, random.pairs), failures);
-  }
-}
-
-// Few distinct characters, so that occurrences meet, overlap and form across replacements,
-// with tokens that are empty (joining their neighbours) or plain text about half the time.
-TEST(FastSubstituteSegment, EqualsTheLiteralAlgorithmWithFewCharactersAndOddTokens) {
-  const std::vector<std::string> alphabet = {"a", "b", "A", "-", "\u00E9", "[", "]", "_", "1"};
-  const std::vector<std::string> tokens = {"", "", "-", "b", "\u00E9", "[A_1]", "[b_1]", "ab"};
-  const auto word = [&](std::mt19937& rng, std::size_t max_length) {
-    std::string text;
-    for (std::size_t k = 1 + rng() % max_length; k > 0; --k) {
-      text += alphabet[rng() % alphabet.size()];
+  for (std::size_t i = 0; i < settings().size(); ++i) {
+    const Setting& s = settings()[i];
+    std::mt19937 rng(20240611 + i);
+    int failures = 0;
+    for (int n = 0; n < s.sizes.runs && failures < 3; ++n) {
+      const RandomPairs r = random_pairs(s, rng);
+      const std::string text = random_text(s, r, false, rng);
+      compare(s.name + (" case " + std::to_string(n)) + "\n" + describe(r.pairs), text,
+              substitute_segment(text, r.pairs), fast_substitute_segment(text, r.pairs), failures);
     }
-    return text;
-  };
-  std::mt19937 rng(9001);
-  int failures = 0;
-  for (int n = 0; n < 8000 && failures < 5; ++n) {
-    std::vector<std::string> entities;
-    std::vector<EntityTokenPair> pairs;
-    const bool only_empty_tokens = rng() % 3 == 0;
-    // Sometimes enough entity texts against a short text that unusable ones are filtered out.
-    for (std::size_t k = rng() % 4 == 0 ? 60 : 1 + rng() % 6; k > 0; --k) {
-      entities.push_back(word(rng, 4));
-      pairs.push_back(
-          {{}, only_empty_tokens ? "" : std::string_view(tokens[rng() % tokens.size()])});
-    }
-    for (std::size_t k = 0; k < entities.size(); ++k) pairs[k].entity = entities[k];
-    // Pieces of text, entities, and entities cut in two around another entity, which only
-    // come together when the inner one is replaced by an empty token.
-    std::string text;
-    for (std::size_t k = rng() % 8; k > 0; --k) {
-      const std::string& entity = entities[rng() % entities.size()];
-      const unsigned roll = rng() % 3;
-      if (roll == 0) {
-        text += word(rng, 3);
-      } else if (roll == 1) {
-        text += entity;
-      } else {
-        const std::size_t cut = rng() % (entity.size() + 1);
-        if (cut < entity.size() && (static_cast<unsigned char>(entity[cut]) & 0xC0) == 0x80) {
-          continue;  // inside a character
-        }
-        text += entity.substr(0, cut) + entities[rng() % entities.size()] + entity.substr(cut);
-      }
-    }
-    compare(n, describe(pairs), text, substitute_segment(text, pairs),
-            fast_substitute_segment(text, pairs), failures);
   }
 }
 
 TEST(FastApplyTokenMap, EqualsTheLiteralAlgorithmOnRandomMapsAndCode) {
-  std::mt19937 rng(77031);
-  int failures = 0;
-  for (int n = 0; n < 5000 && failures < 5; ++n) {
-    const RandomPairs random = random_pairs(rng);
-    TokenMap map;
-    for (const auto& pair : random.pairs) map.forward.emplace(pair.entity, pair.token);
-    const std::string text = random_text(rng, random.entities, rng() % 40, true);
-    const std::string literal = apply_token_map_literal(text, map);
-    compare(n, describe(sorted_forward_pairs(map)), text, literal, fast_apply_token_map(text, map),
-            failures);
-    // With part of the text scanned by a second thread, as on long texts.
-    compare(n, describe(sorted_forward_pairs(map)) + "(second thread)", text, literal,
-            fast_apply_token_map(text, map, 0), failures);
+  for (std::size_t i = 0; i < settings().size(); ++i) {
+    const Setting& s = settings()[i];
+    std::mt19937 rng(77031 + i);
+    int failures = 0;
+    for (int n = 0; n < s.sizes.runs / 3 && failures < 3; ++n) {
+      const RandomPairs r = random_pairs(s, rng);
+      TokenMap map;
+      for (const auto& pair : r.pairs) map.forward.emplace(pair.entity, pair.token);
+      const std::string text = random_text(s, r, true, rng);
+      const std::string literal = apply_token_map_literal(text, map);
+      const std::string setup =
+          s.name + (" case " + std::to_string(n)) + "\n" + describe(sorted_forward_pairs(map));
+      compare(setup, text, literal, fast_apply_token_map(text, map), failures);
+      // With part of the text scanned by a second thread, as on long texts.
+      compare(setup + "(second thread)", text, literal, fast_apply_token_map(text, map, 0),
+              failures);
+    }
   }
 }
 
@@ -360,19 +416,16 @@ TEST(FastDeanonymize, EqualsTheLiteralAlgorithmOnRandomMaps) {
     TokenMap map;
     const bool odd = rng() % 5 == 0;
     for (std::size_t k = rng() % 7; k > 0; --k) {
-      const std::string& key =
-          odd && rng() % 3 == 0 ? odd_keys[rng() % odd_keys.size()] : tokens[rng() % tokens.size()];
-      map.reverse.emplace(key, values[rng() % values.size()]);
+      map.reverse.emplace(odd && rng() % 3 == 0 ? pick(odd_keys, rng) : pick(tokens, rng),
+                          pick(values, rng));
     }
     std::string text;
     for (std::size_t k = rng() % 20; k > 0; --k) {
       const unsigned roll = rng() % 3;
-      text += roll == 0   ? tokens[rng() % tokens.size()]
-              : roll == 1 ? values[rng() % values.size()]
-                          : filler[rng() % filler.size()];
+      text += pick(roll == 0 ? tokens : roll == 1 ? values : filler, rng);
     }
-    compare(n, describe(map.reverse), text, deanonymize_literal(text, map),
-            fast_deanonymize(text, map), failures);
+    compare("case " + std::to_string(n) + "\n" + describe(map.reverse), text,
+            deanonymize_literal(text, map), fast_deanonymize(text, map), failures);
   }
 }
 
