@@ -2,6 +2,8 @@
 // relation it relies on, the boundary at every kind of neighbour, and seeded random
 // differential runs in both directions. The documented corner cases run against both in
 // substitution_test.cpp.
+#include "velk/fast_substitution.h"
+
 #include <gtest/gtest.h>
 #include <unicode/uchar.h>
 
@@ -13,7 +15,6 @@
 #include <vector>
 
 #include "test_support.h"
-#include "velk/fast_substitution.h"
 #include "velk/regex.h"
 #include "velk/unicode.h"
 
