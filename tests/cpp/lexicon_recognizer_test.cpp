@@ -1,4 +1,5 @@
-// The lexicon recognizer: tokenisation, each rule and its order, span trimming,
+// The lexicon recognizer: tokenisation (every White_Space character and no other separates
+// words, wherever it falls in an eight-byte block), each rule and its order, span trimming,
 // de-duplication, Unicode corners and linear running time.
 #include "velk/lexicon_recognizer.h"
 
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "test_support.h"
+#include "velk/unicode.h"
 
 namespace velk {
 namespace {
@@ -111,6 +113,11 @@ TEST(ExtractLexiconEntities, ReportsExactlyTheExpectedEntities) {
       {"Kelvin sign lower-cases into a name", "Mar\u212A Twain", {person("Mar\u212A Twain")}},
       {"final sigma variants are one text", "Dr. AΣ met Dr. Aς", {person("AΣ")}},
       {"medial sigma is another text", "Dr. AΣ met Dr. Aσ", {person("AΣ"), person("Aσ")}},
+      // U+212A KELVIN SIGN lower-cases to "k": "\u212A\u212A" is the suffix "kk".
+      {"company suffix in Kelvin signs", "Acme \u212A\u212A", {org("Acme \u212A\u212A")}},
+      {"honorific in capitals", "DR. JANE SMITH", {person("JANE SMITH")}},
+      {"state code confirmed by a capitalised preposition", "FROM OK", {place("OK")}},
+      {"an accented letter keeps a word out of the ASCII sets", "Jan\u00E9 Smith", {}},
   };
   for (const auto& c : cases) EXPECT_EQ(extract_lexicon_entities(c.text), c.expected) << c.name;
 }
@@ -157,6 +164,45 @@ TEST(TokenizeWords, SplitsAtWhiteSpaceAndTrimsEdgePunctuation) {
       actual.emplace_back(t.raw, t.core, t.lower, t.starts_upper, t.is_token);
     }
     EXPECT_EQ(actual, c.expected) << c.name;
+  }
+}
+
+std::vector<std::string> raw_words(std::string_view text) {
+  std::vector<std::string> words;
+  for (const WordToken& token : tokenize_words(text)) words.emplace_back(token.raw);
+  return words;
+}
+
+TEST(TokenizeWords, EveryWhiteSpaceCharacterAndNoOtherSeparatesWords) {
+  // Every White_Space character lies below U+3001; above it one code point in 97 still meets
+  // every lead byte. The prefix length moves the character through the lanes of a block.
+  int failures = 0;
+  for (char32_t c = 1; c <= 0x10FFFF && failures < 5; c += (c < 0x3100 ? 1 : 97)) {
+    if (c >= 0xD800 && c <= 0xDFFF) continue;
+    const std::string prefix(1 + c % 11, 'a');
+    const std::string suffix = "bcdefghij";
+    std::string character;
+    append_utf8(character, c);
+    const std::vector<std::string> expected =
+        is_white_space(c) ? std::vector<std::string>{prefix, suffix}
+                          : std::vector<std::string>{prefix + character + suffix};
+    const std::vector<std::string> actual = raw_words(prefix + character + suffix);
+    if (actual != expected && ++failures) {
+      ADD_FAILURE() << "U+" << std::hex << static_cast<unsigned>(c) << " gives " << actual.size()
+                    << " words";
+    }
+  }
+}
+
+TEST(TokenizeWords, SplitsLongWordsWithNonAsciiLettersAtEveryOffset) {
+  for (std::string_view space : {" ", "\t", "\u00A0", "\u2003", "\u3000", "\u0085"}) {
+    for (std::size_t length = 0; length <= 24; ++length) {
+      const std::string first = std::string(length, 'x') + "\u00E9";
+      const std::string second = "\u00E9" + std::string(length, 'y');
+      EXPECT_EQ(raw_words(first + std::string(space) + second + std::string(space)),
+                (std::vector<std::string>{first, second}))
+          << "length " << length << ", space " << debug_string(space);
+    }
   }
 }
 

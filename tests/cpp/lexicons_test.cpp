@@ -1,12 +1,17 @@
-// The word-list loader and the word sets built from the compiled-in lists.
+// The word-list loader, the word sets built from the compiled-in lists, and the table of roles
+// that stands for them.
 #include "velk/lexicons.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "velk/unicode.h"
 
 namespace velk::embedded {
 extern const std::string_view first_names;
@@ -145,6 +150,54 @@ TEST(FixedLists, HoldExactlyTheListedWords) {
         "remained", "seems", "should", "stayed", "was", "were", "will", "would"}},
   };
   for (const auto& c : cases) EXPECT_EQ(sorted(c.set()), c.expected) << c.name;
+}
+
+// The roles of `word` by asking each set in turn.
+std::uint8_t roles_from_sets(std::string_view word) {
+  std::uint8_t roles = 0;
+  const std::pair<const ViewSet&, std::uint8_t> sets[] = {
+      {first_names(), kRoleFirstName},
+      {single_word_places(), kRoleSingleWordPlace},
+      {honorifics(), kRoleHonorific},
+      {org_suffixes(), kRoleOrgSuffix},
+      {place_prepositions(), kRolePlacePreposition},
+      {ambiguous_state_codes(), kRoleAmbiguousStateCode},
+      {place_verbs(), kRolePlaceVerb}};
+  for (const auto& [set, role] : sets) {
+    if (set.contains(word)) roles |= role;
+  }
+  for (std::string_view place : multi_word_places()) {
+    if (place.substr(0, place.find(' ')) == word) roles |= kRoleMultiWordPlaceStart;
+  }
+  return roles;
+}
+
+// Every entry of every set and a few near misses, probed exactly and through the ASCII probe,
+// which lower-cases first.
+TEST(LexiconRoles, NameExactlyTheSetsThatHoldAWord) {
+  std::vector<std::string> probes = {
+      "",     "x",       "jane ",         " jane",      "new york", "new",
+      "newy", "st.",     "dr.",           "professorx", "ma'am",    "janes",
+      "jan",  "winston", "winston-salem", "caf\u00E9",  "\u00E9",   std::string(200, 'a')};
+  for (const ViewSet* set : {&first_names(), &place_names(), &honorifics(), &org_suffixes(),
+                             &place_prepositions(), &ambiguous_state_codes(), &place_verbs()}) {
+    probes.insert(probes.end(), set->begin(), set->end());
+  }
+  for (const std::string& probe : probes) {
+    const std::uint8_t expected = roles_from_sets(probe);
+    EXPECT_EQ(lexicon_roles(probe), expected) << "\"" << probe << "\"";
+    if (!is_ascii(probe)) {
+      EXPECT_EQ(ascii_lexicon_roles(probe), std::nullopt) << probe;
+      continue;
+    }
+    std::string upper = probe;
+    for (char& c : upper) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    EXPECT_EQ(ascii_lexicon_roles(probe), std::optional<std::uint8_t>(expected)) << probe;
+    EXPECT_EQ(ascii_lexicon_roles(upper), std::optional<std::uint8_t>(expected)) << probe;
+    if (upper != probe) {
+      EXPECT_EQ(lexicon_roles(upper), 0) << probe;
+    }
+  }
 }
 
 TEST(LexiconLookup, MatchesOnlyExactLowerCaseBytes) {
