@@ -29,6 +29,8 @@ WARM_UP = max(2_000, CALLS // 20)
 # call reach it at the full count, one lost string or map per call goes far beyond.
 RESIDENT_MARGIN = 1024 * 1024
 BLOCKS_MARGIN = 200
+# Debug builds of the interpreter also count every reference it holds.
+DEBUG_BUILD = hasattr(sys, "gettotalrefcount")
 
 pytestmark = pytest.mark.skipif(not os.path.exists("/proc/self/statm"),
                                 reason="needs /proc/self/statm")
@@ -175,6 +177,7 @@ ENTRY_POINTS = {
             va.Entity(pick(TEXTS, i), pick(KINDS, i))) if i % 4 else
         pick([lambda: va.Entity(SURROGATE, E.Person), lambda: va.Entity("x", 1),
               lambda: va.Entity(UNCONVERTIBLE, E.Person), lambda: va.Entity("x"),
+              lambda: va.Entity("x", UNCONVERTIBLE),
               lambda: va.Entity(text="x", entity_type=E.Org, extra=1)], i // 4)()),
     "EntityType": lambda i: (
         (E.token_prefix(pick(KINDS, i)), repr(pick(KINDS, i)), hash(pick(KINDS, i)),
@@ -207,6 +210,7 @@ def test_varied_and_failing_calls_keep_memory_and_references_flat(name):
     call_many(call, 0, WARM_UP)
     gc.collect()
     refs = [sys.getrefcount(obj) for obj in WATCHED]
+    total = sys.gettotalrefcount() if DEBUG_BUILD else None
     blocks = sys.getallocatedblocks()
     resident = resident_bytes()
     call_many(call, WARM_UP, CALLS)
@@ -214,6 +218,8 @@ def test_varied_and_failing_calls_keep_memory_and_references_flat(name):
     grown = resident_bytes() - resident
     assert grown < RESIDENT_MARGIN, f"resident memory grew by {grown} bytes over {CALLS} calls"
     assert sys.getallocatedblocks() - blocks < BLOCKS_MARGIN
+    if DEBUG_BUILD:
+        assert abs(sys.gettotalrefcount() - total) < BLOCKS_MARGIN
     after = [sys.getrefcount(obj) for obj in WATCHED]
     changed = [(repr(obj)[:60], before, now)
                for obj, before, now in zip(WATCHED, refs, after) if before != now]

@@ -1,8 +1,7 @@
 """The module as Python sees it: its namespace, documentation and signatures, argument
-conversion and its exact failures, AnonymizeResult, immutability, lone surrogates, module life
-across imports and interpreters, and reference-count sanity of every entry point."""
+conversion and its exact failures, AnonymizeResult, immutability, lone surrogates, and module
+life across imports and interpreters. Memory and reference counts: test_memory.py."""
 
-import gc
 import importlib
 import inspect
 import json
@@ -102,20 +101,17 @@ def generator():
 ALICE = va.Entity("Alice", E.Person)
 CALL_NAMES = {"va": va, "E": E, "ALICE": ALICE, "generator": generator}
 
-# (call, exact message) for failures to bind arguments, in the interpreter's usual wording.
-BINDING_FAILURES = [
+# (call, exact message): binding failures in the interpreter's usual wording, one call for each
+# form of message; then conversion failures, which name the parameter and both types, each
+# converter refusing each kind of wrong object once (where several arguments are wrong, the
+# first one decides).
+FAILURES = [
     ("va.anonymize()", "anonymize() missing 1 required positional argument: 'text'"),
     ("va.apply_token_map()",
      "apply_token_map() missing 2 required positional arguments: 'text' and 'token_map'"),
-    ("va.deanonymize('x')", "deanonymize() missing 1 required positional argument: 'token_map'"),
     ("va.Entity('x')", "PyEntity.__new__() missing 1 required positional argument: 'entity_type'"),
-    ("E.Person.token_prefix()", "token_prefix() missing 1 required positional argument: 'py_et'"),
-    ("va.TokenMap.from_session_json()",
-     "from_session_json() missing 1 required positional argument: 'json_str'"),
     ("va.anonymize('a', None, None)",
      "anonymize() takes from 1 to 2 positional arguments but 3 were given"),
-    ("va.anonymize_with_custom('a', None, None, None)",
-     "anonymize_with_custom() takes from 1 to 3 positional arguments but 4 were given"),
     ("va.get_tech_allowlist(1)", "get_tech_allowlist() takes 0 positional arguments but 1 was given"),
     ("va.TokenMap(1)", "PyTokenMap.__new__() takes 0 positional arguments but 1 was given"),
     ("va.TokenMap().to_session_json(1)", "PyTokenMap.to_session_json() takes no arguments (1 given)"),
@@ -123,57 +119,33 @@ BINDING_FAILURES = [
      "from_session_json() takes 1 positional argument but 2 were given"),
     ("va.anonymize('a', x=1)", "anonymize() got an unexpected keyword argument 'x'"),
     ("va.anonymize('a', text='b')", "anonymize() got multiple values for argument 'text'"),
-    ("E.token_prefix(E.Person, py_et=E.Person)",
-     "token_prefix() got multiple values for argument 'py_et'"),
     ("E()", "No constructor defined for PyEntityType"),
     ("va.AnonymizeResult()", "No constructor defined for PyAnonymizeResult"),
-    ("va.AnonymizeResult('x', 1, k=2)", "No constructor defined for PyAnonymizeResult"),
     ("va.build_token_map('Alice')", "argument 'entities': Can't extract `str` to `Vec`"),
-    ("va.anonymize_with_custom('a', custom_entities='Alice')",
-     "argument 'custom_entities': Can't extract `str` to `Vec`"),
-]
-
-# (call, parameter, the type found, the type expected): each converter refusing each kind of
-# wrong object once; where several arguments are wrong, the first one decides.
-CONVERSION_FAILURES = [
+] + [(call, f"argument '{parameter}': '{found}' object cannot be converted to '{expected}'")
+       for call, parameter, found, expected in [
     ("va.anonymize(b'a')", "text", "bytes", "PyString"),
-    ("va.Entity(1, E.Person)", "text", "int", "PyString"),
     ("va.TokenMap.from_session_json(b'{}')", "json_str", "bytes", "PyString"),
     ("va.anonymize('a', {})", "existing", "dict", "PyTokenMap"),
-    ("va.anonymize('a', existing=ALICE)", "existing", "PyEntity", "PyTokenMap"),
     ("va.apply_token_map('x', None)", "token_map", "NoneType", "PyTokenMap"),
     ("va.Entity('x', 0)", "entity_type", "int", "PyEntityType"),
-    ("E.token_prefix(0)", "py_et", "int", "PyEntityType"),
     ("va.build_token_map(None)", "entities", "NoneType", "Sequence"),
-    ("va.build_token_map({ALICE})", "entities", "set", "Sequence"),
     ("va.build_token_map({'a': ALICE})", "entities", "dict", "Sequence"),
     ("va.build_token_map(generator())", "entities", "generator", "Sequence"),
     ("va.anonymize_with_custom('a', None, 5)", "custom_entities", "int", "Sequence"),
     ("va.anonymize_with_custom('a', custom_entities=[('Alice', E.Person)])", "custom_entities",
      "tuple", "PyEntity"),
     ("va.build_token_map([ALICE, 'B'])", "entities", "str", "PyEntity"),
-    ("va.anonymize_with_custom('a', custom_entities=[E.Person])", "custom_entities",
-     "PyEntityType", "PyEntity"),
     ("va.anonymize(1, existing=1)", "text", "int", "PyString"),
     ("va.anonymize_with_custom('a', 2, 'x')", "existing", "int", "PyTokenMap"),
-]
+]]
 
 
-@pytest.mark.parametrize("call,message", BINDING_FAILURES, ids=[c for c, _ in BINDING_FAILURES])
-def test_binding_failures_raise_type_error(call, message):
+@pytest.mark.parametrize("call,message", FAILURES, ids=[c for c, _ in FAILURES])
+def test_binding_and_conversion_failures_raise_type_error(call, message):
     with pytest.raises(TypeError) as caught:
         eval(call, CALL_NAMES)
     assert str(caught.value) == message
-
-
-@pytest.mark.parametrize("call,parameter,found,expected", CONVERSION_FAILURES,
-                         ids=[c[0] for c in CONVERSION_FAILURES])
-def test_conversion_failures_name_the_parameter_and_both_types(call, parameter, found, expected):
-    with pytest.raises(TypeError) as caught:
-        eval(call, CALL_NAMES)
-    assert str(caught.value) == (
-        f"argument '{parameter}': '{found}' object cannot be converted to '{expected}'"
-    )
 
 
 def test_later_arguments_are_not_looked_at_after_a_failure():
@@ -189,20 +161,18 @@ def test_later_arguments_are_not_looked_at_after_a_failure():
     assert log and [(e.text, e.entity_type) for e in result.entities] == [("Alice", E.Person)]
 
 
-@pytest.mark.parametrize(
-    "call",
-    [
-        lambda s: va.anonymize(s),
-        lambda s: va.anonymize_with_custom(s, None, []),
-        lambda s: va.apply_token_map(text=s, token_map=va.TokenMap()),
-        lambda s: va.deanonymize(s, va.TokenMap()),
-        lambda s: va.Entity(s, E.Person),
-        lambda s: va.TokenMap.from_session_json(s),
-        lambda s: va.anonymize(s, existing=1),
-    ],
-    ids=["anonymize", "anonymize_with_custom", "apply_token_map", "deanonymize", "Entity",
-         "from_session_json", "text before a wrong map"],
-)
+SURROGATE_CALLS = {
+    "anonymize": lambda s: va.anonymize(s),
+    "anonymize_with_custom": lambda s: va.anonymize_with_custom(s, None, []),
+    "apply_token_map": lambda s: va.apply_token_map(text=s, token_map=va.TokenMap()),
+    "deanonymize": lambda s: va.deanonymize(s, va.TokenMap()),
+    "Entity": lambda s: va.Entity(s, E.Person),
+    "from_session_json": lambda s: va.TokenMap.from_session_json(s),
+    "text before a wrong map": lambda s: va.anonymize(s, existing=1),
+}
+
+
+@pytest.mark.parametrize("call", SURROGATE_CALLS.values(), ids=SURROGATE_CALLS.keys())
 def test_lone_surrogates_raise_the_interpreters_unicode_encode_error(call):
     text = "Bob \udc80 Alice"
     with pytest.raises(UnicodeEncodeError) as caught:
@@ -226,18 +196,11 @@ def test_result_getters_return_fresh_objects():
     assert type(result.text) is str
 
 
-@pytest.mark.parametrize(
-    "text,expected",
-    [
-        ("Grüße", "AnonymizeResult(text_len=7, entities=0)"),
-        ("", "AnonymizeResult(text_len=0, entities=0)"),
-        # "Ping [HANDLE_1] about [PROJECT_1] in [PLACE_1], [PLACE_2]" is 57 bytes long.
-        (WORKED_TEXT, "AnonymizeResult(text_len=57, entities=4)"),
-        ("東京 Bob", "AnonymizeResult(text_len=17, entities=1)"),
-    ],
-)
-def test_result_repr_counts_utf8_bytes(text, expected):
-    assert repr(va.anonymize(text)) == expected
+def test_result_repr_counts_utf8_bytes():
+    # "Ping [HANDLE_1] about [PROJECT_1] in [PLACE_1], [PLACE_2]" is 57 bytes long.
+    assert [repr(va.anonymize(text)) for text in ("Grüße", WORKED_TEXT, "東京 Bob")] == [
+        "AnonymizeResult(text_len=7, entities=0)", "AnonymizeResult(text_len=57, entities=4)",
+        "AnonymizeResult(text_len=17, entities=1)"]
 
 
 def test_entity_map_and_result_compare_and_hash_by_identity():
@@ -360,76 +323,3 @@ def test_import_from_a_subinterpreter_raises_import_error(tmp_path):
     assert re.search("do(es)? not support.*subinterpreters", message), message
     # The first interpreter keeps its module.
     assert va.anonymize(WORKED_TEXT).entity_count == 4
-
-
-# Reference-count sanity. Leaked Python objects show in the count of allocated blocks, leaked
-# references in sys.getrefcount of the objects involved, and leaked C++ values (texts, maps)
-# in resident memory; the texts are long enough that one lost value per call would be many
-# megabytes over the loop.
-LEAK_TEXT = "Ping @jdoe about BlueHarbor in Dallas, TX; ask Sarah Miller. " * 4
-LEAK_MAP = va.anonymize(LEAK_TEXT).token_map
-LEAK_DOC = LEAK_MAP.to_session_json()
-LEAK_CUSTOM = [va.Entity("Acme" * 40, E.Org), va.Entity("", E.Person)]
-LEAK_RESULT = va.anonymize_with_custom(LEAK_TEXT, LEAK_MAP, LEAK_CUSTOM)
-LEAK_SURROGATE = LEAK_TEXT + "\ud800"
-# An object whose long type name makes every conversion message several kilobytes long.
-LEAK_BAD = type("Unconvertible" + "Q" * 4000, (), {})()
-WATCHED = [LEAK_TEXT, LEAK_MAP, LEAK_DOC, LEAK_CUSTOM, *LEAK_CUSTOM, LEAK_RESULT,
-           LEAK_SURROGATE, LEAK_BAD, type(LEAK_BAD), type(LEAK_BAD).__name__, E.Person, E.Org,
-           va.EntityType, va.Entity, va.TokenMap, va.AnonymizeResult]
-
-ENTRY_POINTS = {
-    "anonymize": lambda: va.anonymize(LEAK_TEXT, LEAK_MAP),
-    "anonymize_with_custom": lambda: va.anonymize_with_custom(LEAK_TEXT, LEAK_MAP, LEAK_CUSTOM),
-    "result getters": lambda: (LEAK_RESULT.text, LEAK_RESULT.token_map, LEAK_RESULT.entities,
-                               LEAK_RESULT.entity_count, repr(LEAK_RESULT)),
-    "deanonymize": lambda: va.deanonymize(LEAK_RESULT.text, LEAK_MAP),
-    "apply_token_map": lambda: va.apply_token_map(LEAK_TEXT, LEAK_MAP),
-    "build_token_map": lambda: va.build_token_map(LEAK_CUSTOM, LEAK_MAP),
-    "get_tech_allowlist": lambda: va.get_tech_allowlist(),
-    "session": lambda: va.TokenMap.from_session_json(LEAK_DOC).to_session_json(),
-    "Entity": lambda: repr(va.Entity(LEAK_TEXT, E.Person).entity_type),
-    "EntityType": lambda: (E.token_prefix(E.Org), hash(E.Org), E.Org == 2, E.Org == "x"),
-    "TokenMap": lambda: (repr(va.TokenMap()), len(LEAK_MAP)),
-    "wrong text": lambda: va.anonymize(LEAK_BAD),
-    "wrong map": lambda: va.apply_token_map(LEAK_TEXT, LEAK_BAD),
-    "wrong item": lambda: va.anonymize_with_custom(LEAK_TEXT, LEAK_MAP, [*LEAK_CUSTOM, LEAK_BAD]),
-    "str sequence": lambda: va.build_token_map(LEAK_TEXT),
-    "wrong kind": lambda: va.Entity(LEAK_TEXT, LEAK_BAD),
-    "surrogate": lambda: va.anonymize_with_custom(LEAK_SURROGATE, LEAK_MAP),
-    "binding": lambda: va.anonymize(LEAK_TEXT, LEAK_MAP, text=LEAK_TEXT),
-    "malformed session": lambda: va.TokenMap.from_session_json(LEAK_DOC[:-1]),
-    "no constructor": lambda: va.AnonymizeResult(),
-}
-
-
-def resident_bytes():
-    with open("/proc/self/statm") as statm:
-        return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
-
-
-def call_many(call, times):
-    for _ in range(times):
-        try:
-            call()
-        except (TypeError, ValueError, UnicodeEncodeError):
-            pass
-
-
-@pytest.mark.skipif(not os.path.exists("/proc/self/statm"), reason="needs /proc/self/statm")
-@pytest.mark.parametrize("name", list(ENTRY_POINTS))
-def test_repeated_calls_keep_memory_and_reference_counts_flat(name):
-    call = ENTRY_POINTS[name]
-    call_many(call, 500)
-    gc.collect()
-    refs = [sys.getrefcount(obj) for obj in WATCHED]
-    total = sys.gettotalrefcount() if hasattr(sys, "gettotalrefcount") else None
-    blocks = sys.getallocatedblocks()
-    resident = resident_bytes()
-    call_many(call, 20_000)
-    gc.collect()
-    assert sys.getallocatedblocks() - blocks < 1_000
-    assert resident_bytes() - resident < 8 * 1024 * 1024
-    assert [sys.getrefcount(obj) for obj in WATCHED] == refs
-    if total is not None:
-        assert abs(sys.gettotalrefcount() - total) < 1_000
