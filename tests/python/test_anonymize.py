@@ -1,6 +1,6 @@
 """anonymize and anonymize_with_custom from Python: the worked call, tokens kept across calls,
 caller entities from any sequence, and the caller's objects left as they were. The detection
-rules themselves are pinned by the C++ suites; a few representative cases run end to end."""
+rules themselves are pinned by the C++ suites."""
 
 import json
 
@@ -44,33 +44,18 @@ def test_worked_call_and_a_chained_one():
     assert outcome(again) == (second.text, [], 0, forward(second.token_map))
 
 
-def ent(text, kind):
-    return va.Entity(text, kind)
-
-
-# (id, text, custom entities or None, expected text, expected entities, expected forward table)
-CASES = [
-    ("empty text", "", None, "", [], {}),
-    ("custom place keeps out the person", "Jordan said hi", [ent("Jordan", E.Place)],
-     "[PLACE_1] said hi", [("Jordan", E.Place)], {"Jordan": "[PLACE_1]"}),
-    ("entities only inside code", "```\nAlice\n```\nrun `ping 10.0.0.1`", None,
-     "```\nAlice\n```\nrun `ping 10.0.0.1`", [("10.0.0.1", E.IpAddress), ("Alice", E.Person)],
-     {"10.0.0.1": "[IP_1]", "Alice": "[PERSON_1]"}),
-]
-
-
-@pytest.mark.parametrize("text,custom,expected_text,expected_entities,expected_forward",
-                         [case[1:] for case in CASES], ids=[case[0] for case in CASES])
-def test_representative_calls(text, custom, expected_text, expected_entities, expected_forward):
-    expected = (expected_text, expected_entities, len(expected_entities), expected_forward)
-    if custom is None:
-        # No custom entities, given as None, omitted, an empty list or an empty tuple, all agree.
-        results = [va.anonymize(text)] + [va.anonymize_with_custom(text, None, c)
-                                          for c in (None, (), [])]
-        assert [outcome(r) for r in results] == [expected] * 4
-    else:
-        for sequence in (custom, tuple(custom)):
-            assert outcome(va.anonymize_with_custom(text, None, sequence)) == expected
+def test_custom_entities_from_any_sequence_or_none():
+    # No custom entities, given as None, omitted, an empty list or an empty tuple, all agree.
+    text = "```\nAlice\n```\nrun `ping 10.0.0.1`"
+    expected = (text, [("10.0.0.1", E.IpAddress), ("Alice", E.Person)], 2,
+                {"10.0.0.1": "[IP_1]", "Alice": "[PERSON_1]"})
+    results = [va.anonymize(text)] + [va.anonymize_with_custom(text, None, c)
+                                      for c in (None, (), [])]
+    assert [outcome(r) for r in results] == [expected] * 4
+    custom = [va.Entity("Jordan", E.Place)]
+    expected = ("[PLACE_1] said hi", [("Jordan", E.Place)], 1, {"Jordan": "[PLACE_1]"})
+    for sequence in (custom, tuple(custom)):
+        assert outcome(va.anonymize_with_custom("Jordan said hi", None, sequence)) == expected
 
 
 OLD_ENTRIES = {"Alice": "[PERSON_1]", "Oslo": "[PLACE_1]"}
@@ -88,8 +73,8 @@ OLD_ENTRIES = {"Alice": "[PERSON_1]", "Oslo": "[PLACE_1]"}
     ids=["anonymize", "anonymize_with_custom"],
 )
 def test_callers_map_and_entities_are_left_unchanged(call, expected_forward):
-    existing = va.build_token_map([ent("Alice", E.Person), ent("Oslo", E.Place)])
-    custom = [ent("Acme", E.Org)]
+    existing = va.build_token_map([va.Entity("Alice", E.Person), va.Entity("Oslo", E.Place)])
+    custom = [va.Entity("Acme", E.Org)]
     before = json.loads(existing.to_session_json())
     result = call(existing, custom)
     assert json.loads(existing.to_session_json()) == before and len(existing) == 2

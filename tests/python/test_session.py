@@ -41,34 +41,16 @@ def test_round_trip_keeps_both_tables(entities):
     assert set(tables(original)[0]) == {text for text, _ in entities}
 
 
-@pytest.mark.parametrize(
-    "doc,restored",
-    [
-        ('{"version":0,"tokenMap":{"forward":{},"reverse":{}}}', "[PERSON_1]"),
-        ('[1,[{"Al":"[PERSON_1]"},{"[PERSON_1]":"Al"}]]', "Al"),
-        ('{"note":1,"tokenMap":{"reverse":{"[PERSON_1]":"Al"},"forward":{}},"version":1}', "Al"),
-    ],
-    ids=["version 0", "array form", "any member order, unknown members"],
-)
-def test_equivalent_documents_are_accepted(doc, restored):
-    assert va.deanonymize("[PERSON_1]", va.TokenMap.from_session_json(doc)) == restored
-
-
-@pytest.mark.parametrize(
-    "doc,message",
-    [
-        ('{"version":7}', MALFORMED + "missing field `tokenMap` at line 1 column 13"),
-        ('[1,[{"a":null},{}]]', MALFORMED + "invalid type: null, expected a string at line 1 column 13"),
-        ('{"version":-1}', MALFORMED + "invalid value: integer `-1`, expected u32 at line 1 column 13"),
-        ('{"x":"\\udc00"}', MALFORMED + "lone surrogate in \\u escape at line 1 column 12"),
-        ("", MALFORMED + "EOF while parsing a value at line 1 column 0"),
-        ("[2,[{},{}]]", "unsupported session format version 2 (this build supports 1)"),
-        ("[4294967295,[{},{}]]",
-         "unsupported session format version 4294967295 (this build supports 1)"),
-    ],
-    ids=["missing field", "wrong type", "wrong value", "lone surrogate", "empty", "version 2",
-         "largest version"],
-)
+# The reader's messages are pinned by the C++ suite; here they reach Python whole, as
+# ValueError, non-ASCII text included.
+@pytest.mark.parametrize("doc,message", [
+    ('[1,[{"a":null},{}]]', MALFORMED + "invalid type: null, expected a string at line 1 column 13"),
+    ('{"version":"Zürich"}',
+     MALFORMED + 'invalid type: string "Zürich", expected u32 at line 1 column 19'),
+    ('{"x":"\\udc00"}', MALFORMED + "lone surrogate in \\u escape at line 1 column 12"),
+    ("[4294967295,[{},{}]]",
+     "unsupported session format version 4294967295 (this build supports 1)"),
+], ids=["wrong type", "non-ASCII", "lone surrogate", "largest version"])
 def test_refused_documents_raise_value_error_with_the_exact_message(doc, message):
     with pytest.raises(ValueError) as caught:
         va.TokenMap.from_session_json(doc)
