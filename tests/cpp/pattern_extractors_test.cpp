@@ -10,7 +10,6 @@
 #include <functional>
 #include <optional>
 #include <random>
-#include <span>
 #include <string>
 #include <vector>
 
@@ -47,23 +46,7 @@ const char* name_of(PatternId id) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Pattern texts and their engine form
-
-TEST(PatternTexts, AreTheDocumentedTextsAndCompile) {
-  const std::string_view documented[] = {
-      R"(https?://[^\s,)>'"]+)",
-      R"([a-zA-Z0-9._%+\-]+@[a-zA-Z0-9.\-]+\.[a-zA-Z]{2,})",
-      R"(\b[a-zA-Z0-9\-]{3,}\.(?:com|io|ai|dev|app|net|org|co)\b)",
-      R"(@[a-zA-Z][a-zA-Z0-9_]{2,})",
-      R"(\b(?:\+?1[\-.\s]?)?\(?\d{3}\)?[\-.\s]?\d{3}[\-.\s]?\d{4}\b)",
-      R"(\b(?:(?:25[0-5]|2[0-4]\d|[01]?\d\d?)\.){3}(?:25[0-5]|2[0-4]\d|[01]?\d\d?)\b)",
-      R"((?:[a-zA-Z0-9]{1,12}[_\-])[A-Za-z0-9+/]{20,}|[A-Za-z0-9]{32,})",
-      R"(\b[A-Z][a-z]{2,}[A-Z][a-zA-Z]+\b)"};
-  for (PatternId id : kAllPatterns) {
-    EXPECT_EQ(pattern_text(id), documented[static_cast<std::size_t>(id)]) << name_of(id);
-    EXPECT_TRUE(Regex::compile(engine_pattern(pattern_text(id))).ok()) << name_of(id);
-  }
-}
+// The engine form of the patterns
 
 std::optional<MatchSpan> first_match(std::string_view pattern, std::string_view subject) {
   const Regex regex = Regex::compile(engine_pattern(pattern));
@@ -172,7 +155,6 @@ TEST(ExtractPatternEntities, ReportsExactlyTheExpectedEntities) {
            {{"https://Acme.io/X", T::Url}, {"acme.io", T::Url}}),
       // E-mail addresses
       Case("in parentheses", "(jane@example.com)", {{"jane@example.com", T::Email}}),
-      Case("after a colon", "mailto:jane@example.com", {{"jane@example.com", T::Email}}),
       Case("without the sentence's full stop", "Write to jane.doe@example.com.",
            {{"jane.doe@example.com", T::Email}}),
       Case("a repeated address is reported once", "jane@example.com, again jane@example.com",
@@ -273,13 +255,9 @@ TEST(ExtractPatternEntities, ReportsExactlyTheExpectedEntities) {
 TEST(ExtractPatternEntities, SecretMatchesMustHoldALetterAndADigitAndNotBeAnEntry) {
   const std::string_view kept[] = {"CanvasRenderingContext2E", "canvasrenderingcontext2d",
                                    "key_ABCDEFGHIJKLMNOPQRS1"};
-  // Allowlist entries (with a digit and letters), and runs lacking a digit or a letter.
-  const std::string_view dropped[] = {"CanvasRenderingContext2D",
-                                      "Uint8Array",
-                                      "M1",
-                                      "abcdefghijklmnopqrstuvwxyzABCDEF",
-                                      "12345678901234567890123456789012",
-                                      "key_ABCDEFGHIJKLMNOPQRST",
+  // Allowlist entries (with a digit and letters), and a run of signs after its prefix; runs
+  // lacking a digit or a letter are in the table above.
+  const std::string_view dropped[] = {"CanvasRenderingContext2D", "Uint8Array", "M1",
                                       "k-+/+/+/+/+/+/+/+/+/+/+/"};
   for (std::string_view match : kept)
     EXPECT_TRUE(pattern_internals::passes_secret_checks(match)) << match;
@@ -359,32 +337,63 @@ TEST(FindPatternMatches, EqualsPlainIterationOnChosenTexts) {
       // Addresses: dots and @ in every place, searches resuming inside a local part.
       "a.b.c@d.e.ff", "a@b.cc1x@d.ee", "a@b@c.io", "@@a@@b.io", "..a..@..b..co..", "a%b+c@x-y.zz.",
       "x@-.x", "jane@example.com.",
+      // Phone numbers after characters that are digits to ICU but possibly not to the engine
+      // (U+1E4F0 is newer than some engines' data), after other digits, "+" and "(".
+      "\U0001E4F00123456789", "\U0001E4F0\U0001E4F05551234567", "\u06635551234567", "x+15551234567",
+      "a(555) 123-4567", "1-(555)-123-4567", "(555)123-4567 5551234567", "+1 (555) 123-4567",
+      "\u0665\u0665\u0665\u2003\u0661\u0662\u0663\u2003\u0664\u0665\u0666\u0667",
+      "555-123-4567555-123-4567", "12345678901234567890", "555-123-45678 555-123-4567",
+      // IP addresses with runs of one to four digits before the first dot.
+      "\U0001E4F010.0.0.1", "\u0663110.0.0.1", "1110.0.0.1", "a1.1.1.1 _1.1.1.1 -1.1.1.1",
+      "\u0661.\u0662.\u0663.\u0664", "1.2.3.4.5.6.7.8", "999.1.1.1.1", "1.1.1.1.1.1.1",
+      // Secrets: prefixes of one to thirteen letters and digits, bodies of 19 to 21 bytes,
+      // runs of 31 to 33, a secret right after another.
+      "abcdefghijkl_aaaaaaaaaaaaaaaaaaa1", "abcdefghijklm_aaaaaaaaaaaaaaaaaaa1",
+      "a-bbbbbbbbbbbbbbbbbbb1", "a-bbbbbbbbbbbbbbbbbb1",
+      "a1b2c3d4e5f6g7h8i9j0k1l2m3n4o5p6q a1b2c3d4e5f6g7h8i9j0k1l2m3n4o5p",
+      "a1b2c3d4e5f6g7h8i9j0k1l2m3n4o5p6-bbbbbbbbbbbbbbbbbbbb", "k_aaaaaaaaaaaaaaaaaaaa1k_bbbbb",
+      "++++++++++++++++++++++++++++++++++++++++++++++++++++x_aaaaaaaaaaaaaaaaaaaa",
+      "k_aaaaaaaaaaaaaaaaaaaa1 kk-bbbbbbbbbbbbbbbbbbbb/",
+      // CamelCase words at the start, after digits, underscores and non-ASCII letters.
+      "AbcDef", "1AbcDef _AbcDef \u00E9AbcDef \u00B2AbcDef", "AbcDefGhi2 AbCdef AbcDEf",
+      "xAbcDef AbcDefAbcDef-AbcDef", "AbcDefGhi_AbcDef AbcDef1",
       // The other patterns.
-      "1.1.1.1.1.1.1", "999.1.1.1.1", "+1 (555) 123-4567", "555-123-45678 555-123-4567",
-      "AbcDefGhi_AbcDef AbcDef1", "http://a.b/c http://d", "@abc@def @ghi",
-      "k_aaaaaaaaaaaaaaaaaaaa1 kk-bbbbbbbbbbbbbbbbbbbb/", "\u0903abc.io \u00B2abc.io"};
+      "http://a.b/c http://d", "@abc@def @ghi", "\u0903abc.io \u00B2abc.io"};
   for (std::string_view text : texts) expect_same_matches(text);
 }
 
 TEST(FindPatternMatches, EqualsPlainIterationOnRandomTexts) {
-  // Pieces chosen to meet every branch of the e-mail and domain searches: runs of label and
-  // local-part characters, "@" and ".", the listed endings, word and non-word neighbours.
-  const std::string_view pieces[] = {"a",      "b",      "Z",  "7",    "1",    "-",      ".",
-                                     ".",      "@",      "_",  "%",    "+",    "/",      " ",
-                                     "com",    "co",     "io", "dev",  ".com", ".io",    "xy",
-                                     "255",    "(",      ")",  "http", "://",  "\u00E9", "\u00B2",
-                                     "\u0903", "\u180E", ",",  "Ab",   "Cde",  "12_",    "\u0663"};
-  // Few pieces, so that addresses and domains follow each other closely: a search then
-  // resumes inside a run of local-part or label characters.
-  const std::string_view dense_pieces[] = {"a", "7", "-", ".", "_", "@", "io", ".co", "@x.io"};
+  using Pieces = std::vector<std::string_view>;
+  const struct {
+    Pieces pieces;
+    int max_length;
+  } alphabets[] = {
+      // Runs of label and local-part characters, "@" and ".", the listed endings, word and
+      // non-word neighbours: every branch of the e-mail and domain searches.
+      {{"a",      "b",      "Z",      "7",   "1",  "-",   ".",    ".",     "@",
+        "_",      "%",      "+",      "/",   " ",  "com", "co",   "io",    "dev",
+        ".com",   ".io",    "xy",     "255", "(",  ")",   "http", "://",   "\u00E9",
+        "\u00B2", "\u0903", "\u180E", ",",   "Ab", "Cde", "12_",  "\u0663"},
+       40},
+      // Few pieces, so that addresses and domains follow each other closely: a search then
+      // resumes inside a run of local-part or label characters.
+      {{"a", "7", "-", ".", "_", "@", "io", ".co", "@x.io"}, 40},
+      // Digits of three kinds and every separator of the phone pattern.
+      {{"1", "5",          "0",      "25",   "555",    "4567",   "-",      ".",      " ",
+        "(", ")",          "+",      "+1",   "\u2003", "\u180E", "\u0663", "\u0665", "a",
+        "_", "\U0001E4F0", "\u00E9", "x.io", "192.",   "1.",     "10.",    "0.",     "\n"},
+       60},
+      // The secret classes, capitals and small letters: secrets and CamelCase words.
+      {{"a", "Z", "Ab", "Cde", "q",   "1",     "9",    "_",      "-",      "+",       "/",
+        " ", ".", "@",  "sk",  "abc", "ABCDE", "k9z8", "\u00E9", "\u00B2", "a1b2c3d4"},
+       60},
+  };
   std::mt19937 random(20240611);
-  std::uniform_int_distribution<int> length(0, 40);
-  for (const auto& alphabet : {std::span<const std::string_view>(pieces),
-                               std::span<const std::string_view>(dense_pieces)}) {
-    std::uniform_int_distribution<std::size_t> piece(0, alphabet.size() - 1);
+  for (const auto& [pieces, max_length] : alphabets) {
     for (int round = 0; round < 4000 && !HasFailure(); ++round) {
       std::string text;
-      for (int i = length(random); i > 0; --i) text.append(alphabet[piece(random)]);
+      for (int i = random() % (max_length + 1); i > 0; --i)
+        text.append(pieces[random() % pieces.size()]);
       expect_same_matches(text);  // on failure, one text tells the story
     }
   }
