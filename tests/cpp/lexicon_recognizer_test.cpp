@@ -26,13 +26,15 @@ TEST(ExtractLexiconEntities, ReportsExactlyTheExpectedEntities) {
     std::string text;
     std::vector<Entity> expected;
   } cases[] = {
+      // The worked example covers an honorific's window ending at a lower-case word, a first
+      // name with its surname, a place with a comma and a code, a two-word place and a company
+      // suffix whose period is trimmed.
       {"worked example",
        "Yesterday Dr. Jane Smith moved from Dallas, TX to New York to join Acme Corp. with "
        "Sarah Miller.",
        {person("Jane Smith"), place("Dallas"), place("TX"), place("New York"), org("Acme Corp"),
         person("Sarah Miller")}},
       // Honorifics
-      {"window stops at a lower-case word", "Dr. Jane Smith called", {person("Jane Smith")}},
       {"honorific in lower case", "dr. Jane", {person("Jane")}},
       {"lower-case name after an honorific", "Dr. jane", {}},
       {"window of at most three words", "Dr. Jane Ann Marie Smith", {person("Jane Ann Marie")}},
@@ -47,7 +49,6 @@ TEST(ExtractLexiconEntities, ReportsExactlyTheExpectedEntities) {
       {"honorific at the end", "Ask the Dr.", {}},
       {"tech term dropped, not remembered", "Dr. Python and Dr. PYTHON", {person("PYTHON")}},
       // First names
-      {"first name with surname", "Sarah Miller", {person("Sarah Miller")}},
       {"a place is no surname", "Sarah Dallas", {person("Sarah"), place("Dallas")}},
       {"a tech term is no surname", "Sarah Python", {person("Sarah")}},
       {"first name before the company rule", "Jordan Inc", {person("Jordan")}},
@@ -62,11 +63,9 @@ TEST(ExtractLexiconEntities, ReportsExactlyTheExpectedEntities) {
       {"a lone dash is invisible", "Sarah - Miller", {person("Sarah - Miller")}},
       {"possessive surname kept whole", "Kate O'Brien's car", {person("Kate O'Brien's")}},
       // Places
-      {"two-word place", "New York", {place("New York")}},
       {"two-word place in capitals", "NEW YORK", {place("NEW YORK")}},
       {"two-word place in lower case", "new york", {}},
       {"three-word places never found", "Rio de Janeiro and Ho Chi Minh City", {}},
-      {"place, comma, code", "Dallas, TX", {place("Dallas"), place("TX")}},
       {"comma pair needs no capital", "Dallas, texas", {place("Dallas"), place("texas")}},
       {"comma pair needs the place shape", "Dallas, Tx", {place("Dallas")}},
       {"comma pair needs no confirmation", "Boise, ID", {place("Boise"), place("ID")}},
@@ -77,13 +76,11 @@ TEST(ExtractLexiconEntities, ReportsExactlyTheExpectedEntities) {
       {"code followed by a comma", "OK, thanks", {}},
       {"mixed-case code is not place-shaped", "Hi there", {}},
       {"code before a non-verb", "HI there", {}},
-      {"code confirmed by a verb", "OK is fine", {place("OK")}},
       {"code confirmed by a previous comma", "Yes, OK", {place("OK")}},
       {"code with its own comma ignores the verb", "OK, is it", {}},
       {"capitalised verb does not confirm", "OK Is", {}},
       {"code that is also a suffix", "CO was dry", {place("CO")}},
       // Companies
-      {"suffix period trimmed", "Acme Corp.", {org("Acme Corp")}},
       {"lower-case suffix", "Acme corp", {org("Acme corp")}},
       {"co as suffix", "Acme Co, Berlin", {org("Acme Co"), place("Berlin")}},
       {"placeholder takes no suffix", "[ORG_1] Inc", {}},

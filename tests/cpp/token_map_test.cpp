@@ -32,33 +32,32 @@ TEST(BuildTokenMap, NumbersPerPrefixAndSharesCaseVariants) {
 TEST(BuildTokenMap, CountersComeFromReverseKeysOnly) {
   const struct {
     const char* name;
-    TokenMap existing;
+    std::vector<std::string> tokens;  // of the existing entries
     EntityType type;
     std::string expected_token;
   } cases[] = {
-      {"highest number wins", make_map({{"A", "[PERSON_3]"}, {"B", "[PERSON_12]"}}), T::Person,
-       "[PERSON_13]"},
-      {"zero counts", make_map({{"A", "[PERSON_0]"}}), T::Person, "[PERSON_1]"},
-      {"free text is ignored", make_map({{"A", "no token here"}}), T::Person, "[PERSON_1]"},
-      {"above 32 bits counts as 0", make_map({{"A", "[PERSON_4294967296]"}}), T::Person,
+      {"highest number wins", {"[PERSON_3]", "[PERSON_12]"}, T::Person, "[PERSON_13]"},
+      {"zero counts", {"[PERSON_0]"}, T::Person, "[PERSON_1]"},
+      {"free text is ignored", {"no token here"}, T::Person, "[PERSON_1]"},
+      {"above 32 bits counts as 0", {"[PERSON_4294967296]"}, T::Person, "[PERSON_1]"},
+      {"text around a token", {"see [ORG_4] here"}, T::Org, "[ORG_5]"},
+      {"other prefixes do not count", {"[PLACE_9]"}, T::Person, "[PERSON_1]"},
+      {"leading zeros parse", {"[PERSON_007]"}, T::Person, "[PERSON_8]"},
+      {"non-ASCII digits count as 0", {"[PERSON_\u0667]"}, T::Person, "[PERSON_1]"},
+      {"first token of a key decides", {"[ORG_2][PERSON_50]"}, T::Person, "[PERSON_1]"},
+      {"nested brackets", {"[[PERSON_12]]"}, T::Person, "[PERSON_13]"},
+      {"malformed tokens",
+       {"[PERSON_] [PERSON1] [person_1] [PERSON_9 [P_Q_5]"},
+       T::Person,
        "[PERSON_1]"},
-      {"text around a token", make_map({{"x", "see [ORG_4] here"}}), T::Org, "[ORG_5]"},
-      {"other prefixes do not count", make_map({{"A", "[PLACE_9]"}}), T::Person, "[PERSON_1]"},
-      {"leading zeros parse", make_map({{"A", "[PERSON_007]"}}), T::Person, "[PERSON_8]"},
-      {"non-ASCII digits count as 0", make_map({{"A", "[PERSON_\u0667]"}}), T::Person,
-       "[PERSON_1]"},
-      {"first token of a key decides", make_map({{"A", "[ORG_2][PERSON_50]"}}), T::Person,
-       "[PERSON_1]"},
-      {"nested brackets", make_map({{"A", "[[PERSON_12]]"}}), T::Person, "[PERSON_13]"},
-      {"malformed tokens", make_map({{"A", "[PERSON_] [PERSON1] [person_1] [PERSON_9 [P_Q_5]"}}),
-       T::Person, "[PERSON_1]"},
       // A session may hold a forward value that reverse lacks; it is handed out again.
-      {"forward values do not count", make_tables({{"Bob", "[PERSON_1]"}}, {}), T::Person,
-       "[PERSON_1]"},
+      {"forward values do not count", {}, T::Person, "[PERSON_1]"},
   };
   for (const auto& c : cases) {
-    const std::vector<Entity> entities = {{"Zed", c.type}};
-    const TokenMap map = build_token_map(entities, &c.existing);
+    test::Pairs reverse;
+    for (const std::string& token : c.tokens) reverse.emplace_back(token, "A" + token);
+    const TokenMap existing = make_tables({{"Bob", "[PERSON_1]"}}, reverse);
+    const TokenMap map = build_token_map(std::vector<Entity>{{"Zed", c.type}}, &existing);
     EXPECT_EQ(map.forward.at("Zed"), c.expected_token) << c.name;
     EXPECT_EQ(map.reverse.at(c.expected_token), "Zed") << c.name;
   }
@@ -110,11 +109,10 @@ TEST(IsWholeToken, AcceptsExactlyOneTokenAndNothingElse) {
     std::string_view text;
     bool whole;
   } cases[] = {
-      {"[PERSON_1]", true},    {"[ORG_\u0663]", true},  {"[A_0012]", true},
-      {"", false},             {"[PERSON_1] ", false},   {" [PERSON_1]", false},
-      {"x[PERSON_1]", false},  {"[A_1][B_2]", false},    {"[[A_1]", false},
-      {"[person_1]", false},   {"[A_]", false},          {"[_1]", false},
-      {"[A_1", false},         {"[A-1]", false},         {"PERSON_1", false},
+      {"[PERSON_1]", true},   {"[ORG_\u0663]", true}, {"[A_0012]", true},     {"", false},
+      {"[PERSON_1] ", false}, {" [PERSON_1]", false}, {"x[PERSON_1]", false}, {"[A_1][B_2]", false},
+      {"[[A_1]", false},      {"[person_1]", false},  {"[A_]", false},        {"[_1]", false},
+      {"[A_1", false},        {"[A-1]", false},       {"PERSON_1", false},
   };
   for (const auto& c : cases) EXPECT_EQ(is_whole_token(c.text), c.whole) << c.text;
 }
