@@ -77,10 +77,22 @@ TEST(BuildTokenMap, CaseVariantsCompareByFullLowerCasing) {
   const std::vector<Entity> entities = {{"ΟΔΥΣΣΕΥΣ", T::Person},
                                         {"οδυσσευς", T::Person},  // final sigma
                                         {"Straße", T::Place},
-                                        {"STRASSE", T::Place}};  // SS never lower-cases to ß
+                                        {"STRASSE", T::Place},  // SS never lower-cases to ß
+                                        // The Kelvin sign lower-cases to an ASCII k, both ways
+                                        {"\u212AIEL", T::Place},
+                                        {"kiel", T::Place},
+                                        {"Karl", T::Person},
+                                        {"\u212AARL", T::Person}};
   const TokenMap map = build_token_map(entities, nullptr);
   EXPECT_EQ(map.forward.at("οδυσσευς"), "[PERSON_1]");
   EXPECT_EQ(map.forward.at("STRASSE"), "[PLACE_2]");
+  EXPECT_EQ(map.forward.at("kiel"), "[PLACE_3]");
+  EXPECT_EQ(map.forward.at("\u212AARL"), "[PERSON_2]");
+  // Keys of an existing map are found the same way.
+  const TokenMap extended =
+      build_token_map(std::vector<Entity>{{"KIEL", T::Place}, {"karl", T::Person}}, &map);
+  EXPECT_EQ(extended.forward.at("KIEL"), "[PLACE_3]");
+  EXPECT_EQ(extended.forward.at("karl"), "[PERSON_2]");
 }
 
 // The last 32-bit number is no dead end: numbering goes on past it and never reuses a token.
