@@ -25,6 +25,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -168,7 +169,8 @@ void write_summary(std::ostringstream& json, const std::vector<double>& sorted) 
 // pattern pass, the lexicon pass, the CamelCase pass, the numbering and the substitution, fed
 // with what anonymize itself produced, so that the shares add up to about one anonymize call.
 // The difference is the pipeline's own work (lower-casing, sets, list copies).
-int run_stages(std::string_view text, const velk::TokenMap* existing, const Options& options) {
+int run_stages(std::string_view text, const std::shared_ptr<const velk::TokenMap>& existing,
+               const Options& options) {
   using velk::pattern_internals::PatternId;
   const velk::AnonymizeResult reference = velk::anonymize(text, existing);
   velk::StringSet found_lower;
@@ -184,8 +186,8 @@ int run_stages(std::string_view text, const velk::TokenMap* existing, const Opti
       {"extract_camel_case_projects",
        [&] { return velk::extract_camel_case_projects(text, found_lower).size(); }},
       {"build_token_map",
-       [&] { return velk::build_token_map(reference.entities, existing).size(); }},
-      {"apply_token_map", [&] { return velk::apply_token_map(text, reference.token_map).size(); }},
+       [&] { return velk::build_token_map(reference.entities, existing.get()).size(); }},
+      {"apply_token_map", [&] { return velk::apply_token_map(text, *reference.token_map).size(); }},
       {"find_code_regions", [&] { return velk::find_code_regions(text).size(); }},
   };
   constexpr std::pair<std::string_view, PatternId> kPatterns[] = {
@@ -203,7 +205,7 @@ int run_stages(std::string_view text, const velk::TokenMap* existing, const Opti
   json << "{\"operation\":\"stages\",\"input_bytes\":" << text.size()
        << ",\"map_entries\":" << (existing ? existing->size() : 0)
        << ",\"entities\":" << reference.entities.size()
-       << ",\"result_map_entries\":" << reference.token_map.size() << ",\"stages\":{";
+       << ",\"result_map_entries\":" << reference.token_map->size() << ",\"stages\":{";
   // Round robin: every run times each stage once, so that a change in the machine's load
   // during the measurement weighs on all stages alike instead of on whichever ran then.
   if (options.warm_up) {
@@ -256,7 +258,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cannot read %s\n", argv[2]);
     return 2;
   }
-  std::optional<velk::TokenMap> map;
+  std::shared_ptr<const velk::TokenMap> map;
   if (std::string_view(argv[3]) != "-") {
     const std::optional<std::string> json = read_file(argv[3]);
     if (!json) {
@@ -268,9 +270,9 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "%s: %s\n", argv[3], session.error().message().c_str());
       return 2;
     }
-    map = std::move(session.value());
+    map = std::make_shared<const velk::TokenMap>(std::move(session.value()));
   }
-  const velk::TokenMap* existing = map ? &*map : nullptr;
+  const std::shared_ptr<const velk::TokenMap>& existing = map;
   if (operation == "stages") return run_stages(*text, existing, options);
 
   const velk::TokenMap empty_map;

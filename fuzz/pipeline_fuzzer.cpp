@@ -5,6 +5,7 @@
 // session round trip.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,7 +28,7 @@ void check_keeps(const StringMap& before, const StringMap& after, const char* wh
 
 void check_result(std::string_view text, const TokenMap* existing,
                   const std::vector<Entity>& custom, const AnonymizeResult& result) {
-  const TokenMap& map = result.token_map;
+  const TokenMap& map = *result.token_map;
   check(result.entity_count == result.entities.size(), "entity_count counts the entities");
   check(is_valid_utf8(result.text), "the anonymized text is valid UTF-8");
   if (existing) {
@@ -84,10 +85,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FuzzedDataProvider input(data, size);
   const std::string text = consume_text(input, 1024);
   const bool with_existing = input.ConsumeBool();
-  const velk::TokenMap existing = consume_token_map(input, text);
+  const auto existing = std::make_shared<const velk::TokenMap>(consume_token_map(input, text));
   const std::vector<velk::Entity> custom = consume_entities(input, text, 6);
-  const velk::TokenMap* existing_map = with_existing ? &existing : nullptr;
-  const velk::AnonymizeResult result = velk::anonymize_with_custom(text, existing_map, custom);
+  const velk::TokenMap* existing_map = with_existing ? existing.get() : nullptr;
+  const velk::AnonymizeResult result =
+      velk::anonymize_with_custom(text, with_existing ? existing : nullptr, custom);
   check_result(text, existing_map, custom, result);
   return 0;
 }

@@ -6,6 +6,7 @@
 // one after another afterwards, and the sanitizer must see no data race.
 #include <barrier>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -46,19 +47,19 @@ const std::vector<std::string> kTexts = {
 };
 
 // Everything one thread computes for one text, as one comparable string.
-std::string work(const std::string& text, const TokenMap& shared_map,
+std::string work(const std::string& text, const std::shared_ptr<const TokenMap>& shared_map,
                  const std::vector<Entity>& shared_entities) {
   std::string out;
   const AnonymizeResult own = anonymize(text, nullptr);
   out.append(own.text).append("\n");
   for (const Entity& entity : own.entities) out.append(entity.text).append("|");
-  const AnonymizeResult shared = anonymize_with_custom(text, &shared_map, shared_entities);
+  const AnonymizeResult shared = anonymize_with_custom(text, shared_map, shared_entities);
   out.append("\n").append(shared.text).append("\n");
-  out.append(deanonymize(shared.text, shared.token_map)).append("\n");
-  out.append(apply_token_map(text, shared_map)).append("\n");
+  out.append(deanonymize(shared.text, *shared.token_map)).append("\n");
+  out.append(apply_token_map(text, *shared_map)).append("\n");
   // A second thread scans part of any text with code in it.
-  out.append(fast_apply_token_map(text, shared.token_map, 0)).append("\n");
-  const TokenMap built = build_token_map(shared_entities, &shared_map);
+  out.append(fast_apply_token_map(text, *shared.token_map, 0)).append("\n");
+  const TokenMap built = build_token_map(shared_entities, shared_map.get());
   const SessionResult read = from_session_json(to_session_json(built));
   out.append(read.ok() && read.value() == built ? "session ok" : "session differs");
   out.append(is_tech_term("Python") && !is_tech_term("python") ? " allowlist ok" : " allowlist");
@@ -72,9 +73,10 @@ std::string work(const std::string& text, const TokenMap& shared_map,
 int main() {
   using namespace velk;
   // Built by hand, so that no table is touched before the threads start.
-  TokenMap shared_map;
-  shared_map.forward = {{"Alice", "[PERSON_1]"}, {"Dallas", "[PLACE_1]"}, {"acme", "[ORG_1]"}};
-  shared_map.reverse = {{"[PERSON_1]", "Alice"}, {"[PLACE_1]", "Dallas"}, {"[ORG_1]", "acme"}};
+  TokenMap map;
+  map.forward = {{"Alice", "[PERSON_1]"}, {"Dallas", "[PLACE_1]"}, {"acme", "[ORG_1]"}};
+  map.reverse = {{"[PERSON_1]", "Alice"}, {"[PLACE_1]", "Dallas"}, {"[ORG_1]", "acme"}};
+  const auto shared_map = std::make_shared<const TokenMap>(std::move(map));
   const std::vector<Entity> shared_entities = {
       {"Alice", EntityType::Person}, {"BlueHarbor", EntityType::Project}, {"", EntityType::Org}};
 

@@ -12,8 +12,7 @@ namespace {
 
 struct AnonymizeResultObject {
   PyObject_HEAD
-  AnonymizeResult value;  // its token_map is moved out into `token_map`
-  std::shared_ptr<const TokenMap> token_map;  // shared with the getter's objects
+  AnonymizeResult value;  // its map is shared with the getter's objects
 };
 
 AnonymizeResultObject* as_result(PyObject* object) {
@@ -21,8 +20,6 @@ AnonymizeResultObject* as_result(PyObject* object) {
 }
 
 void result_dealloc(PyObject* self) {
-  using Shared = std::shared_ptr<const TokenMap>;
-  as_result(self)->token_map.~Shared();
   as_result(self)->value.~AnonymizeResult();
   free_instance(self);
 }
@@ -40,7 +37,7 @@ PyObject* result_repr(PyObject* self) {
 PyObject* result_get_text(PyObject* self, void*) { return to_str(as_result(self)->value.text); }
 
 PyObject* result_get_token_map(PyObject* self, void*) {
-  return wrap_token_map(as_result(self)->token_map);
+  return wrap_token_map(as_result(self)->value.token_map);
 }
 
 PyObject* result_get_entity_count(PyObject* self, void*) {
@@ -91,12 +88,10 @@ PyType_Spec result_spec = {
 }  // namespace
 
 PyObject* wrap_anonymize_result(AnonymizeResult&& result) {
-  auto token_map = std::make_shared<const TokenMap>(std::move(result.token_map));
   auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(classes.anonymize_result, Py_tp_alloc));
   PyObject* object = alloc(classes.anonymize_result, 0);
   if (!object) return nullptr;
   new (&as_result(object)->value) AnonymizeResult(std::move(result));
-  new (&as_result(object)->token_map) std::shared_ptr<const TokenMap>(std::move(token_map));
   return object;
 }
 

@@ -116,12 +116,18 @@ bool convert_token_map(PyObject* object, const char* name, const TokenMap** out)
   return true;
 }
 
-bool convert_optional_token_map(PyObject* object, const char* name, const TokenMap** out) {
+bool convert_optional_token_map(PyObject* object, const char* name,
+                                std::shared_ptr<const TokenMap>* out) {
   if (!object || object == Py_None) {
-    *out = nullptr;
+    out->reset();
     return true;
   }
-  return convert_token_map(object, name, out);
+  if (!is_instance_of(object, classes.token_map)) {
+    raise_wrong_type(object, name, "PyTokenMap");
+    return false;
+  }
+  *out = shared_token_map_of(object);
+  return true;
 }
 
 bool convert_entity_type(PyObject* object, const char* name, EntityType* out) {

@@ -26,10 +26,10 @@ PyObject* py_anonymize(PyObject*, PyObject* args, PyObject* kwargs) {
   PyObject* arg[2];
   if (!parse_arguments("anonymize", args, kwargs, {"text", "existing"}, 1, arg)) return nullptr;
   std::string_view text;
-  const TokenMap* existing = nullptr;
+  std::shared_ptr<const TokenMap> existing;
   if (!convert_text(arg[0], "text", &text)) return nullptr;
   if (!convert_optional_token_map(arg[1], "existing", &existing)) return nullptr;
-  return wrap_anonymize_result(velk::anonymize(text, existing));
+  return wrap_anonymize_result(velk::anonymize(text, std::move(existing)));
 }
 
 PyObject* py_anonymize_with_custom(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -39,12 +39,13 @@ PyObject* py_anonymize_with_custom(PyObject*, PyObject* args, PyObject* kwargs) 
     return nullptr;
   }
   std::string_view text;
-  const TokenMap* existing = nullptr;
+  std::shared_ptr<const TokenMap> existing;
   std::vector<Entity> custom_entities;
   if (!convert_text(arg[0], "text", &text)) return nullptr;
   if (!convert_optional_token_map(arg[1], "existing", &existing)) return nullptr;
   if (!convert_optional_entities(arg[2], "custom_entities", &custom_entities)) return nullptr;
-  return wrap_anonymize_result(velk::anonymize_with_custom(text, existing, custom_entities));
+  return wrap_anonymize_result(
+      velk::anonymize_with_custom(text, std::move(existing), custom_entities));
 }
 
 PyObject* py_build_token_map(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -53,10 +54,10 @@ PyObject* py_build_token_map(PyObject*, PyObject* args, PyObject* kwargs) {
     return nullptr;
   }
   std::vector<Entity> entities;
-  const TokenMap* existing = nullptr;
+  std::shared_ptr<const TokenMap> existing;
   if (!convert_entities(arg[0], "entities", &entities)) return nullptr;
   if (!convert_optional_token_map(arg[1], "existing", &existing)) return nullptr;
-  return wrap_token_map(velk::build_token_map(entities, existing));
+  return wrap_token_map(velk::build_token_map(entities, existing.get()));
 }
 
 // Shared by the two substitution functions, which take (text, token_map).

@@ -46,6 +46,7 @@ PyObject* wrap_anonymize_result(AnonymizeResult&& result);
 EntityType entity_type_of(PyObject* object);
 const Entity& entity_of(PyObject* object);
 const TokenMap& token_map_of(PyObject* object);
+std::shared_ptr<const TokenMap> shared_token_map_of(PyObject* object);
 
 // Binds positional and keyword arguments to `names` (all positional-or-keyword, the first
 // `required` of them required) with the interpreter's usual messages for a missing, surplus,
@@ -59,7 +60,8 @@ bool parse_arguments(const char* function, PyObject* args, PyObject* kwargs,
 bool convert_text(PyObject* object, const char* name, std::string_view* out);
 bool convert_token_map(PyObject* object, const char* name, const TokenMap** out);
 // None (or a null object, for an omitted argument) gives nullptr.
-bool convert_optional_token_map(PyObject* object, const char* name, const TokenMap** out);
+bool convert_optional_token_map(PyObject* object, const char* name,
+                                std::shared_ptr<const TokenMap>* out);
 bool convert_entity_type(PyObject* object, const char* name, EntityType* out);
 // A sequence (not a str) of Entity objects, copied in iteration order.
 bool convert_entities(PyObject* object, const char* name, std::vector<Entity>* out);

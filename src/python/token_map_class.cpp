@@ -120,6 +120,10 @@ PyObject* wrap_token_map(std::shared_ptr<const TokenMap> map) {
 
 const TokenMap& token_map_of(PyObject* object) { return *as_token_map(object)->value; }
 
+std::shared_ptr<const TokenMap> shared_token_map_of(PyObject* object) {
+  return as_token_map(object)->value;
+}
+
 bool add_token_map_class(PyObject* module) {
   PyObject* type = PyType_FromSpec(&token_map_spec);
   if (!type) return false;

@@ -3,6 +3,7 @@
 // everything found before the CamelCase pass keeps its projects out.
 #include "velk/pipeline.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "velk/lexicon_recognizer.h"
@@ -23,11 +24,17 @@ std::vector<std::string> lower_texts(std::span<const Entity> entities) {
   return lowers;
 }
 
-AnonymizeResult finish(std::string_view text, const TokenMap* existing,
+AnonymizeResult finish(std::string_view text, std::shared_ptr<const TokenMap> existing,
                        std::vector<Entity> all_entities, std::span<const std::string> lowers) {
   AnonymizeResult result;
-  result.token_map = build_token_map(all_entities, existing, lowers);
-  result.text = apply_token_map(text, result.token_map);
+  const auto mapped = [&](const Entity& entity) { return existing->forward.contains(entity.text); };
+  if (existing && std::ranges::all_of(all_entities, mapped)) {
+    result.token_map = std::move(existing);  // build_token_map would return an equal copy
+  } else {
+    result.token_map =
+        std::make_shared<const TokenMap>(build_token_map(all_entities, existing.get(), lowers));
+  }
+  result.text = apply_token_map(text, *result.token_map);
   result.entity_count = all_entities.size();
   result.entities = std::move(all_entities);
   return result;
@@ -40,11 +47,12 @@ void append(std::vector<T>& to, std::vector<T>&& from) {
 
 }  // namespace
 
-AnonymizeResult anonymize(std::string_view text, const TokenMap* existing) {
-  return anonymize_with_custom(text, existing, {});
+AnonymizeResult anonymize(std::string_view text, std::shared_ptr<const TokenMap> existing) {
+  return anonymize_with_custom(text, std::move(existing), {});
 }
 
-AnonymizeResult anonymize_with_custom(std::string_view text, const TokenMap* existing,
+AnonymizeResult anonymize_with_custom(std::string_view text,
+                                      std::shared_ptr<const TokenMap> existing,
                                       std::span<const Entity> custom_entities) {
   // A long text has its lexicon pass run on a second thread beside the patterns.
   std::vector<Entity> lexicon_found;
@@ -110,7 +118,7 @@ AnonymizeResult anonymize_with_custom(std::string_view text, const TokenMap* exi
   for (std::size_t i = all_lower.size(); i < all_entities.size(); ++i) {
     all_lower.push_back(to_lower(all_entities[i].text));
   }
-  return finish(text, existing, std::move(all_entities), all_lower);
+  return finish(text, std::move(existing), std::move(all_entities), all_lower);
 }
 
 }  // namespace velk

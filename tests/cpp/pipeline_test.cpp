@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -106,8 +107,8 @@ TEST(Anonymize, ListsEntitiesExtendsTheCallersMapAndSubstitutes) {
            "[PROJECT_1]"),
   };
   for (const auto& c : cases) {
-    const TokenMap existing_map = build_token_map(c.existing, nullptr);
-    const TokenMap* existing = c.existing.empty() ? nullptr : &existing_map;
+    const auto existing_map = std::make_shared<const TokenMap>(build_token_map(c.existing, nullptr));
+    const std::shared_ptr<const TokenMap> existing = c.existing.empty() ? nullptr : existing_map;
     const Entities custom_before = c.custom;
     std::vector<std::pair<const char*, AnonymizeResult>> results;
     results.emplace_back("with custom", anonymize_with_custom(c.text, existing, c.custom));
@@ -117,10 +118,10 @@ TEST(Anonymize, ListsEntitiesExtendsTheCallersMapAndSubstitutes) {
       EXPECT_EQ(result.entity_count, result.entities.size()) << c.name << " (" << call << ")";
       EXPECT_EQ(result.text, c.expected_text) << c.name << " (" << call << ")";
       // The caller's entries, extended in the order of the listed entities.
-      EXPECT_EQ(result.token_map, build_token_map(result.entities, existing))
+      EXPECT_EQ(*result.token_map, build_token_map(result.entities, existing.get()))
           << c.name << " (" << call << ")";
     }
-    EXPECT_EQ(existing_map, build_token_map(c.existing, nullptr)) << c.name << ": map changed";
+    EXPECT_EQ(*existing_map, build_token_map(c.existing, nullptr)) << c.name << ": map changed";
     EXPECT_EQ(c.custom, custom_before) << c.name << ": custom entities changed";
   }
 }
@@ -139,11 +140,13 @@ TEST(Anonymize, LongTextsGiveTheResultsOfShortOnes) {
     text += message;
     expected_text += one.text;
   }
-  for (const TokenMap* existing : {static_cast<const TokenMap*>(nullptr), &one.token_map}) {
+  for (const auto& existing : {std::shared_ptr<const TokenMap>(), one.token_map}) {
     const AnonymizeResult many = anonymize(text, existing);
     EXPECT_EQ(many.entities, one.entities);
-    EXPECT_EQ(many.token_map, one.token_map);
+    EXPECT_EQ(*many.token_map, *one.token_map);
     EXPECT_EQ(many.text, expected_text);
+    // A text that brings nothing new leaves the caller's map as the result's, uncopied.
+    EXPECT_EQ(many.token_map == one.token_map, existing != nullptr);
   }
 }
 
