@@ -64,6 +64,11 @@ TEST(FastSubstituteSegment, ShortcutsGiveTheLiteralResult) {
        {{"see", "[S_1]"}, {"ci](x", "[U_2]"}},
        "see ci](x",
        "[S_1] [U_2]"},
+      // Replaced bytes are tracked 64 to a word; this one spans three words.
+      {"no match inside a long replaced text",
+       {{std::string(70, 'x') + " bob " + std::string(70, 'y'), "[L_1]"}, {"bob", "[B_1]"}},
+       "bob " + std::string(70, 'x') + " bob " + std::string(70, 'y') + " bob",
+       "[B_1] [L_1] [B_1]"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(substitute_segment(c.text, views(c.pairs)), c.expected) << c.name << " (literal)";
