@@ -53,6 +53,16 @@ struct Entity {
   friend bool operator==(const Entity&, const Entity&) = default;
 };
 
+// Where a detector found an entity: bytes [start, end) of its input, and the index in that
+// detector's list of the entity it stands for (for a repeated text, the one reported first).
+struct EntityPlace {
+  std::size_t start;
+  std::size_t end;
+  std::size_t entity;
+
+  friend bool operator==(const EntityPlace&, const EntityPlace&) = default;
+};
+
 }  // namespace velk
 
 #endif  // VELK_ENTITY_H_

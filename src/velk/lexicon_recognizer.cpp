@@ -11,6 +11,7 @@
 #include <optional>
 #include <utility>
 
+#include "velk/code_regions.h"
 #include "velk/lexicons.h"
 #include "velk/string_hash.h"
 #include "velk/tech_allowlist.h"
@@ -252,22 +253,58 @@ std::string_view span_view(std::string_view text, std::string_view first, std::s
 // shadow a later, differently cased occurrence. A text is copied only when it is kept.
 class EntitySink {
  public:
+  EntitySink(std::string_view input, std::vector<EntityPlace>* places)
+      : input_(input), places_(places) {}
+
+  // `text` is a view into the input.
   void push(std::string_view text, EntityType type) {
-    if (text.size() <= 1) return;
+    if (text.size() <= 1 || is_tech_term(text)) return;
     lower_.clear();
     append_lower(lower_, text);
-    if (seen_lower_.contains(lower_)) return;
-    if (is_tech_term(text)) return;
-    seen_lower_.insert(lower_);
-    entities_.push_back(Entity{std::string(text), type});
+    const auto [seen, is_new] = seen_lower_.try_emplace(lower_, entities_.size());
+    if (places_) {
+      const auto start = static_cast<std::size_t>(text.data() - input_.data());
+      places_->push_back({start, start + text.size(), seen->second});
+    }
+    if (is_new) entities_.push_back(Entity{std::string(text), type});
   }
 
   std::vector<Entity> take() && { return std::move(entities_); }
 
  private:
+  std::string_view input_;
+  std::vector<EntityPlace>* places_;
   std::vector<Entity> entities_;
-  StringSet seen_lower_;
+  std::unordered_map<std::string, std::size_t, StringHash, std::equal_to<>> seen_lower_;
   std::string lower_;  // reused for every entity
+};
+
+// Where code regions start and end, to keep names from being joined across them: a name that
+// runs into a fenced block would straddle the code and could be replaced nowhere.
+class CodeEdges {
+ public:
+  explicit CodeEdges(std::string_view text) : text_(text) {
+    // Without a backtick or a tilde there is no code, and most texts have none.
+    if (text.find_first_of("`~") == std::string_view::npos) return;
+    for (const CodeRegion& region : find_code_regions(text)) {
+      edges_.push_back(region.start);
+      edges_.push_back(region.end);
+    }
+  }
+
+  // Whether an edge lies strictly between the start of `first` and the end of `last`, two
+  // views into the text.
+  bool between(std::string_view first, std::string_view last) const {
+    if (edges_.empty()) return false;
+    const auto start = static_cast<std::size_t>(first.data() - text_.data());
+    const auto end = static_cast<std::size_t>(last.data() - text_.data()) + last.size();
+    const auto edge = std::upper_bound(edges_.begin(), edges_.end(), start);
+    return edge != edges_.end() && *edge < end;
+  }
+
+ private:
+  std::string_view text_;
+  std::vector<std::size_t> edges_;  // ascending
 };
 
 // Whether the ambiguous state code `t` is used as a place: after a place preposition or a
@@ -309,9 +346,11 @@ bool is_place_shaped(const WordToken& token) {
          std::none_of(token.core.begin(), token.core.end(), is_small_letter);
 }
 
-std::vector<Entity> extract_lexicon_entities(std::string_view text) {
+std::vector<Entity> extract_lexicon_entities(std::string_view text,
+                                             std::vector<EntityPlace>* places) {
   WordWindow window(text);
-  EntitySink sink;
+  EntitySink sink(text, places);
+  const CodeEdges code(text);
   std::string key;  // two-word place key, reused
   std::size_t i = 0;
   while (Word* current = window.at(i)) {
@@ -324,7 +363,7 @@ std::vector<Entity> extract_lexicon_entities(std::string_view text) {
     if (next_continues && t.has_role(kRoleHonorific)) {
       std::size_t end = i + 2;
       for (Word* w; end < i + 4 && (w = window.at(end)) != nullptr; ++end) {
-        if (!w->continues_name()) break;
+        if (!w->continues_name() || code.between(window.at(end - 1)->raw, w->raw)) break;
       }
       sink.push(span_view(text, next->raw, window.at(end - 1)->raw), EntityType::Person);
       i = end;
@@ -341,7 +380,8 @@ std::vector<Entity> extract_lexicon_entities(std::string_view text) {
     // tech term, a company suffix or a place.
     if (t.has_role(kRoleFirstName) && !is_tech_term(t.core)) {
       if (next_continues && !is_tech_term(next->core) &&
-          !next->has_role(kRoleOrgSuffix | kRoleSingleWordPlace)) {
+          !next->has_role(kRoleOrgSuffix | kRoleSingleWordPlace) &&
+          !code.between(t.raw, next->raw)) {
         sink.push(span_view(text, t.raw, next->raw), EntityType::Person);
         i += 2;
       } else {
@@ -352,7 +392,7 @@ std::vector<Entity> extract_lexicon_entities(std::string_view text) {
     }
 
     // 4. Two capitalised words forming a listed place.
-    if (next_continues && t.has_role(kRoleMultiWordPlaceStart)) {
+    if (next_continues && t.has_role(kRoleMultiWordPlaceStart) && !code.between(t.raw, next->raw)) {
       key.assign(t.lowered());
       key += ' ';
       key += next->lowered();
@@ -380,7 +420,8 @@ std::vector<Entity> extract_lexicon_entities(std::string_view text) {
     }
 
     // 6. A word followed by a company suffix, capitalised or not.
-    if (next != nullptr && !t.is_token() && next->has_role(kRoleOrgSuffix)) {
+    if (next != nullptr && !t.is_token() && next->has_role(kRoleOrgSuffix) &&
+        !code.between(t.raw, next->raw)) {
       sink.push(span_view(text, t.raw, next->raw), EntityType::Org);
       i += 2;
       continue;

@@ -38,8 +38,11 @@ std::string span_text(std::string_view text, const WordToken& first, const WordT
 bool is_place_shaped(const WordToken& token);
 
 // Person, Place and Org entities in text order; the first occurrence of a text (ignoring case)
-// wins, and tech terms and one-byte texts are never reported.
-std::vector<Entity> extract_lexicon_entities(std::string_view text);
+// wins, and tech terms and one-byte texts are never reported. No entity joins words across
+// the start or end of a code region. `places`, when given, receives every place where a
+// reported text was found, repeats included.
+std::vector<Entity> extract_lexicon_entities(std::string_view text,
+                                             std::vector<EntityPlace>* places = nullptr);
 
 }  // namespace velk
 

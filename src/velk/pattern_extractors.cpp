@@ -730,7 +730,9 @@ class CoveredOffsets {
 };
 
 struct PatternPassState {
-  StringSet seen_texts;  // lower-cased texts already emitted
+  // Lower-cased texts already emitted, to the index of their entity.
+  std::unordered_map<std::string, std::size_t, StringHash, std::equal_to<>> seen_texts;
+  std::vector<EntityPlace>* places = nullptr;
   CoveredOffsets covered_offsets;
   std::vector<Entity> entities;
   std::string lower;  // the lower-cased match, reused
@@ -745,12 +747,14 @@ void push_pattern_entity(std::string_view text, MatchSpan span, EntityType type,
   if (trimmed.size() < 3) return;
   state.lower.clear();
   append_lower(state.lower, trimmed);
-  // Copied into the set only when new; a repeat covers nothing.
-  if (!state.seen_texts.insert(state.lower).second) return;
+  const std::size_t begin = span.start + static_cast<std::size_t>(trimmed.data() - match.data());
+  // Copied into the table only when new; a repeat covers nothing but is a place all the same.
+  const auto [seen, is_new] = state.seen_texts.try_emplace(state.lower, state.entities.size());
+  if (state.places) state.places->push_back({begin, begin + trimmed.size(), seen->second});
+  if (!is_new) return;
   state.entities.push_back({std::string(trimmed), type});
   // The covered bytes are the trimmed text's own. No pattern can match white space at either
   // end, so this is also the stretch from the match's start.
-  const std::size_t begin = span.start + static_cast<std::size_t>(trimmed.data() - match.data());
   state.covered_offsets.add(begin, begin + trimmed.size());
 }
 
@@ -770,8 +774,10 @@ bool is_ascii_alnum(char ch) {
 
 }  // namespace
 
-std::vector<Entity> extract_pattern_entities(std::string_view text) {
+std::vector<Entity> extract_pattern_entities(std::string_view text,
+                                             std::vector<EntityPlace>* places) {
   PatternPassState state;
+  state.places = places;
   const auto any = [](const MatchSpan&) { return true; };
   const auto uncovered = [&](const MatchSpan& span) {
     return !state.covered_offsets.contains(span.start);
@@ -824,8 +830,9 @@ std::vector<Entity> extract_pattern_entities(std::string_view text) {
 }
 
 std::vector<Entity> extract_camel_case_projects(std::string_view text,
-                                                const StringSet& exclude_texts) {
-  StringSet seen_texts;
+                                                const StringSet& exclude_texts,
+                                                std::vector<EntityPlace>* places) {
+  std::unordered_map<std::string, std::size_t, StringHash, std::equal_to<>> seen_texts;
   std::vector<Entity> projects;
   std::string lower;  // reused for every match
   for (const MatchSpan& span : find_pattern_matches(PatternId::kCamelCase, text)) {
@@ -833,8 +840,10 @@ std::vector<Entity> extract_camel_case_projects(std::string_view text,
     if (is_tech_term(match)) continue;
     lower.clear();
     append_lower(lower, match);
-    if (exclude_texts.contains(lower) || !seen_texts.insert(lower).second) continue;
-    projects.push_back({std::string(match), EntityType::Project});
+    if (exclude_texts.contains(lower)) continue;
+    const auto [seen, is_new] = seen_texts.try_emplace(lower, projects.size());
+    if (places) places->push_back({span.start, span.end, seen->second});
+    if (is_new) projects.push_back({std::string(match), EntityType::Project});
   }
   return projects;
 }

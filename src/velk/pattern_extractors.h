@@ -36,13 +36,17 @@ inline constexpr std::string_view CAMEL_CASE_PATTERN = R"re(\b[A-Z][a-z]{2,}[A-Z
 
 // URLs, then e-mail addresses, domains, handles, phones, IP addresses and secrets, each group
 // in text order; a text (compared lower-cased) is reported once, by the first pattern that
-// yields it.
-std::vector<Entity> extract_pattern_entities(std::string_view text);
+// yields it. `places`, when given, receives every place where a reported text was found,
+// repeats included.
+std::vector<Entity> extract_pattern_entities(std::string_view text,
+                                             std::vector<EntityPlace>* places = nullptr);
 
 // CamelCase words as Project entities in text order, leaving out allowlist entries, words whose
-// lower-cased text is in `exclude_texts` and repeats in any capitalisation.
+// lower-cased text is in `exclude_texts` and repeats in any capitalisation. `places`, when
+// given, receives every place of a reported word, repeats included.
 std::vector<Entity> extract_camel_case_projects(std::string_view text,
-                                                const StringSet& exclude_texts);
+                                                const StringSet& exclude_texts,
+                                                std::vector<EntityPlace>* places = nullptr);
 
 // The search machinery, exposed for the tests and the scaling benchmark.
 namespace pattern_internals {

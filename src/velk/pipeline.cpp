@@ -1,6 +1,11 @@
 // The order of one anonymize call. Precedence between detectors is decided here, on
 // lower-cased texts: pattern entities and custom entities keep lexicon entities out, and
 // everything found before the CamelCase pass keeps its projects out.
+//
+// What a detector found is replaced where it found it: the map substitution's edge rules keep
+// ordinary words whole, but they would leave a found address after '@' or a URL ending in '/'
+// in the clear. Text that already looks like a token is reserved in the map, so that no entity
+// is numbered onto it and restoring gives back what the user wrote.
 #include "velk/pipeline.h"
 
 #include <algorithm>
@@ -24,17 +29,49 @@ std::vector<std::string> lower_texts(std::span<const Entity> entities) {
   return lowers;
 }
 
+// Token-shaped texts of the input that the map does not know, each once, in text order. They
+// are reserved as reverse entries to themselves, so that numbering never gives them out and
+// restoring leaves them as the user wrote them.
+std::vector<std::string_view> unknown_tokens(std::string_view text, const TokenMap* existing) {
+  std::vector<std::string_view> unknown;
+  for (auto token = find_token(text); token; token = find_token(text, token->end)) {
+    const std::string_view shape = text.substr(token->start, token->end - token->start);
+    if (existing && existing->reverse.contains(shape)) continue;
+    if (std::find(unknown.begin(), unknown.end(), shape) == unknown.end()) unknown.push_back(shape);
+  }
+  return unknown;
+}
+
 AnonymizeResult finish(std::string_view text, std::shared_ptr<const TokenMap> existing,
-                       std::vector<Entity> all_entities, std::span<const std::string> lowers) {
+                       std::vector<Entity> all_entities, std::span<const std::string> lowers,
+                       std::span<const std::pair<std::size_t, std::vector<EntityPlace>>> found) {
   AnonymizeResult result;
+  const std::vector<std::string_view> reserved = unknown_tokens(text, existing.get());
   const auto mapped = [&](const Entity& entity) { return existing->forward.contains(entity.text); };
-  if (existing && std::ranges::all_of(all_entities, mapped)) {
+  if (existing && reserved.empty() && std::ranges::all_of(all_entities, mapped)) {
     result.token_map = std::move(existing);  // build_token_map would return an equal copy
-  } else {
+  } else if (reserved.empty()) {
     result.token_map =
         std::make_shared<const TokenMap>(build_token_map(all_entities, existing.get(), lowers));
+  } else {
+    TokenMap base = existing ? *existing : TokenMap{};
+    for (const std::string_view token : reserved) base.reverse.emplace(token, token);
+    result.token_map =
+        std::make_shared<const TokenMap>(build_token_map(all_entities, &base, lowers));
   }
-  result.text = apply_token_map(text, *result.token_map);
+  // Each detector's places, with the token of the entity each stands for. `found` holds, per
+  // detector, where its entities start in `all_entities` and its places.
+  std::vector<ForcedPlace> places;
+  for (const auto& [first_entity, detector_places] : found) {
+    for (const EntityPlace& place : detector_places) {
+      const Entity& entity = all_entities[first_entity + place.entity];
+      const auto entry = result.token_map->forward.find(entity.text);
+      if (entry != result.token_map->forward.end()) {
+        places.push_back({place.start, place.end, entry->second});
+      }
+    }
+  }
+  result.text = apply_token_map_at_places(text, *result.token_map, std::move(places));
   result.entity_count = all_entities.size();
   result.entities = std::move(all_entities);
   return result;
@@ -56,10 +93,12 @@ AnonymizeResult anonymize_with_custom(std::string_view text,
                                       std::span<const Entity> custom_entities) {
   // A long text has its lexicon pass run on a second thread beside the patterns.
   std::vector<Entity> lexicon_found;
-  const auto lexicon_pass = [&] { lexicon_found = extract_lexicon_entities(text); };
+  std::vector<EntityPlace> lexicon_places;
+  const auto lexicon_pass = [&] { lexicon_found = extract_lexicon_entities(text, &lexicon_places); };
   std::optional<SecondThread> second;
   if (text.size() >= kSecondThreadBytes) second.emplace(lexicon_pass);
-  std::vector<Entity> pattern_entities = extract_pattern_entities(text);
+  std::vector<EntityPlace> pattern_places;
+  std::vector<Entity> pattern_entities = extract_pattern_entities(text, &pattern_places);
 
   // Each entity is lower-cased once; the texts go into both sets below.
   std::vector<std::string> pattern_lower = lower_texts(pattern_entities);
@@ -78,12 +117,20 @@ AnonymizeResult anonymize_with_custom(std::string_view text,
   } else {
     lexicon_pass();
   }
-  for (Entity& entity : lexicon_found) {
-    std::string lower = to_lower(entity.text);
+  // Where each found entity went, for its places; kDropped when it was removed.
+  constexpr std::size_t kDropped = static_cast<std::size_t>(-1);
+  std::vector<std::size_t> kept_at(lexicon_found.size(), kDropped);
+  for (std::size_t i = 0; i < lexicon_found.size(); ++i) {
+    std::string lower = to_lower(lexicon_found[i].text);
     if (blocked_lower.contains(lower)) continue;
-    lexicon_entities.push_back(std::move(entity));
+    kept_at[i] = lexicon_entities.size();
+    lexicon_entities.push_back(std::move(lexicon_found[i]));
     lexicon_lower.push_back(std::move(lower));
   }
+  std::erase_if(lexicon_places, [&](EntityPlace& place) {
+    place.entity = kept_at[place.entity];
+    return place.entity == kDropped;
+  });
 
   std::vector<Entity> custom_hits;
   std::vector<std::string> custom_hits_lower;
@@ -102,7 +149,16 @@ AnonymizeResult anonymize_with_custom(std::string_view text,
       }
     }
   }
-  std::vector<Entity> project_entities = extract_camel_case_projects(text, found_lower);
+  std::vector<EntityPlace> project_places;
+  std::vector<Entity> project_entities =
+      extract_camel_case_projects(text, found_lower, &project_places);
+
+  // Where each detector's entities start in all_entities, with its places.
+  const std::size_t pattern_count = pattern_entities.size();
+  const std::pair<std::size_t, std::vector<EntityPlace>> found[] = {
+      {0, std::move(pattern_places)},
+      {pattern_count, std::move(lexicon_places)},
+      {pattern_count + lexicon_entities.size() + custom_hits.size(), std::move(project_places)}};
 
   std::vector<Entity> all_entities = std::move(pattern_entities);
   all_entities.reserve(all_entities.size() + lexicon_entities.size() + custom_hits.size() +
@@ -118,7 +174,7 @@ AnonymizeResult anonymize_with_custom(std::string_view text,
   for (std::size_t i = all_lower.size(); i < all_entities.size(); ++i) {
     all_lower.push_back(to_lower(all_entities[i].text));
   }
-  return finish(text, std::move(existing), std::move(all_entities), all_lower);
+  return finish(text, std::move(existing), std::move(all_entities), all_lower, found);
 }
 
 }  // namespace velk

@@ -60,10 +60,18 @@ void append_escaped(std::string& out, std::string_view text) {
   out.append(text, run_start, text.size() - run_start);
 }
 
+// Members in ascending byte order of their names: writing, reading and writing again gives
+// the same bytes, whatever order the hash table holds them in.
 void append_table(std::string& out, const StringMap& table) {
+  std::vector<const StringMap::value_type*> entries;
+  entries.reserve(table.size());
+  for (const auto& entry : table) entries.push_back(&entry);
+  std::sort(entries.begin(), entries.end(),
+            [](const auto* a, const auto* b) { return a->first < b->first; });
   out.push_back('{');
   bool first = true;
-  for (const auto& [key, value] : table) {
+  for (const auto* entry : entries) {
+    const auto& [key, value] = *entry;
     if (!first) out.push_back(',');
     first = false;
     out.push_back('"');

@@ -1,159 +1,137 @@
-// The literal substitution algorithms: one compiled pattern per entity and stretch forwards,
-// one search per token backwards.
+// The entry points: what each derives from the map once and keeps with it, how code regions cut
+// the text, and how replacements become the output.
 #include "velk/substitution.h"
 
 #include <algorithm>
-#include <optional>
+#include <memory>
 
 #include "velk/code_regions.h"
-#include "velk/fast_substitution.h"
-#include "velk/regex.h"
-#include "velk/unicode.h"
+#include "velk/literal_substitution.h"
+#include "velk/substitution_rules.h"
 
 namespace velk {
 
 namespace {
 
-// Word characters for the closing boundary, spelled out because PCRE2's own \w counts some
-// characters (No, such as U+00B2) that ours does not and misses spacing marks.
-constexpr std::string_view kWordClass =
-    "[\\p{Alphabetic}\\p{Mn}\\p{Mc}\\p{Me}\\p{Nd}\\p{Pc}\\x{200C}\\x{200D}]";
-
-bool blocks_match(char32_t before) {
-  return (before >= 'a' && before <= 'z') || (before >= 'A' && before <= 'Z') ||
-         (before >= '0' && before <= '9') || before == '_' || before == '/' || before == '@';
+std::array<std::size_t, 2> sizes(const TokenMap& map) {
+  return {map.forward.size(), map.reverse.size()};
 }
 
-bool needs_escape(char ch) {
-  return std::string_view("\\.+*?()|[]{}^$#&-~").find(ch) != std::string_view::npos;
+std::shared_ptr<const ForwardMatcher> forward_matcher(const TokenMap& map) {
+  return std::static_pointer_cast<const ForwardMatcher>(
+      map.derived.get(DerivedSlot::kForward, sizes(map), [&map] {
+        return std::make_shared<const ForwardMatcher>(sorted_forward_pairs(map));
+      }));
 }
 
-}  // namespace
+struct ReverseIndex {
+  bool empty;
+  // Every token to restore is one whole token: occurrences of two of them never overlap, so
+  // one scan for token shapes finds them all.
+  bool tokens_only;
+};
 
-std::vector<EntityTokenPair> sorted_forward_pairs(const TokenMap& map) {
-  std::vector<EntityTokenPair> pairs;
-  pairs.reserve(map.forward.size());
-  // Only whole tokens go in. Any other text would be searched by the pairs after it, and a
-  // session document whose values hold copies of shorter entity texts would multiply the
-  // text's length pair after pair (a kilobyte of session, gigabytes of output). Maps built
-  // here never hold anything else.
-  for (const auto& [entity, token] : map.forward) {
-    if (is_whole_token(token)) pairs.push_back({entity, token});
-  }
-  std::stable_sort(pairs.begin(), pairs.end(), [](const auto& a, const auto& b) {
-    return a.entity.size() > b.entity.size();
-  });
-  return pairs;
+std::shared_ptr<const ReverseIndex> reverse_index(const TokenMap& map) {
+  return std::static_pointer_cast<const ReverseIndex>(
+      map.derived.get(DerivedSlot::kReverse, sizes(map), [&map] {
+        const std::vector<EntityTokenPair> pairs = sorted_reverse_pairs(map);
+        const bool tokens_only = std::all_of(pairs.begin(), pairs.end(), [](const auto& pair) {
+          return is_whole_token(pair.entity);  // the token, in reverse pairs
+        });
+        return std::make_shared<const ReverseIndex>(ReverseIndex{pairs.empty(), tokens_only});
+      }));
 }
 
-std::string entity_pattern(std::string_view entity) {
-  std::string pattern = "(?i)";
-  pattern.reserve(entity.size() * 2 + 80);
-  for (char ch : entity) {
-    if (needs_escape(ch)) pattern.push_back('\\');
-    pattern.push_back(ch);
-  }
-  pattern.append("(?:(?<=").append(kWordClass).append(")(?!").append(kWordClass);
-  pattern.append(")|(?<!").append(kWordClass).append(")(?=").append(kWordClass).append("))");
-  return pattern;
-}
-
-namespace {
-
-// Runs one entity's pattern over `current`, returning the text with replaced matches, or
-// nothing when no match was replaced.
-std::optional<std::string> replace_entity(const std::string& current, const Regex& regex,
-                                          std::string_view token) {
-  MatchResult match(regex);
-  std::string out;
-  std::size_t copied = 0;
-  std::size_t from = 0;
-  bool replaced = false;
-  while (from <= current.size() && regex.search(current, from, match) == SearchStatus::kMatch) {
-    const std::size_t s = match.start();
-    const std::size_t e = match.end();
-    if (s == 0 || !blocks_match(char_before(current, s))) {
-      if (!replaced) out.reserve(current.size() + 16);
-      out.append(current, copied, s - copied);
-      out.append(token);
-      copied = e;
-      replaced = true;
-    }
-    from = e > s ? e : e + utf8_sequence_length(static_cast<unsigned char>(current[e]));
-  }
-  if (!replaced) return std::nullopt;
-  out.append(current, copied, std::string::npos);
-  return out;
-}
-
-}  // namespace
-
-std::string substitute_segment(std::string_view segment,
-                               const std::vector<EntityTokenPair>& pairs) {
-  std::string current(segment);
-  for (const EntityTokenPair& pair : pairs) {
-    if (pair.entity.empty()) continue;
-    const Regex regex = Regex::compile(entity_pattern(pair.entity), /*jit=*/false);
-    if (!regex.ok()) continue;  // too large for the engine
-    if (auto replaced = replace_entity(current, regex, pair.token)) current = std::move(*replaced);
-  }
-  return current;
-}
-
-std::string apply_token_map_literal(std::string_view text, const TokenMap& map) {
-  const std::vector<EntityTokenPair> pairs = sorted_forward_pairs(map);
-  const std::vector<CodeRegion> regions = find_code_regions(text);
-  if (regions.empty()) return substitute_segment(text, pairs);
-  std::string out;
-  out.reserve(text.size() + 64);
+// The map substitution's replacements, in text order, and the code regions.
+std::vector<Replacement> forward_replacements(std::string_view text, const TokenMap& map,
+                                              const std::vector<CodeRegion>& regions) {
+  std::vector<Replacement> out;
+  const std::shared_ptr<const ForwardMatcher> matcher = forward_matcher(map);
+  if (matcher->empty()) return out;
   std::size_t cursor = 0;
   for (const CodeRegion& region : regions) {
     if (cursor < region.start) {
-      out.append(substitute_segment(text.substr(cursor, region.start - cursor), pairs));
+      matcher->find_replacements(text.substr(cursor, region.start - cursor), cursor, out);
     }
-    out.append(text.substr(region.start, region.end - region.start));
     cursor = region.end;
   }
-  if (cursor < text.size()) out.append(substitute_segment(text.substr(cursor), pairs));
+  if (cursor < text.size()) matcher->find_replacements(text.substr(cursor), cursor, out);
   return out;
 }
 
-std::string deanonymize_literal(std::string_view text, const TokenMap& map) {
-  std::vector<std::pair<std::string_view, std::string_view>> tokens;
-  tokens.reserve(map.reverse.size());
-  // Keys that are not whole tokens are left alone, for the reason given in
-  // sorted_forward_pairs: restored text is searched by the keys after it.
-  for (const auto& [token, entity] : map.reverse) {
-    if (is_whole_token(token)) tokens.emplace_back(token, entity);
+std::string splice(std::string_view text, const std::vector<Replacement>& replacements) {
+  std::string out;
+  out.reserve(text.size() + 64);
+  std::size_t copied = 0;
+  for (const Replacement& r : replacements) {
+    out.append(text.substr(copied, r.start - copied)).append(r.text);
+    copied = r.end;
   }
-  std::stable_sort(tokens.begin(), tokens.end(), [](const auto& a, const auto& b) {
-    return a.first.size() > b.first.size();
-  });
-  std::string result(text);
-  for (const auto& [token, entity] : tokens) {
-    if (find_token(entity)) continue;
-    if (result.find(token) == std::string::npos) continue;
-    std::string out;
-    out.reserve(result.size());
-    std::size_t copied = 0;
-    for (std::size_t at = result.find(token); at != std::string::npos;
-         at = result.find(token, at + token.size())) {
-      out.append(result, copied, at - copied);
-      out.append(entity);
-      copied = at + token.size();
-    }
-    out.append(result, copied, std::string::npos);
-    result = std::move(out);
-  }
-  return result;
+  out.append(text.substr(copied));
+  return out;
 }
 
+}  // namespace
+
 std::string apply_token_map(std::string_view text, const TokenMap& map) {
-  return fast_apply_token_map(text, map);
+  if (map.forward.empty()) return std::string(text);
+  return splice(text, forward_replacements(text, map, find_code_regions(text)));
+}
+
+std::string apply_token_map_at_places(std::string_view text, const TokenMap& map,
+                                      std::vector<ForcedPlace> places) {
+  const std::vector<CodeRegion> regions = find_code_regions(text);
+  std::vector<Replacement> replacements = forward_replacements(text, map, regions);
+  if (places.empty()) return splice(text, replacements);
+
+  // Bytes a place may not touch: code, and what the map substitution replaced.
+  std::vector<bool> taken(text.size(), false);
+  const auto mark = [&taken](std::size_t start, std::size_t end) {
+    std::fill(taken.begin() + static_cast<std::ptrdiff_t>(start),
+              taken.begin() + static_cast<std::ptrdiff_t>(end), true);
+  };
+  const auto is_free = [&taken](const ForcedPlace& place) {
+    return std::none_of(taken.begin() + static_cast<std::ptrdiff_t>(place.start),
+                        taken.begin() + static_cast<std::ptrdiff_t>(place.end),
+                        [](bool b) { return b; });
+  };
+  for (const CodeRegion& region : regions) mark(region.start, region.end);
+  for (const Replacement& r : replacements) mark(r.start, r.end);
+  // Eligibility first, against code and the map's replacements only; then overlaps among the
+  // eligible places, longer first, then earlier.
+  std::erase_if(places, [&](const ForcedPlace& place) {
+    return place.start >= place.end || place.end > text.size() || !is_free(place);
+  });
+  std::sort(places.begin(), places.end(), [](const ForcedPlace& a, const ForcedPlace& b) {
+    const std::size_t la = a.end - a.start;
+    const std::size_t lb = b.end - b.start;
+    return la != lb ? la > lb : a.start < b.start;
+  });
+  std::vector<bool> chosen(text.size(), false);
+  for (const ForcedPlace& place : places) {
+    const auto first = chosen.begin() + static_cast<std::ptrdiff_t>(place.start);
+    const auto last = chosen.begin() + static_cast<std::ptrdiff_t>(place.end);
+    if (std::any_of(first, last, [](bool b) { return b; })) continue;
+    std::fill(first, last, true);
+    replacements.push_back({place.start, place.end, place.token});
+  }
+  std::sort(replacements.begin(), replacements.end(),
+            [](const Replacement& a, const Replacement& b) { return a.start < b.start; });
+  return splice(text, replacements);
 }
 
 std::string deanonymize(std::string_view text, const TokenMap& map) {
-  return fast_deanonymize(text, map);
+  const std::shared_ptr<const ReverseIndex> index = reverse_index(map);
+  if (index->empty) return std::string(text);
+  if (!index->tokens_only) return deanonymize_literal(text, map);
+  std::vector<Replacement> replacements;
+  for (auto token = find_token(text); token; token = find_token(text, token->end)) {
+    const std::string_view key = text.substr(token->start, token->end - token->start);
+    const auto entry = map.reverse.find(key);
+    if (entry == map.reverse.end() || find_token(entry->second)) continue;
+    replacements.push_back({token->start, token->end, entry->second});
+  }
+  return splice(text, replacements);
 }
 
 }  // namespace velk

@@ -100,13 +100,15 @@ struct CaselessEqual {
 class LowerIndex {
  public:
   void reserve(std::size_t size) { index_.reserve(size); }
-  // Adds `key` (a forward key) unless a key with its lower-cased form is there already.
+  // Adds `key` (a forward key). Of several keys with one lower-cased form, the first in byte
+  // order answers, so that which case variant is reused does not depend on hash order.
   void add(std::string_view key, std::string_view token, const std::string* lower = nullptr) {
-    index_.try_emplace(as_key(key, lower), token);
+    const auto [it, is_new] = index_.try_emplace(as_key(key, lower), Variant{key, token});
+    if (!is_new && key < it->second.key) it->second = {key, token};
   }
   const std::string_view* find(std::string_view key, const std::string* lower) const {
     const auto it = is_ascii(key) ? index_.find(key) : index_.find(lower ? *lower : to_lower(key));
-    return it == index_.end() ? nullptr : &it->second;
+    return it == index_.end() ? nullptr : &it->second.token;
   }
 
  private:
@@ -115,7 +117,11 @@ class LowerIndex {
     return owned_.emplace_back(lower ? *lower : to_lower(key));
   }
 
-  std::unordered_map<std::string_view, std::string_view, CaselessHash, CaselessEqual> index_;
+  struct Variant {
+    std::string_view key;
+    std::string_view token;
+  };
+  std::unordered_map<std::string_view, Variant, CaselessHash, CaselessEqual> index_;
   std::deque<std::string> owned_;  // lower-cased forms of the keys that are not ASCII
 };
 

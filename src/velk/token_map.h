@@ -3,7 +3,11 @@
 #ifndef VELK_TOKEN_MAP_H_
 #define VELK_TOKEN_MAP_H_
 
+#include <array>
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -14,11 +18,48 @@
 
 namespace velk {
 
+// What other parts derive from a map (the substitution's automaton, say), built on first use
+// and shared by every later use of the same map object, from any thread. Maps are immutable
+// once built, so this is a cache, not state: a copy starts empty, and two maps compare equal
+// whatever they have derived. A part that finds the map's sizes changed since it derived
+// something builds it again; no other change is noticed, so a map must not change after use.
+class DerivedSlot {
+ public:
+  enum Kind { kForward, kReverse, kKindCount };
+
+  DerivedSlot() = default;
+  DerivedSlot(const DerivedSlot&) {}
+  DerivedSlot& operator=(const DerivedSlot&) {
+    std::lock_guard lock(mutex_);
+    entries_ = {};
+    return *this;
+  }
+  friend bool operator==(const DerivedSlot&, const DerivedSlot&) { return true; }
+
+  // The structure of `kind` for a map of `sizes`, built by `build` when there is none yet.
+  std::shared_ptr<const void> get(Kind kind, std::array<std::size_t, 2> sizes,
+                                  const std::function<std::shared_ptr<const void>()>& build) const {
+    std::lock_guard lock(mutex_);
+    Entry& entry = entries_[kind];
+    if (!entry.value || entry.sizes != sizes) entry = {build(), sizes};
+    return entry.value;
+  }
+
+ private:
+  struct Entry {
+    std::shared_ptr<const void> value;
+    std::array<std::size_t, 2> sizes{};
+  };
+  mutable std::mutex mutex_;
+  mutable std::array<Entry, kKindCount> entries_{};
+};
+
 struct TokenMap {
   // Entity text, exactly as the entity carries it, to its token. Case variants share a token.
   StringMap forward;
   // Token to the entity text that first received it.
   StringMap reverse;
+  DerivedSlot derived;
 
   std::size_t size() const { return forward.size(); }
   friend bool operator==(const TokenMap&, const TokenMap&) = default;

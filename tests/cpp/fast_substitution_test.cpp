@@ -1,6 +1,6 @@
-// The fast substitution against the literal one: worked cases of its shortcuts, the case-folding
-// relation it relies on, the boundary at every kind of neighbour, and seeded random
-// differential runs in both directions. The documented corner cases run against both in
+// The fast substitution against the literal one: worked cases, the case-folding relation it
+// relies on, the boundary at every kind of neighbour, and seeded random differential runs in
+// both directions. The documented corner cases run against both in
 // substitution_test.cpp.
 #include "velk/fast_substitution.h"
 
@@ -15,7 +15,9 @@
 #include <vector>
 
 #include "test_support.h"
+#include "velk/literal_substitution.h"
 #include "velk/regex.h"
+#include "velk/substitution.h"
 #include "velk/unicode.h"
 
 namespace velk {
@@ -27,52 +29,54 @@ std::vector<EntityTokenPair> views(const test::Pairs& pairs) {
   return out;
 }
 
-// The shortcuts at their edges: matches inside inserted tokens once another match has cut them,
-// entity texts with brackets next to inserted text, occurrences dropped while scanning. Pairs
-// run in the order given, as the literal algorithm runs them.
-TEST(FastSubstituteSegment, ShortcutsGiveTheLiteralResult) {
+// Worked cases where the automaton's shortcuts meet the rules: pairs run in the order given,
+// as the literal algorithm runs them.
+TEST(FastSubstituteSegment, WorkedCasesGiveTheLiteralResult) {
   const struct {
     const char* name;
     test::Pairs pairs;
     std::string text, expected;
   } cases[] = {
-      {"a cut inside a token frees the match after it",
-       {{"qqqqq", "[AB.C]"}, {"ab", "[Z_1]"}, {".c", "[W_2]"}},
-       "qqqqq",
-       "[[Z_1][W_2]]"},
-      {"inside a token a match stays blocked while nothing cuts it",
-       {{"qqqqq", "[AB.C]"}, {".c", "[W_2]"}, {"ab", "[Z_1]"}},
-       "qqqqq",
-       "[[Z_1].C]"},
-      {"an entity text like the inside of a token is replaced inside it",
+      {"an entity text inside a token already put in is not found there",
        {{"alice", "[PERSON_1]"}, {"person_1", "[P_2]"}},
        "alice and person_1",
-       "[[P_2]] and [P_2]"},
-      {"a run after a non-ASCII letter ends the occurrence before it",
+       "[PERSON_1] and [P_2]"},
+      {"a shorter entity text ending inside a longer one's occurrence",
        {{"bob", "[B_1]"}, {"x\u00E9", "[X_2]"}},
        "x\u00E9bob",
        "[X_2][B_1]"},
-      {"no run starts after an ASCII letter, so the occurrence before it stays",
-       {{"bob", "[B_1]"}, {"xa", "[X_2]"}},
-       "xabob",
-       "xabob"},
-      {"an entity text holding a token's start matches across inserted text",
-       {{"alice", "[PERSON_1]"}, {"[person_1] ltd", "[ORG_1]"}},
-       "Alice Ltd",
-       "[ORG_1]"},
-      {"a bracket that no token has beside it never meets inserted text",
-       {{"see", "[S_1]"}, {"ci](x", "[U_2]"}},
-       "see ci](x",
-       "[S_1] [U_2]"},
-      // Replaced bytes are tracked 64 to a word; this one spans three words.
+      {"an ASCII letter before a later occurrence blocks it", {{"bob", "[B_1]"}, {"xa", "[X_2]"}},
+       "xabob", "xabob"},
+      {"the character after a match is the first of a token put in before",
+       {{"bob", "Zed"}, {"al\u00E9", "[A_1]"}},
+       "al\u00E9bob al\u00E9-bob",
+       "al\u00E9Zed [A_1]-Zed"},
+      {"overlapping occurrences of one pair, leftmost first", {{"-a-", "[X_1]"}}, "-a-a- -a-",
+       "[X_1]a- [X_1]"},
+      // Replaced bytes are tracked per byte; this replacement is longer than a machine word.
       {"no match inside a long replaced text",
        {{std::string(70, 'x') + " bob " + std::string(70, 'y'), "[L_1]"}, {"bob", "[B_1]"}},
        "bob " + std::string(70, 'x') + " bob " + std::string(70, 'y') + " bob",
        "[B_1] [L_1] [B_1]"},
+      {"Kelvin sign and long s fold to one byte", {{"kiss", "[P_1]"}},
+       "\u212AI\u017FS kiss", "[P_1] [P_1]"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(substitute_segment(c.text, views(c.pairs)), c.expected) << c.name << " (literal)";
     EXPECT_EQ(fast_substitute_segment(c.text, views(c.pairs)), c.expected) << c.name;
+  }
+}
+
+// Entity texts that are suffixes of one another make occurrences far outnumber the bytes; the
+// search then goes pair by pair, with the same result.
+TEST(FastSubstituteSegment, ManyOccurrencesPerByteGiveTheLiteralResult) {
+  std::vector<std::string> entities;
+  for (std::size_t n = 1; n <= 40; ++n) entities.push_back(std::string(n, 'a'));
+  std::vector<EntityTokenPair> pairs;
+  for (auto it = entities.rbegin(); it != entities.rend(); ++it) pairs.push_back({*it, "[A_1]"});
+  for (const std::string& text : {std::string(1000, 'a'), std::string(999, 'a') + " a-aa" +
+                                                              std::string(300, 'A') + "b"}) {
+    EXPECT_EQ(fast_substitute_segment(text, pairs), substitute_segment(text, pairs));
   }
 }
 
@@ -81,7 +85,6 @@ TEST(FastApplyTokenMap, EntityTooLargeForTheRegexEngineIsStillReplaced) {
   const TokenMap map = test::make_map({{huge, "[ORG_1]"}, {"x", "[P_1]"}});
   const std::string text = "x " + huge + " x";
   EXPECT_EQ(apply_token_map_literal(text, map), "[P_1] " + huge + " [P_1]");  // skipped
-  EXPECT_EQ(fast_apply_token_map(text, map), "[P_1] [ORG_1] [P_1]");
   EXPECT_EQ(apply_token_map(text, map), "[P_1] [ORG_1] [P_1]");
 }
 
@@ -400,10 +403,7 @@ TEST(FastApplyTokenMap, EqualsTheLiteralAlgorithmOnRandomMapsAndCode) {
       const std::string literal = apply_token_map_literal(text, map);
       const std::string setup =
           s.name + (" case " + std::to_string(n)) + "\n" + describe(sorted_forward_pairs(map));
-      compare(setup, text, literal, fast_apply_token_map(text, map), failures);
-      // With part of the text scanned by a second thread, as on long texts.
-      compare(setup + "(second thread)", text, literal, fast_apply_token_map(text, map, 0),
-              failures);
+      compare(setup, text, literal, apply_token_map(text, map), failures);
     }
   }
 }
@@ -431,7 +431,7 @@ TEST(FastDeanonymize, EqualsTheLiteralAlgorithmOnRandomMaps) {
       text += pick(roll == 0 ? tokens : roll == 1 ? values : filler, rng);
     }
     compare("case " + std::to_string(n) + "\n" + describe(map.reverse), text,
-            deanonymize_literal(text, map), fast_deanonymize(text, map), failures);
+            deanonymize_literal(text, map), deanonymize(text, map), failures);
   }
 }
 

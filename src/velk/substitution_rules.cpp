@@ -1,0 +1,91 @@
+// Pair order, matching rules and the engine-backed word test shared by both substitutions.
+#include "velk/substitution_rules.h"
+
+#include <algorithm>
+#include <unordered_map>
+
+#include "velk/regex.h"
+#include "velk/unicode.h"
+
+namespace velk {
+
+namespace {
+
+// Word characters spelled out, because PCRE2's own \w counts some characters (No, such as
+// U+00B2) that ours does not and misses spacing marks.
+constexpr std::string_view kWordClass =
+    "[\\p{Alphabetic}\\p{Mn}\\p{Mc}\\p{Me}\\p{Nd}\\p{Pc}\\x{200C}\\x{200D}]";
+
+bool needs_escape(char ch) {
+  return std::string_view("\\.+*?()|[]{}^$#&-~").find(ch) != std::string_view::npos;
+}
+
+bool longer_then_bytewise(const EntityTokenPair& a, const EntityTokenPair& b) {
+  if (a.entity.size() != b.entity.size()) return a.entity.size() > b.entity.size();
+  return a.entity < b.entity;
+}
+
+}  // namespace
+
+std::vector<EntityTokenPair> sorted_forward_pairs(const TokenMap& map) {
+  std::vector<EntityTokenPair> pairs;
+  pairs.reserve(map.forward.size());
+  for (const auto& [entity, token] : map.forward) {
+    if (!entity.empty()) pairs.push_back({entity, token});
+  }
+  std::sort(pairs.begin(), pairs.end(), longer_then_bytewise);
+  return pairs;
+}
+
+std::vector<EntityTokenPair> sorted_reverse_pairs(const TokenMap& map) {
+  std::vector<EntityTokenPair> pairs;
+  pairs.reserve(map.reverse.size());
+  for (const auto& [token, entity] : map.reverse) {
+    if (!token.empty() && !find_token(entity)) pairs.push_back({token, entity});
+  }
+  std::sort(pairs.begin(), pairs.end(), longer_then_bytewise);
+  return pairs;
+}
+
+bool is_short_capitals(std::string_view entity) {
+  return !entity.empty() && entity.size() <= 3 &&
+         std::all_of(entity.begin(), entity.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+}
+
+bool is_boundary_word_char(char32_t c) {
+  if (c < 0x80) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           c == '_';
+  }
+  static const Regex word_class = Regex::compile(kWordClass);
+  // Each thread remembers what it asked; the engine's answer never changes.
+  thread_local std::unordered_map<char32_t, bool> known;
+  const auto it = known.find(c);
+  if (it != known.end()) return it->second;
+  std::string subject;
+  append_utf8(subject, c);
+  MatchResult match(word_class);
+  const bool word = word_class.search(subject, 0, match) == SearchStatus::kMatch;
+  known.emplace(c, word);
+  return word;
+}
+
+bool needs_closing_boundary(std::string_view entity) {
+  return !entity.empty() && is_boundary_word_char(char_before(entity, entity.size()));
+}
+
+std::string entity_pattern(std::string_view entity) {
+  std::string pattern = is_short_capitals(entity) ? "" : "(?i)";
+  pattern.reserve(entity.size() * 2 + 80);
+  for (char ch : entity) {
+    if (needs_escape(ch)) pattern.push_back('\\');
+    pattern.push_back(ch);
+  }
+  if (needs_closing_boundary(entity)) {
+    // The match ends in a word character, so the boundary is "no word character next".
+    pattern.append("(?!").append(kWordClass).append(")");
+  }
+  return pattern;
+}
+
+}  // namespace velk
