@@ -30,7 +30,7 @@
 #include <vector>
 
 #include "velk/entity.h"
-#include "velk/fast_substitution.h"
+#include "velk/literal_substitution.h"
 #include "velk/substitution.h"
 #include "velk/token_map.h"
 
@@ -200,9 +200,9 @@ int main(int argc, char** argv) {
       };
       const Operation operations[] = {
           {"apply", [&] { return velk::apply_token_map_literal(*text, map); },
-           [&] { return velk::fast_apply_token_map(*text, map); }, &anonymized},
+           [&] { return velk::apply_token_map(*text, map); }, &anonymized},
           {"restore", [&] { return velk::deanonymize_literal(anonymized, map); },
-           [&] { return velk::fast_deanonymize(anonymized, map); }, &restored},
+           [&] { return velk::deanonymize(anonymized, map); }, &restored},
       };
       for (const Operation& op : operations) {
         const Measurement idle = measure([] { return std::string(); }, nullptr, 1);

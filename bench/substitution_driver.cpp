@@ -39,6 +39,7 @@
 #include "velk/pipeline.h"
 #include "velk/session_json.h"
 #include "velk/string_hash.h"
+#include "velk/literal_substitution.h"
 #include "velk/substitution.h"
 #include "velk/token_map.h"
 #include "velk/unicode.h"

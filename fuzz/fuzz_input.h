@@ -178,28 +178,6 @@ inline TokenMap consume_token_map(FuzzedDataProvider& input, std::string_view te
   return build_token_map(entities, &raw);
 }
 
-// Each pair of a forward substitution runs over the text the pairs before it produced, tokens
-// included, so tokens that hold several copies of later entity texts multiply the text's
-// length pair after pair. The product's substitution only inserts whole placeholder tokens;
-// the segment functions take any pairs, so this bounds their result's length (a match has as
-// many characters as the entity text, each at least one byte) and lets the target pass over
-// inputs whose result would take minutes to build. A placeholder token holds at most one match
-// of any entity (every other start inside it follows a letter, digit or underscore, which
-// blocks a match), so such tokens only add.
-inline bool substitution_stays_small(
-    std::size_t text_size,
-    const std::vector<std::pair<std::string_view, std::string_view>>& pairs) {
-  constexpr double kLimit = 1 << 20;
-  double bound = static_cast<double>(text_size);
-  for (const auto& [entity, token] : pairs) {
-    if (entity.empty() || velk::is_whole_token(token)) continue;
-    const std::size_t chars = char_starts(entity).size() - 1;
-    bound *= 1.0 + static_cast<double>(token.size()) / static_cast<double>(chars);
-    if (bound > kLimit) return false;
-  }
-  return true;
-}
-
 // Control characters and NUL shown as \xNN, so that a failure report prints whole.
 inline std::string printable(std::string_view text) {
   constexpr std::size_t kShown = 2000;

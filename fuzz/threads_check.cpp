@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "velk/entity.h"
-#include "velk/fast_substitution.h"
 #include "velk/pipeline.h"
 #include "velk/session_json.h"
 #include "velk/substitution.h"
@@ -57,8 +56,8 @@ std::string work(const std::string& text, const std::shared_ptr<const TokenMap>&
   out.append("\n").append(shared.text).append("\n");
   out.append(deanonymize(shared.text, *shared.token_map)).append("\n");
   out.append(apply_token_map(text, *shared_map)).append("\n");
-  // A second thread scans part of any text with code in it.
-  out.append(fast_apply_token_map(text, *shared.token_map, 0)).append("\n");
+  // The result's map: what it derives for substitution is built once and shared by the threads.
+  out.append(apply_token_map(text, *shared.token_map)).append("\n");
   const TokenMap built = build_token_map(shared_entities, shared_map.get());
   const SessionResult read = from_session_json(to_session_json(built));
   out.append(read.ok() && read.value() == built ? "session ok" : "session differs");

@@ -115,6 +115,18 @@ TEST(ExtractLexiconEntities, ReportsExactlyTheExpectedEntities) {
       {"honorific in capitals", "DR. JANE SMITH", {person("JANE SMITH")}},
       {"state code confirmed by a capitalised preposition", "FROM OK", {place("OK")}},
       {"an accented letter keeps a word out of the ASCII sets", "Jan\u00E9 Smith", {}},
+      // Code regions: no name, place or company joins words across their start or end.
+      {"a first name before a fenced block stays alone", "Thanks Alice\n```\nTraceback\n```\n",
+       {person("Alice")}},
+      {"a surname in an inline span is not joined", "Ask Jane `Smith` now", {person("Jane")}},
+      {"a name right after a fenced block is found", "```\nx\n```\nJane Smith",
+       {person("Jane Smith")}},
+      {"an honorific's window stops at code", "Dr. Jane Ann `Marie` Smith",
+       {person("Jane Ann")}},
+      {"a company suffix in code is not joined", "Acme `Corp` ok", {}},
+      {"a two-word place is not joined across a span", "New `York` City", {}},
+      {"a line break alone still joins a name", "patch by Colin\nWatson",
+       {person("Colin\nWatson")}},
   };
   for (const auto& c : cases) EXPECT_EQ(extract_lexicon_entities(c.text), c.expected) << c.name;
 }

@@ -87,6 +87,25 @@ TEST(Anonymize, ListsEntitiesExtendsTheCallersMapAndSubstitutes) {
            "[PERSON_2] met [PERSON_1] in [PLACE_1]",
            {{"Alice", T::Person}, {"Bob", T::Person}, {"Paris", T::Place}}, {}, {},
            "[PERSON_2] met [PERSON_1] in [PLACE_1]"),
+      // What a detector found is replaced where it found it, whatever stands before it.
+      Case("an address after an at sign", "ssh root@10.0.0.1 or admin@10.0.0.1", {}, {},
+           {{"10.0.0.1", T::IpAddress}}, "ssh root@[IP_1] or admin@[IP_1]"),
+      Case("an address after a slash", "postgres://app@db.acme.io/prod", {}, {},
+           {{"app@db.acme.io", T::Email}}, "postgres://[EMAIL_1]/prod"),
+      Case("a project after a slash", "repo acme/BlueHarbor", {}, {},
+           {{"BlueHarbor", T::Project}}, "repo acme/[PROJECT_1]"),
+      Case("a handle after a slash", "medium.com/@jdoe", {}, {},
+           {{"medium.com", T::Url}, {"@jdoe", T::Handle}}, "[URL_1]/[HANDLE_1]"),
+      Case("a name before a fenced block", "Thanks Alice\n```\nTraceback\n```\n", {}, {},
+           {{"Alice", T::Person}}, "Thanks [PERSON_1]\n```\nTraceback\n```\n"),
+      Case("a quoted name after an honorific", "Ask Dr. \"Jane\" today", {}, {},
+           {{"\"Jane\"", T::Person}}, "Ask Dr. [PERSON_1] today"),
+      Case("short capitals of a map stay out of ordinary words", "I work in the office or at home",
+           {{"Portland", T::Place}, {"OR", T::Place}, {"Indianapolis", T::Place}, {"IN", T::Place}},
+           {}, {}, "I work in the office or at home"),
+      // Custom entities keep the map's rules: no place of their own cuts a word.
+      Case("a custom text inside a word stays", "Albert and Al", {}, {{"Al", T::Person}},
+           {{"Albert", T::Person}, {"Al", T::Person}}, "[PERSON_1] and [PERSON_2]"),
       // Patterns in their own order, then the lexicon, then the caller's entities in the
       // caller's order, then CamelCase: the caller's Sarah is numbered after Sarah Miller.
       Case("detector order decides numbering",
@@ -124,6 +143,25 @@ TEST(Anonymize, ListsEntitiesExtendsTheCallersMapAndSubstitutes) {
     EXPECT_EQ(*existing_map, build_token_map(c.existing, nullptr)) << c.name << ": map changed";
     EXPECT_EQ(c.custom, custom_before) << c.name << ": custom entities changed";
   }
+}
+
+// Text shaped like a token that the map does not hold is reserved as its own reverse entry:
+// no entity is numbered onto it and restoring leaves it as written.
+TEST(Anonymize, TokenShapedTextIsReservedSoRestoreGivesItBack) {
+  const std::string text = "Ask [PERSON_1] and Emily Johnson about [ORG_\u0663] in `[IP_4]`.";
+  const AnonymizeResult result = anonymize(text, nullptr);
+  EXPECT_EQ(result.text, "Ask [PERSON_1] and [PERSON_2] about [ORG_\u0663] in `[IP_4]`.");
+  EXPECT_EQ(*result.token_map, test::make_tables({{"Emily Johnson", "[PERSON_2]"}},
+                                                 {{"[PERSON_1]", "[PERSON_1]"},
+                                                  {"[PERSON_2]", "Emily Johnson"},
+                                                  {"[ORG_\u0663]", "[ORG_\u0663]"},
+                                                  {"[IP_4]", "[IP_4]"}}));
+  EXPECT_EQ(result.token_map->size(), 1u);
+  EXPECT_EQ(deanonymize(result.text, *result.token_map), text);
+  // A token the map holds is the map's: nothing is reserved, and it restores to its text.
+  const AnonymizeResult next = anonymize("[PERSON_2] and [PERSON_1]", result.token_map);
+  EXPECT_EQ(next.token_map, result.token_map);
+  EXPECT_EQ(deanonymize(next.text, *next.token_map), "Emily Johnson and [PERSON_1]");
 }
 
 // A long text runs its detector passes on two threads; repeating a message must give exactly

@@ -91,6 +91,20 @@ TokenMap tables_read_by_library(const nlohmann::json& document) {
 // Our documents read back equal, and nlohmann-json reads them into the same tables; its own
 // documents (all non-ASCII as \u escapes and surrogate pairs, or pretty-printed with white
 // space) read back into the map it was given.
+// Members go out in byte order of their names, so a map read back writes the same bytes.
+TEST(ToSessionJson, WritesMembersInByteOrderAndReadsBackToTheSameBytes) {
+  const TokenMap map = make_tables({{"b", "[P_2]"}, {"B", "[P_3]"}, {"a", "[P_1]"}, {"\u00E9", "[P_4]"}},
+                                   {{"[P_2]", "b"}, {"[P_10]", "x"}, {"[P_1]", "a"}});
+  const std::string written = to_session_json(map);
+  EXPECT_EQ(written,
+            R"({"version":1,"tokenMap":{"forward":{"B":"[P_3]","a":"[P_1]","b":"[P_2]",)"
+            "\"\u00E9\":\"[P_4]\"},"
+            R"("reverse":{"[P_10]":"x","[P_1]":"a","[P_2]":"b"}}})");
+  const SessionResult read = from_session_json(written);
+  ASSERT_TRUE(read.ok());
+  EXPECT_EQ(to_session_json(read.value()), written);
+}
+
 TEST(SessionRoundTrip, RandomMapsReadBackEqualAndAgreeWithAnIndependentLibrary) {
   std::mt19937 rng(20240611);
   for (int i = 0; i < 2000; ++i) {

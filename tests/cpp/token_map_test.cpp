@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <vector>
 
 #include "test_support.h"
@@ -27,6 +29,21 @@ TEST(BuildTokenMap, NumbersPerPrefixAndSharesCaseVariants) {
                                                              {"[PERSON_2]", "Bob"},
                                                              {"[PLACE_1]", "Paris"},
                                                              {"[SECRET_1]", ""}}));
+}
+
+// A session can map case variants to different tokens; the variant first in byte order answers,
+// whatever order the hash table holds them in.
+TEST(BuildTokenMap, CaseVariantReusedIsTheFirstKeyInByteOrder) {
+  for (const bool reversed_insertion : {false, true}) {
+    test::Pairs forward = {{"alice", "[PERSON_2]"}, {"ALICE", "[PERSON_7]"}, {"Alice", "[PERSON_3]"}};
+    for (int filler = 0; filler < 40; ++filler) {
+      forward.emplace_back("filler" + std::to_string(filler), "[X_1]");
+    }
+    if (reversed_insertion) std::reverse(forward.begin(), forward.end());
+    const TokenMap existing = make_tables(forward, {});
+    const TokenMap built = build_token_map(std::vector<Entity>{{"aLiCe", T::Person}}, &existing);
+    EXPECT_EQ(built.forward.at("aLiCe"), "[PERSON_7]") << "ALICE is first in byte order";
+  }
 }
 
 TEST(BuildTokenMap, CountersComeFromReverseKeysOnly) {
