@@ -58,18 +58,20 @@ def test_refused_documents_raise_value_error_with_the_exact_message(doc, message
 
 
 def nested_table(depth):
-    """Keys of n+1 x's whose texts hold fifty copies of the next shorter key: substituted pair
-    after pair, "x" * (depth + 1) would grow to 50 ** depth copies."""
+    """Keys of n+1 x's whose texts hold fifty copies of the next shorter key: were inserted text
+    searched again, "x" * (depth + 1) would grow to 50 ** depth copies."""
     return {"x" * (n + 1): " ".join(["x" * n] * 50) for n in range(depth, 0, -1)}
 
 
 @pytest.mark.parametrize("table", ["forward", "reverse"])
-def test_entries_that_are_not_tokens_take_no_part_in_substitution(table):
+def test_a_crafted_session_cannot_grow_the_text_and_free_texts_go_in_literally(table):
     tables_ = {"forward": {}, "reverse": {}}
-    tables_[table] = {**nested_table(4), "Bob": "[PERSON_1]", "[PERSON_1]": "Bob"}
+    tables_[table] = {**nested_table(6), "Bob": "[PERSON_1]", "[PERSON_1]": "Bob"}
     map_ = va.TokenMap.from_session_json(json.dumps({"version": 1, "tokenMap": tables_}))
-    text = "xxxxx Bob [PERSON_1]"
-    expected = {"forward": "xxxxx [PERSON_1] [PERSON_1]", "reverse": "xxxxx Bob Bob"}[table]
+    text = "xxxxxxx Bob [PERSON_1]"
+    once = " ".join(["x" * 6] * 50)
+    # Backwards, "Bob" holds a token and is never restored.
+    expected = {"forward": once + " [PERSON_1] Bob", "reverse": once + " Bob Bob"}[table]
     substitute = va.apply_token_map if table == "forward" else va.deanonymize
     assert substitute(text, map_) == expected
     if table == "forward":
