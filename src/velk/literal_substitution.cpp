@@ -142,7 +142,10 @@ std::string apply_token_map_literal(std::string_view text, const TokenMap& map) 
 
 std::string deanonymize_literal(std::string_view text, const TokenMap& map) {
   CurrentText current(text);
-  for (const auto& [token, entity] : sorted_reverse_pairs(map)) {
+  for (const EntityTokenPair& pair : sorted_reverse_pairs(map)) {
+    // Reverse pairs hold the token first.
+    const std::string_view token = pair.entity;
+    const std::string_view entity = pair.token;
     const std::string& subject = current.text();
     const auto search = [&](std::size_t from, std::size_t& start, std::size_t& end) {
       start = subject.find(token, from);
