@@ -44,9 +44,15 @@ char32_t fold_char(char32_t c) {
 }
 
 struct Occurrence {
+  std::uint32_t matcher;
   std::uint32_t pair;
   std::size_t start;
   std::size_t end;
+};
+
+struct PairRef {
+  std::uint32_t matcher;
+  std::uint32_t pair;
 };
 
 }  // namespace
@@ -142,8 +148,8 @@ std::uint32_t ForwardMatcher::step(std::uint32_t node, std::uint8_t byte) const 
 // replacement so far.
 class StretchMatch {
  public:
-  StretchMatch(const ForwardMatcher& matcher, std::string_view stretch)
-      : m_(matcher), stretch_(stretch) {
+  StretchMatch(std::span<const ForwardMatcher* const> matchers, std::string_view stretch)
+      : matchers_(matchers), stretch_(stretch) {
     if (is_ascii(stretch)) {
       folded_.resize(stretch.size());
       std::transform(stretch.begin(), stretch.end(), folded_.begin(), [](char c) {
@@ -164,17 +170,27 @@ class StretchMatch {
 
   void run(std::size_t offset, std::vector<Replacement>& out) {
     if (scan()) {
-      std::sort(found_.begin(), found_.end(), [](const Occurrence& a, const Occurrence& b) {
-        return a.pair != b.pair ? a.pair < b.pair : a.start < b.start;
+      std::sort(found_.begin(), found_.end(), [this](const Occurrence& a, const Occurrence& b) {
+        if (a.matcher != b.matcher || a.pair != b.pair) return comes_first(ref(a), ref(b));
+        return a.start < b.start;
       });
       for (std::size_t i = 0; i < found_.size();) {
         std::size_t j = i;
-        while (j < found_.size() && found_[j].pair == found_[i].pair) ++j;
-        resolve(found_[i].pair, std::span(found_).subspan(i, j - i));
+        while (j < found_.size() && found_[j].matcher == found_[i].matcher &&
+               found_[j].pair == found_[i].pair) {
+          ++j;
+        }
+        resolve(ref(found_[i]), std::span(found_).subspan(i, j - i));
         i = j;
       }
     } else {
-      for (std::uint32_t pair = 0; pair < m_.pairs_.size(); ++pair) {
+      std::vector<PairRef> order;
+      for (std::uint32_t m = 0; m < matchers_.size(); ++m) {
+        for (std::uint32_t p = 0; p < matchers_[m]->pairs_.size(); ++p) order.push_back({m, p});
+      }
+      std::sort(order.begin(), order.end(),
+                [this](const PairRef& a, const PairRef& b) { return comes_first(a, b); });
+      for (const PairRef& pair : order) {
         search_one(pair);
         resolve(pair, found_);
       }
@@ -185,6 +201,24 @@ class StretchMatch {
   }
 
  private:
+  static PairRef ref(const Occurrence& o) { return {o.matcher, o.pair}; }
+
+  const EntityTokenPair& pair_of(PairRef ref) const {
+    return matchers_[ref.matcher]->pairs_[ref.pair];
+  }
+  const ForwardMatcher::PairInfo& info_of(PairRef ref) const {
+    return matchers_[ref.matcher]->info_[ref.pair];
+  }
+
+  // The order of sorted_forward_pairs: longer entity texts first, then byte order. Within one
+  // matcher the pairs already stand in that order.
+  bool comes_first(PairRef a, PairRef b) const {
+    if (a.matcher == b.matcher) return a.pair < b.pair;
+    const std::string_view x = pair_of(a).entity;
+    const std::string_view y = pair_of(b).entity;
+    return x.size() != y.size() ? x.size() > y.size() : x < y;
+  }
+
   std::size_t origin(std::size_t folded_offset) const {
     return origin_.empty() ? folded_offset : origin_[folded_offset];
   }
@@ -192,38 +226,41 @@ class StretchMatch {
   // Collects every occurrence of every pair; false when there are too many to keep.
   bool scan() {
     const std::size_t limit = 4 * stretch_.size() + 4096;
-    std::uint32_t node = 0;
-    for (std::size_t j = 0; j < folded_.size(); ++j) {
-      node = m_.step(node, static_cast<std::uint8_t>(folded_[j]));
-      const ForwardMatcher::Node* n = &m_.nodes_[node];
-      std::uint32_t at = n->outputs_begin != n->outputs_end ? node : n->output_link;
-      for (; at != 0; at = m_.nodes_[at].output_link) {
-        const ForwardMatcher::Node& o = m_.nodes_[at];
-        for (std::uint32_t k = o.outputs_begin; k < o.outputs_end; ++k) {
-          const std::uint32_t pair = m_.outputs_[k];
-          const std::size_t end = j + 1;
-          found_.push_back({pair, origin(end - m_.info_[pair].folded_length), origin(end)});
+    for (std::uint32_t m = 0; m < matchers_.size(); ++m) {
+      const ForwardMatcher& matcher = *matchers_[m];
+      std::uint32_t node = 0;
+      for (std::size_t j = 0; j < folded_.size(); ++j) {
+        node = matcher.step(node, static_cast<std::uint8_t>(folded_[j]));
+        const ForwardMatcher::Node& n = matcher.nodes_[node];
+        std::uint32_t at = n.outputs_begin != n.outputs_end ? node : n.output_link;
+        for (; at != 0; at = matcher.nodes_[at].output_link) {
+          const ForwardMatcher::Node& o = matcher.nodes_[at];
+          for (std::uint32_t k = o.outputs_begin; k < o.outputs_end; ++k) {
+            const std::uint32_t pair = matcher.outputs_[k];
+            const std::size_t end = j + 1;
+            found_.push_back(
+                {m, pair, origin(end - matcher.info_[pair].folded_length), origin(end)});
+          }
         }
-      }
-      if (found_.size() > limit) {
-        found_.clear();
-        return false;
+        if (found_.size() > limit) {
+          found_.clear();
+          return false;
+        }
       }
     }
     return true;
   }
 
   // The occurrences of one pair, overlapping ones included, into found_.
-  void search_one(std::uint32_t pair) {
+  void search_one(PairRef pair) {
     found_.clear();
-    const std::string_view folded = m_.folded_[pair];
+    const std::string_view folded = matchers_[pair.matcher]->folded_[pair.pair];
     const std::string_view text = folded_;
     for (std::size_t at = text.find(folded); at != std::string_view::npos;
          at = text.find(folded, at + utf8_sequence_length(static_cast<unsigned char>(text[at])))) {
-      found_.push_back({pair, origin(at), origin(at + folded.size())});
+      found_.push_back({pair.matcher, pair.pair, origin(at), origin(at + folded.size())});
     }
   }
-
   bool overlaps_replaced(std::size_t start, std::size_t end) const {
     if (owner_.empty()) return false;
     return std::any_of(owner_.begin() + static_cast<std::ptrdiff_t>(start),
@@ -256,9 +293,9 @@ class StretchMatch {
     return false;
   }
 
-  void resolve(std::uint32_t pair, std::span<const Occurrence> occurrences) {
-    const ForwardMatcher::PairInfo& info = m_.info_[pair];
-    const EntityTokenPair& entity_token = m_.pairs_[pair];
+  void resolve(PairRef pair, std::span<const Occurrence> occurrences) {
+    const ForwardMatcher::PairInfo& info = info_of(pair);
+    const EntityTokenPair& entity_token = pair_of(pair);
     pending_.clear();
     std::size_t resume = 0;
     for (const Occurrence& o : occurrences) {
@@ -283,7 +320,7 @@ class StretchMatch {
     }
   }
 
-  const ForwardMatcher& m_;
+  std::span<const ForwardMatcher* const> matchers_;
   std::string_view stretch_;
   std::string folded_;
   std::vector<std::size_t> origin_;  // folded offset to original offset; empty when equal
@@ -293,10 +330,13 @@ class StretchMatch {
   std::vector<std::uint32_t> owner_;    // per byte: 1 + index into replaced_, or kNoOwner
 };
 
-void ForwardMatcher::find_replacements(std::string_view stretch, std::size_t offset,
-                                       std::vector<Replacement>& out) const {
-  if (pairs_.empty() || stretch.empty()) return;
-  StretchMatch(*this, stretch).run(offset, out);
+void find_replacements(std::span<const ForwardMatcher* const> matchers, std::string_view stretch,
+                       std::size_t offset, std::vector<Replacement>& out) {
+  if (stretch.empty()) return;
+  if (std::all_of(matchers.begin(), matchers.end(), [](const auto* m) { return m->empty(); })) {
+    return;
+  }
+  StretchMatch(matchers, stretch).run(offset, out);
 }
 
 std::string fast_substitute_segment(std::string_view segment,
@@ -305,7 +345,9 @@ std::string fast_substitute_segment(std::string_view segment,
   std::copy_if(pairs.begin(), pairs.end(), std::back_inserter(used),
                [](const EntityTokenPair& pair) { return !pair.entity.empty(); });
   std::vector<Replacement> replacements;
-  ForwardMatcher(std::move(used)).find_replacements(segment, 0, replacements);
+  const ForwardMatcher matcher(std::move(used));
+  const ForwardMatcher* const matchers[] = {&matcher};
+  find_replacements(matchers, segment, 0, replacements);
   std::string out;
   std::size_t copied = 0;
   for (const Replacement& r : replacements) {

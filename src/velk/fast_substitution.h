@@ -5,6 +5,7 @@
 #define VELK_FAST_SUBSTITUTION_H_
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,11 +27,6 @@ class ForwardMatcher {
  public:
   // `pairs` in the order of sorted_forward_pairs, none with an empty entity text.
   explicit ForwardMatcher(std::vector<EntityTokenPair> pairs);
-
-  // Appends to `out`, in text order, what the forward substitution replaces in `stretch` (text
-  // without code), at offsets into the stretch plus `offset`.
-  void find_replacements(std::string_view stretch, std::size_t offset,
-                         std::vector<Replacement>& out) const;
 
   bool empty() const { return pairs_.empty(); }
 
@@ -65,6 +61,12 @@ class ForwardMatcher {
   std::vector<std::uint32_t> outputs_;
   std::vector<std::uint32_t> root_next_;  // 256 entries
 };
+
+// Appends to `out`, in text order, what the forward substitution replaces in `stretch` (text
+// without code), at offsets into the stretch plus `offset`. The pairs of all `matchers` are
+// taken together, in the order of sorted_forward_pairs; no entity text is in two of them.
+void find_replacements(std::span<const ForwardMatcher* const> matchers, std::string_view stretch,
+                       std::size_t offset, std::vector<Replacement>& out);
 
 // The simple case fold of `text`, character by character (what caseless matching compares).
 std::string fold_text(std::string_view text);

@@ -62,7 +62,7 @@ void append_escaped(std::string& out, std::string_view text) {
 
 // Members in ascending byte order of their names: writing, reading and writing again gives
 // the same bytes, whatever order the hash table holds them in.
-void append_table(std::string& out, const StringMap& table) {
+void append_table(std::string& out, const LayeredTable& table) {
   std::vector<const StringMap::value_type*> entries;
   entries.reserve(table.size());
   for (const auto& entry : table) entries.push_back(&entry);
@@ -131,7 +131,10 @@ class Reader {
       return SessionError::malformed(fault_ + position_of(fault_end_));
     }
     if (version_ > SESSION_FORMAT_VERSION) return SessionError::unsupported_version(version_);
-    return std::move(map_);
+    TokenMap map;
+    map.forward = std::move(forward_);
+    map.reverse = std::move(reverse_);
+    return map;
   }
 
  private:
@@ -181,7 +184,7 @@ class Reader {
   bool read_token_map() {
     const Names names = {"forward", "reverse"};
     auto read_field = [this](int field) {
-      return read_table(field == 0 ? map_.forward : map_.reverse);
+      return read_table(field == 0 ? forward_ : reverse_);
     };
     skip_white_space();
     if (at_end()) return fail_at_end("EOF while parsing a value");
@@ -581,7 +584,8 @@ class Reader {
   std::string fault_;
   std::size_t fault_end_ = 0;
   std::uint32_t version_ = 0;
-  TokenMap map_;
+  StringMap forward_;
+  StringMap reverse_;
   std::string name_;     // the member name being matched
   std::string scratch_;  // names and strings read only to be skipped or quoted
 };

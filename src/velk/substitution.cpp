@@ -13,49 +13,52 @@ namespace velk {
 
 namespace {
 
-std::array<std::size_t, 2> sizes(const TokenMap& map) {
-  return {map.forward.size(), map.reverse.size()};
+// The automaton of each layer of the forward table, oldest first, each built once per layer.
+std::vector<std::shared_ptr<const ForwardMatcher>> forward_matchers(const TokenMap& map) {
+  std::vector<std::shared_ptr<const ForwardMatcher>> matchers;
+  for (const TableLayer* layer : map.forward.layers()) {
+    matchers.push_back(std::static_pointer_cast<const ForwardMatcher>(
+        layer->derived.get(DerivedSlot::kMatcher, layer->entries.size(), [layer] {
+          return std::make_shared<const ForwardMatcher>(sorted_forward_pairs(layer->entries));
+        })));
+  }
+  return matchers;
 }
 
-std::shared_ptr<const ForwardMatcher> forward_matcher(const TokenMap& map) {
-  return std::static_pointer_cast<const ForwardMatcher>(
-      map.derived.get(DerivedSlot::kForward, sizes(map), [&map] {
-        return std::make_shared<const ForwardMatcher>(sorted_forward_pairs(map));
-      }));
-}
-
-struct ReverseIndex {
-  bool empty;
-  // Every token to restore is one whole token: occurrences of two of them never overlap, so
-  // one scan for token shapes finds them all.
-  bool tokens_only;
-};
-
-std::shared_ptr<const ReverseIndex> reverse_index(const TokenMap& map) {
-  return std::static_pointer_cast<const ReverseIndex>(
-      map.derived.get(DerivedSlot::kReverse, sizes(map), [&map] {
-        const std::vector<EntityTokenPair> pairs = sorted_reverse_pairs(map);
-        const bool tokens_only = std::all_of(pairs.begin(), pairs.end(), [](const auto& pair) {
-          return is_whole_token(pair.entity);  // the token, in reverse pairs
-        });
-        return std::make_shared<const ReverseIndex>(ReverseIndex{pairs.empty(), tokens_only});
-      }));
+// Whether every token of the reverse table that would be restored is one whole token: then
+// occurrences of two of them never overlap, and one scan for token shapes finds them all.
+bool restores_only_whole_tokens(const TokenMap& map) {
+  for (const TableLayer* layer : map.reverse.layers()) {
+    const auto whole = layer->derived.get(DerivedSlot::kTokensOnly, layer->entries.size(), [layer] {
+      const bool all = std::all_of(
+          layer->entries.begin(), layer->entries.end(), [](const auto& entry) {
+            return entry.first.empty() || find_token(entry.second) || is_whole_token(entry.first);
+          });
+      return std::make_shared<const bool>(all);
+    });
+    if (!*std::static_pointer_cast<const bool>(whole)) return false;
+  }
+  return true;
 }
 
 // The map substitution's replacements, in text order, and the code regions.
 std::vector<Replacement> forward_replacements(std::string_view text, const TokenMap& map,
                                               const std::vector<CodeRegion>& regions) {
   std::vector<Replacement> out;
-  const std::shared_ptr<const ForwardMatcher> matcher = forward_matcher(map);
-  if (matcher->empty()) return out;
+  const std::vector<std::shared_ptr<const ForwardMatcher>> owned = forward_matchers(map);
+  std::vector<const ForwardMatcher*> matchers;
+  for (const auto& matcher : owned) {
+    if (!matcher->empty()) matchers.push_back(matcher.get());
+  }
+  if (matchers.empty()) return out;
   std::size_t cursor = 0;
   for (const CodeRegion& region : regions) {
     if (cursor < region.start) {
-      matcher->find_replacements(text.substr(cursor, region.start - cursor), cursor, out);
+      find_replacements(matchers, text.substr(cursor, region.start - cursor), cursor, out);
     }
     cursor = region.end;
   }
-  if (cursor < text.size()) matcher->find_replacements(text.substr(cursor), cursor, out);
+  if (cursor < text.size()) find_replacements(matchers, text.substr(cursor), cursor, out);
   return out;
 }
 
@@ -121,9 +124,8 @@ std::string apply_token_map_at_places(std::string_view text, const TokenMap& map
 }
 
 std::string deanonymize(std::string_view text, const TokenMap& map) {
-  const std::shared_ptr<const ReverseIndex> index = reverse_index(map);
-  if (index->empty) return std::string(text);
-  if (!index->tokens_only) return deanonymize_literal(text, map);
+  if (map.reverse.empty()) return std::string(text);
+  if (!restores_only_whole_tokens(map)) return deanonymize_literal(text, map);
   std::vector<Replacement> replacements;
   for (auto token = find_token(text); token; token = find_token(text, token->end)) {
     const std::string_view key = text.substr(token->start, token->end - token->start);

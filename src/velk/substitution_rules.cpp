@@ -27,14 +27,27 @@ bool longer_then_bytewise(const EntityTokenPair& a, const EntityTokenPair& b) {
 
 }  // namespace
 
-std::vector<EntityTokenPair> sorted_forward_pairs(const TokenMap& map) {
+namespace {
+
+template <class Table>
+std::vector<EntityTokenPair> sorted_pairs(const Table& forward) {
   std::vector<EntityTokenPair> pairs;
-  pairs.reserve(map.forward.size());
-  for (const auto& [entity, token] : map.forward) {
+  pairs.reserve(forward.size());
+  for (const auto& [entity, token] : forward) {
     if (!entity.empty()) pairs.push_back({entity, token});
   }
   std::sort(pairs.begin(), pairs.end(), longer_then_bytewise);
   return pairs;
+}
+
+}  // namespace
+
+std::vector<EntityTokenPair> sorted_forward_pairs(const TokenMap& map) {
+  return sorted_pairs(map.forward);
+}
+
+std::vector<EntityTokenPair> sorted_forward_pairs(const StringMap& entries) {
+  return sorted_pairs(entries);
 }
 
 std::vector<EntityTokenPair> sorted_reverse_pairs(const TokenMap& map) {

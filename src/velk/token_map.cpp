@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstdint>
 #include <deque>
+#include <stdexcept>
 #include <unordered_map>
 
 #include "velk/unicode.h"
@@ -70,6 +71,102 @@ std::string make_token(std::string_view prefix, std::uint64_t number) {
   return token;
 }
 
+// ---------------------------------------------------------------------------------------------
+// Layered tables
+
+LayeredTable::const_iterator LayeredTable::find(std::string_view key) const {
+  for (std::size_t i = layers_.size(); i-- > 0;) {
+    const auto it = layers_[i]->entries.find(key);
+    if (it != layers_[i]->entries.end()) return const_iterator(this, i, it);
+  }
+  return end();
+}
+
+const std::string& LayeredTable::at(std::string_view key) const {
+  const auto it = find(key);
+  if (it == end()) throw std::out_of_range("LayeredTable::at");
+  return it->second;
+}
+
+std::string* LayeredTable::try_add(std::string_view key) {
+  if (contains(key)) return nullptr;
+  const auto [it, added] = writable_top().entries.try_emplace(std::string(key));
+  ++size_;
+  return &it->second;
+}
+
+bool LayeredTable::try_emplace(std::string_view key, std::string_view value) {
+  std::string* slot = try_add(key);
+  if (slot) slot->assign(value);
+  return slot != nullptr;
+}
+
+void LayeredTable::insert_or_assign(std::string key, std::string value) {
+  const auto it = find(key);
+  if (it != end() && it.layer_ + 1 != layers_.size()) {
+    // Held by a lower layer: one flat layer makes the key this table's to change.
+    StringMap all(begin(), end());
+    assign(std::move(all));
+  }
+  if (!contains(key)) ++size_;
+  writable_top().entries.insert_or_assign(std::move(key), std::move(value));
+}
+
+void LayeredTable::reserve(std::size_t extra) {
+  if (!layers_.empty() && layers_.back().use_count() == 1) {
+    layers_.back()->entries.reserve(layers_.back()->entries.size() + extra);
+  } else {
+    writable_top().entries.reserve(extra);
+  }
+}
+
+std::vector<const TableLayer*> LayeredTable::layers() const {
+  std::vector<const TableLayer*> out;
+  out.reserve(layers_.size());
+  for (const auto& layer : layers_) out.push_back(layer.get());
+  return out;
+}
+
+bool operator==(const LayeredTable& a, const LayeredTable& b) {
+  if (a.size() != b.size()) return false;
+  for (const auto& [key, value] : a) {
+    const auto it = b.find(key);
+    if (it == b.end() || it->second != value) return false;
+  }
+  return true;
+}
+
+void LayeredTable::assign(StringMap entries) {
+  size_ = entries.size();
+  layers_.clear();
+  layers_.push_back(std::make_shared<TableLayer>());
+  layers_.back()->entries = std::move(entries);
+}
+
+TableLayer& LayeredTable::writable_top() {
+  if (!layers_.empty() && layers_.back().use_count() == 1) return *layers_.back();
+  merge_small_layers();
+  layers_.push_back(std::make_shared<TableLayer>());
+  return *layers_.back();
+}
+
+void LayeredTable::merge_small_layers() {
+  while (layers_.size() >= 2) {
+    const StringMap& upper = layers_[layers_.size() - 1]->entries;
+    const StringMap& lower = layers_[layers_.size() - 2]->entries;
+    if (lower.size() > 2 * upper.size()) break;
+    auto merged = std::make_shared<TableLayer>();
+    merged->entries.reserve(lower.size() + upper.size());
+    merged->entries.insert(lower.begin(), lower.end());
+    merged->entries.insert(upper.begin(), upper.end());
+    layers_.pop_back();
+    layers_.back() = std::move(merged);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Numbering
+
 namespace {
 
 // Tables keyed by texts as they compare lower-cased, without lower-casing ASCII texts: an ASCII
@@ -106,9 +203,15 @@ class LowerIndex {
     const auto [it, is_new] = index_.try_emplace(as_key(key, lower), Variant{key, token});
     if (!is_new && key < it->second.key) it->second = {key, token};
   }
-  const std::string_view* find(std::string_view key, const std::string* lower) const {
+  struct Variant {
+    std::string_view key;
+    std::string_view token;
+  };
+
+  // The variant of `key` that answers, if any; `lower` is its lower-cased form when known.
+  const Variant* find(std::string_view key, const std::string* lower) const {
     const auto it = is_ascii(key) ? index_.find(key) : index_.find(lower ? *lower : to_lower(key));
-    return it == index_.end() ? nullptr : &it->second.token;
+    return it == index_.end() ? nullptr : &it->second;
   }
 
  private:
@@ -117,59 +220,88 @@ class LowerIndex {
     return owned_.emplace_back(lower ? *lower : to_lower(key));
   }
 
-  struct Variant {
-    std::string_view key;
-    std::string_view token;
-  };
   std::unordered_map<std::string_view, Variant, CaselessHash, CaselessEqual> index_;
   std::deque<std::string> owned_;  // lower-cased forms of the keys that are not ASCII
 };
+
+using Counters = std::unordered_map<std::string, std::uint64_t, StringHash, std::equal_to<>>;
+
+// The case-variant index of one forward layer, kept with the layer.
+std::shared_ptr<const LowerIndex> lower_index_of(const TableLayer& layer) {
+  return std::static_pointer_cast<const LowerIndex>(
+      layer.derived.get(DerivedSlot::kLowerIndex, layer.entries.size(), [&layer] {
+        auto index = std::make_shared<LowerIndex>();
+        index->reserve(layer.entries.size());
+        for (const auto& [key, token] : layer.entries) index->add(key, token);
+        return index;
+      }));
+}
+
+// The highest number of each prefix among the tokens that the keys of one reverse layer hold.
+std::shared_ptr<const Counters> counters_of(const TableLayer& layer) {
+  return std::static_pointer_cast<const Counters>(
+      layer.derived.get(DerivedSlot::kCounters, layer.entries.size(), [&layer] {
+        auto counters = std::make_shared<Counters>();
+        for (const auto& [key, value] : layer.entries) {
+          const auto token = find_token(key);
+          if (!token) continue;
+          auto counter = counters->find(token->prefix);
+          if (counter == counters->end()) counter = counters->emplace(token->prefix, 0).first;
+          counter->second = std::max(counter->second, parse_token_number(token->number));
+        }
+        return counters;
+      }));
+}
 
 }  // namespace
 
 TokenMap build_token_map(std::span<const Entity> entities, const TokenMap* existing,
                          std::span<const std::string> lower_texts) {
+  // A copy shares the caller's layers; what is added goes into a layer of its own.
   TokenMap map = existing ? *existing : TokenMap{};
   const bool lowered = lower_texts.size() == entities.size();
+  const std::vector<const TableLayer*> forward_layers = map.forward.layers();
+  const std::vector<const TableLayer*> reverse_layers = map.reverse.layers();
 
-  // Both tables below cost a pass over the whole map, so they are built only when an entity
-  // needs them: most calls in a conversation only meet texts that are already mapped.
-  //
-  // The next number of each prefix continues after the highest one found in `reverse` keys.
-  std::unordered_map<std::string, std::uint64_t, StringHash, std::equal_to<>> counters;
+  // What the map's layers derive (case-variant indexes, counters) is kept with them and built
+  // only when an entity needs it: most calls in a conversation only meet mapped texts. Texts
+  // added by this call go into `added`.
+  std::vector<std::shared_ptr<const LowerIndex>> indexes;
+  bool have_indexes = false;
+  LowerIndex added;
+  Counters counters;
   bool have_counters = false;
-  // Lower-cased forward key to its token; which of several case variants answers is free.
-  // Keys and tokens are viewed in `map`, whose nodes never move.
-  LowerIndex lower_index;
-  bool have_index = false;
 
   for (std::size_t i = 0; i < entities.size(); ++i) {
     const Entity& entity = entities[i];
-    if (!have_index) {
-      if (map.forward.contains(entity.text)) continue;
-      // Room for every entity up front: rehashing three tables as they grow costs more than
-      // the lookups themselves on long documents.
-      map.forward.reserve(map.forward.size() + entities.size());
-      map.reverse.reserve(map.reverse.size() + entities.size());
-      lower_index.reserve(map.forward.size() + entities.size());
-      for (const auto& [key, token] : map.forward) lower_index.add(key, token);
-      have_index = true;
+    std::string* token = map.forward.try_add(entity.text);
+    if (!token) continue;  // a known text keeps its token
+    if (!have_indexes) {
+      for (const TableLayer* layer : forward_layers) indexes.push_back(lower_index_of(*layer));
+      map.forward.reserve(entities.size());
+      map.reverse.reserve(entities.size());
+      have_indexes = true;
     }
-    // The entry goes in now and gets its token below; a known text keeps its own.
-    const auto [entry, is_new] = map.forward.try_emplace(entity.text);
-    if (!is_new) continue;
+    // The case variant first in byte order answers, across the layers and what was added.
     const std::string* lower = lowered ? &lower_texts[i] : nullptr;
-    if (const std::string_view* token = lower_index.find(entity.text, lower)) {
-      entry->second = *token;
+    const LowerIndex::Variant* variant = added.find(entity.text, lower);
+    for (const auto& index : indexes) {
+      const LowerIndex::Variant* found = index->find(entity.text, lower);
+      if (found && (!variant || found->key < variant->key)) variant = found;
+    }
+    // The new key is viewed where the map keeps it; nodes never move.
+    const std::string_view key = map.forward.find(entity.text)->first;
+    if (variant) {
+      token->assign(variant->token);
+      added.add(key, *token, lower);
       continue;
     }
     if (!have_counters) {
-      for (const auto& [key, value] : map.reverse) {
-        const auto token = find_token(key);
-        if (!token) continue;
-        auto counter = counters.find(token->prefix);
-        if (counter == counters.end()) counter = counters.emplace(token->prefix, 0).first;
-        counter->second = std::max(counter->second, parse_token_number(token->number));
+      for (const TableLayer* layer : reverse_layers) {
+        for (const auto& [prefix, number] : *counters_of(*layer)) {
+          auto& counter = counters[prefix];
+          counter = std::max(counter, number);
+        }
       }
       have_counters = true;
     }
@@ -178,12 +310,10 @@ TokenMap build_token_map(std::span<const Entity> entities, const TokenMap* exist
     if (counter == counters.end()) counter = counters.emplace(std::string(prefix), 0).first;
     // Past 4294967295 numbering goes on in 64 bits; a number that no longer parses as a
     // 32-bit counter may already stand in `reverse`, so skip any token that is taken.
-    std::string token;
     do {
-      token = make_token(prefix, ++counter->second);
-    } while (!map.reverse.try_emplace(token, entity.text).second);
-    entry->second = std::move(token);
-    lower_index.add(entry->first, entry->second, lower);
+      token->assign(make_token(prefix, ++counter->second));
+    } while (!map.reverse.try_emplace(*token, entity.text));
+    added.add(key, *token, lower);
   }
   return map;
 }

@@ -6,26 +6,30 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <utility>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "velk/entity.h"
 #include "velk/string_hash.h"
 
 namespace velk {
 
-// What other parts derive from a map (the substitution's automaton, say), built on first use
-// and shared by every later use of the same map object, from any thread. Maps are immutable
-// once built, so this is a cache, not state: a copy starts empty, and two maps compare equal
-// whatever they have derived. A part that finds the map's sizes changed since it derived
-// something builds it again; no other change is noticed, so a map must not change after use.
+// What other parts derive from one layer of a table (the substitution's automaton, the index
+// of case variants), built on first use and shared by every later use of the layer, from any
+// thread. Layers are immutable once sealed, so this is a cache, not state: a copy starts
+// empty. A part that finds the layer's size changed since it derived something builds it
+// again, which covers a layer still being filled.
 class DerivedSlot {
  public:
-  enum Kind { kForward, kReverse, kKindCount };
+  enum Kind { kMatcher, kLowerIndex, kTokensOnly, kCounters, kKindCount };
 
   DerivedSlot() = default;
   DerivedSlot(const DerivedSlot&) {}
@@ -34,32 +38,144 @@ class DerivedSlot {
     entries_ = {};
     return *this;
   }
-  friend bool operator==(const DerivedSlot&, const DerivedSlot&) { return true; }
 
-  // The structure of `kind` for a map of `sizes`, built by `build` when there is none yet.
-  std::shared_ptr<const void> get(Kind kind, std::array<std::size_t, 2> sizes,
+  // The structure of `kind` for a layer of `size` entries, built by `build` when there is none.
+  std::shared_ptr<const void> get(Kind kind, std::size_t size,
                                   const std::function<std::shared_ptr<const void>()>& build) const {
     std::lock_guard lock(mutex_);
     Entry& entry = entries_[kind];
-    if (!entry.value || entry.sizes != sizes) entry = {build(), sizes};
+    if (!entry.value || entry.size != size) entry = {build(), size};
     return entry.value;
   }
 
  private:
   struct Entry {
     std::shared_ptr<const void> value;
-    std::array<std::size_t, 2> sizes{};
+    std::size_t size = 0;
   };
   mutable std::mutex mutex_;
   mutable std::array<Entry, kKindCount> entries_{};
 };
 
+// Entries of one layer, and what has been derived from them.
+struct TableLayer {
+  StringMap entries;
+  DerivedSlot derived;
+};
+
+// A string-to-string table kept as layers: sealed layers shared with the tables it was copied
+// from, and a layer of its own on top. Copying a table copies pointers, and a copy that gains
+// entries puts them into a new layer, so extending a large map costs in proportion to what is
+// added. Layers are merged when a newer one grows to half the size of the one below it, which
+// keeps their number logarithmic in the number of entries. A key is held by one layer only.
+class LayeredTable {
+ public:
+  using value_type = StringMap::value_type;
+
+  class const_iterator {
+   public:
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = StringMap::value_type;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const value_type*;
+    using reference = const value_type&;
+
+    const_iterator() = default;
+    reference operator*() const { return *it_; }
+    pointer operator->() const { return &*it_; }
+    const_iterator& operator++() {
+      ++it_;
+      settle();
+      return *this;
+    }
+    const_iterator operator++(int) {
+      const_iterator before = *this;
+      ++*this;
+      return before;
+    }
+    friend bool operator==(const const_iterator& a, const const_iterator& b) {
+      return a.layer_ == b.layer_ && (a.layer_ == a.count() || a.it_ == b.it_);
+    }
+
+   private:
+    friend class LayeredTable;
+    const_iterator(const LayeredTable* table, std::size_t layer, StringMap::const_iterator it)
+        : table_(table), layer_(layer), it_(it) {}
+    std::size_t count() const { return table_ ? table_->layers_.size() : 0; }
+    // Moves past the end of empty layers.
+    void settle() {
+      while (layer_ < count() && it_ == table_->layers_[layer_]->entries.end()) {
+        if (++layer_ < count()) it_ = table_->layers_[layer_]->entries.begin();
+      }
+    }
+
+    const LayeredTable* table_ = nullptr;
+    std::size_t layer_ = 0;
+    StringMap::const_iterator it_{};
+  };
+
+  LayeredTable() = default;
+  LayeredTable(std::initializer_list<value_type> entries) { assign(StringMap(entries)); }
+  LayeredTable& operator=(StringMap entries) {
+    assign(std::move(entries));
+    return *this;
+  }
+  // Copies share every layer; neither side writes into a layer that another table holds.
+  LayeredTable(const LayeredTable&) = default;
+  LayeredTable& operator=(const LayeredTable&) = default;
+  LayeredTable(LayeredTable&& other) noexcept
+      : layers_(std::move(other.layers_)), size_(std::exchange(other.size_, 0)) {}
+  LayeredTable& operator=(LayeredTable&& other) noexcept {
+    layers_ = std::move(other.layers_);
+    size_ = std::exchange(other.size_, 0);
+    return *this;
+  }
+
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+
+  const_iterator begin() const {
+    const_iterator it(this, 0, layers_.empty() ? StringMap::const_iterator{}
+                                               : layers_.front()->entries.begin());
+    it.settle();
+    return it;
+  }
+  const_iterator end() const { return const_iterator(this, layers_.size(), {}); }
+
+  const_iterator find(std::string_view key) const;
+  bool contains(std::string_view key) const { return find(key) != end(); }
+  const std::string& at(std::string_view key) const;
+
+  // Adds `key` with an empty value unless some layer holds it; the value to fill in when it
+  // was added, else nullptr.
+  std::string* try_add(std::string_view key);
+  // Adds `key` unless some layer holds it; true when it was added.
+  bool try_emplace(std::string_view key, std::string_view value);
+  bool emplace(std::string_view key, std::string_view value) { return try_emplace(key, value); }
+  void insert_or_assign(std::string key, std::string value);
+  void reserve(std::size_t extra);
+
+  // The layers, oldest first, for what parts derive from them.
+  std::vector<const TableLayer*> layers() const;
+
+  friend bool operator==(const LayeredTable& a, const LayeredTable& b);
+
+ private:
+  void assign(StringMap entries);
+  // The top layer when no other table holds it, else a new empty one put on top.
+  TableLayer& writable_top();
+  // Merges the top layer into the one below while that one is at most twice its size.
+  void merge_small_layers();
+
+  std::vector<std::shared_ptr<TableLayer>> layers_;
+  std::size_t size_ = 0;
+};
+
 struct TokenMap {
   // Entity text, exactly as the entity carries it, to its token. Case variants share a token.
-  StringMap forward;
+  LayeredTable forward;
   // Token to the entity text that first received it.
-  StringMap reverse;
-  DerivedSlot derived;
+  LayeredTable reverse;
 
   std::size_t size() const { return forward.size(); }
   friend bool operator==(const TokenMap&, const TokenMap&) = default;

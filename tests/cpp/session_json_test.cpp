@@ -82,7 +82,7 @@ TokenMap tables_read_by_library(const nlohmann::json& document) {
     const nlohmann::json& table =
         map.is_object() ? map.at(field == 0 ? "forward" : "reverse") : map.at(field);
     for (const auto& [key, value] : table.items()) {
-      (field == 0 ? tables.forward : tables.reverse)[key] = value.get<std::string>();
+      (field == 0 ? tables.forward : tables.reverse).insert_or_assign(key, value.get<std::string>());
     }
   }
   return tables;
@@ -109,7 +109,7 @@ TEST(SessionRoundTrip, RandomMapsReadBackEqualAndAgreeWithAnIndependentLibrary) 
   std::mt19937 rng(20240611);
   for (int i = 0; i < 2000; ++i) {
     TokenMap map;
-    for (StringMap* table : {&map.forward, &map.reverse}) {
+    for (LayeredTable* table : {&map.forward, &map.reverse}) {
       for (int n = rng() % 11; n > 0; --n)
         table->insert_or_assign(random_text(rng), random_text(rng));
     }
