@@ -60,6 +60,12 @@ struct PairRef {
 std::string fold_text(std::string_view text) {
   std::string folded;
   folded.reserve(text.size());
+  if (is_ascii(text)) {
+    for (const char c : text) {
+      folded.push_back((c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c);
+    }
+    return folded;
+  }
   for (std::size_t p = 0; p < text.size();) {
     const DecodedChar ch = decode_utf8(text, p);
     append_utf8(folded, fold_char(ch.code_point));
@@ -71,52 +77,73 @@ std::string fold_text(std::string_view text) {
 ForwardMatcher::ForwardMatcher(std::vector<EntityTokenPair> pairs) : pairs_(std::move(pairs)) {
   info_.reserve(pairs_.size());
   folded_.reserve(pairs_.size());
-  // The trie with growable child lists first, then laid out flat.
-  std::vector<std::vector<Edge>> children(1);
-  std::vector<std::vector<std::uint32_t>> ends(1);
-  for (std::uint32_t i = 0; i < pairs_.size(); ++i) {
-    const std::string_view entity = pairs_[i].entity;
-    std::string folded = fold_text(entity);
-    info_.push_back({static_cast<std::uint32_t>(folded.size()), is_short_capitals(entity),
-                     needs_closing_boundary(entity)});
-    std::uint32_t node = 0;
-    for (const char ch : folded) {
-      const auto byte = static_cast<std::uint8_t>(ch);
-      auto& edges = children[node];
-      const auto it = std::find_if(edges.begin(), edges.end(),
-                                   [byte](const Edge& edge) { return edge.byte == byte; });
-      if (it != edges.end()) {
-        node = it->target;
-        continue;
-      }
-      const auto created = static_cast<std::uint32_t>(children.size());
-      edges.push_back({byte, created});
-      children.emplace_back();
-      ends.emplace_back();
-      node = created;
-    }
-    ends[node].push_back(i);
-    folded_.push_back(std::move(folded));
+  for (const EntityTokenPair& pair : pairs_) {
+    folded_.push_back(fold_text(pair.entity));
+    info_.push_back({static_cast<std::uint32_t>(folded_.back().size()),
+                     is_short_capitals(pair.entity), needs_closing_boundary(pair.entity)});
   }
 
-  nodes_.resize(children.size());
-  for (std::uint32_t n = 0; n < children.size(); ++n) {
-    auto& edges = children[n];
-    std::sort(edges.begin(), edges.end(),
-              [](const Edge& a, const Edge& b) { return a.byte < b.byte; });
-    nodes_[n].edges_begin = static_cast<std::uint32_t>(edges_.size());
-    edges_.insert(edges_.end(), edges.begin(), edges.end());
-    nodes_[n].edges_end = static_cast<std::uint32_t>(edges_.size());
-    nodes_[n].outputs_begin = static_cast<std::uint32_t>(outputs_.size());
-    outputs_.insert(outputs_.end(), ends[n].begin(), ends[n].end());
-    nodes_[n].outputs_end = static_cast<std::uint32_t>(outputs_.size());
+  // The trie, built from the folded texts in byte order: each text shares with the one before
+  // it exactly the nodes of their common prefix, so it only adds nodes below that, and every
+  // node's children come out in byte order. Case variants end at one node, in pair order.
+  std::vector<std::uint32_t> order(pairs_.size());
+  for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(), [this](std::uint32_t a, std::uint32_t b) {
+    const int c = folded_[a].compare(folded_[b]);
+    return c != 0 ? c < 0 : a < b;
+  });
+  struct Link {
+    std::uint32_t parent;
+    Edge edge;
+  };
+  std::vector<Link> links;
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> ends;  // (node, pair)
+  std::vector<std::uint32_t> path = {0};  // the nodes along the previous text
+  std::string_view previous;
+  std::uint32_t node_count = 1;
+  for (const std::uint32_t pair : order) {
+    const std::string_view text = folded_[pair];
+    const std::size_t common =
+        static_cast<std::size_t>(std::mismatch(previous.begin(), previous.end(), text.begin(),
+                                               text.end()).first - previous.begin());
+    path.resize(common + 1);
+    for (std::size_t d = common; d < text.size(); ++d) {
+      links.push_back({path.back(), {static_cast<std::uint8_t>(text[d]), node_count}});
+      path.push_back(node_count++);
+    }
+    ends.emplace_back(path[text.size()], pair);
+    previous = text;
   }
+
+  // Laid out flat: each node's edges, and its outputs, side by side (a stable counting sort by
+  // node keeps their order).
+  nodes_.resize(node_count);
+  for (const Link& link : links) ++nodes_[link.parent].edges_end;
+  for (const auto& [node, pair] : ends) ++nodes_[node].outputs_end;
+  std::uint32_t edge_total = 0;
+  std::uint32_t output_total = 0;
+  for (Node& node : nodes_) {
+    node.edges_begin = edge_total;
+    edge_total += node.edges_end;
+    node.edges_end = node.edges_begin;
+    node.outputs_begin = output_total;
+    output_total += node.outputs_end;
+    node.outputs_end = node.outputs_begin;
+  }
+  edges_.resize(edge_total);
+  outputs_.resize(output_total);
+  for (const Link& link : links) edges_[nodes_[link.parent].edges_end++] = link.edge;
+  for (const auto& [node, pair] : ends) outputs_[nodes_[node].outputs_end++] = pair;
   root_next_.assign(256, 0);
-  for (const Edge& edge : children[0]) root_next_[edge.byte] = edge.target;
+  for (std::uint32_t e = nodes_[0].edges_begin; e < nodes_[0].edges_end; ++e) {
+    root_next_[edges_[e].byte] = edges_[e].target;
+  }
 
   // Failure and output links, breadth first so that every shallower node is done.
   std::deque<std::uint32_t> queue;
-  for (const Edge& edge : children[0]) queue.push_back(edge.target);
+  for (std::uint32_t e = nodes_[0].edges_begin; e < nodes_[0].edges_end; ++e) {
+    queue.push_back(edges_[e].target);
+  }
   while (!queue.empty()) {
     const std::uint32_t node = queue.front();
     queue.pop_front();
