@@ -82,7 +82,9 @@ def _parser() -> argparse.ArgumentParser:
     parser.add_argument("--version", action="version", version=f"velk {_version()}")
     commands = parser.add_subparsers(dest="command", metavar="COMMAND")
 
-    def add(name: str, help_: str, run: Callable[[argparse.Namespace], None]) -> argparse.ArgumentParser:
+    def add(
+        name: str, help_: str, run: Callable[[argparse.Namespace], None]
+    ) -> argparse.ArgumentParser:
         sub = commands.add_parser(name, help=help_, description=help_)
         sub.set_defaults(run=run, parser=sub)
         sub.add_argument("-s", "--session", required=True, metavar="SESSION",
@@ -195,7 +197,9 @@ def _deliver(inputs: list[Input], texts: list[str], before_commit: Callable[[], 
         try:
             folder.mkdir(parents=True, exist_ok=True)
         except OSError as error:
-            raise CommandError(f"cannot create output folder '{folder}': {error.strerror}") from None
+            raise CommandError(
+                f"cannot create output folder '{folder}': {error.strerror}"
+            ) from None
         for item, text in zip(inputs, texts):
             assert item.target is not None
             try:
@@ -310,7 +314,10 @@ def _tokens(args: argparse.Namespace) -> None:
         return kinds.get(match[1], unknown)[1] if match else "-"
 
     rows = [("TOKEN", "KIND", "TEXT")]
-    rows += [(_shown(token), kind(token), _shown(reverse[token])) for token in sorted(reverse, key=order)]
+    rows += [
+        (_shown(token), kind(token), _shown(reverse[token]))
+        for token in sorted(reverse, key=order)
+    ]
     widths = [max(_width(row[column]) for row in rows) for column in range(2)]
     lines = [
         "  ".join(cell + " " * (width - _width(cell)) for cell, width in zip(row[:2], widths))

@@ -14,7 +14,9 @@ import velk_anonymizer as va
 __all__ = ["register"]
 
 _TYPE_NAMES: dict[int, str] = {
-    int(value): name for name, value in vars(va.EntityType).items() if isinstance(value, va.EntityType)
+    int(value): name
+    for name, value in vars(va.EntityType).items()
+    if isinstance(value, va.EntityType)
 }
 
 

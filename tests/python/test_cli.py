@@ -112,7 +112,8 @@ def test_tokens_lists_the_session_as_a_table(tmp_path):
     # Kinds in the module's order, then numbers in order.
     assert [row[0] for row in rows[:2]] == ["[PERSON_1]", "[PLACE_1]"]
     # Column starts line up.
-    assert len({line.index(row[2]) for line, row in zip(lines[1:], rows) if "東京" not in line}) == 1
+    starts = {line.index(row[2]) for line, row in zip(lines[1:], rows) if "東京" not in line}
+    assert len(starts) == 1
 
 
 def test_tokens_shows_texts_on_one_line(tmp_path):
@@ -391,7 +392,8 @@ def test_a_failed_session_save_leaves_no_output(tmp_path, monkeypatch, capsys):
                             str(tmp_path / "a.txt"), str(tmp_path / "b.txt")])
     captured = capsys.readouterr()
     assert status == 1 and captured.out == ""
-    assert captured.err == f"velk: session file '{session}' cannot be saved: No space left on device\n"
+    assert captured.err == (
+        f"velk: session file '{session}' cannot be saved: No space left on device\n")
     assert session.read_bytes() == before
     assert not (tmp_path / "out").exists()
     assert sorted(os.listdir(tmp_path)) == ["a.txt", "b.txt", "s.json", "s.json.lock"]

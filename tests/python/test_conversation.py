@@ -83,7 +83,8 @@ def test_session_file_is_created_on_first_save_and_read_back(tmp_path):
     chat = velk.Conversation(path)
     assert chat.path == path and not path.exists()
     assert chat.anonymize("nothing to hide") == "nothing to hide"
-    assert json.loads(path.read_text()) == {"version": 1, "tokenMap": {"forward": {}, "reverse": {}}}
+    empty = {"version": 1, "tokenMap": {"forward": {}, "reverse": {}}}
+    assert json.loads(path.read_text()) == empty
     assert stat.S_IMODE(path.stat().st_mode) == 0o600
     assert chat.anonymize("Ping @jdoe") == "Ping [HANDLE_1]"
     assert path.read_text() == chat.token_map.to_session_json()

@@ -21,7 +21,8 @@ PROTOCOLS = range(pickle.HIGHEST_PROTOCOL + 1)
 
 def sample_map():
     result = va.anonymize("Ping @jdoe about BlueHarbor in Dallas, mail sarah@example.com")
-    return va.build_token_map([va.Entity("東京 😀 \"q\"\n", E.Place)], existing=result.token_map)
+    extra = [va.Entity("東京 😀 \"q\"\n", E.Place)]
+    return va.build_token_map(extra, existing=result.token_map)
 
 
 @pytest.mark.parametrize("protocol", PROTOCOLS)
