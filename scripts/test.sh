@@ -9,6 +9,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/venv.sh"
 .venv/bin/cmake --build build/tests
 .venv/bin/ctest --test-dir build/tests --output-on-failure -j2
 .venv/bin/python -m mypy.stubtest velk_anonymizer
+.venv/bin/python -m mypy  # the velk package, strict ([tool.mypy] in pyproject.toml)
 # Hardening: the suites again under AddressSanitizer and UndefinedBehaviorSanitizer, the fuzz
 # regression corpus, and a short run of every fuzz target.
 bash scripts/sanitize.sh

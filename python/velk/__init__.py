@@ -1,0 +1,18 @@
+"""velk: the round trip of a developer's text through a language model, on top of the
+``velk_anonymizer`` extension module.
+
+- :class:`Conversation`: a conversation's token map, kept in a session file shared safely by
+  several processes; anonymize a message, restore a reply or a streamed reply.
+- :class:`StreamRestorer`: restores a text that arrives in chunks, never emitting part of a
+  token.
+- Importing ``velk`` makes ``TokenMap``, ``Entity`` and ``EntityType`` picklable.
+- The command ``velk`` (``python -m velk``): ``anonymize``, ``restore`` and ``tokens``.
+"""
+
+from velk.pickling import register as _register_pickling
+from velk.session import Conversation, SessionError, SessionFile
+from velk.stream import StreamRestorer
+
+__all__ = ["Conversation", "SessionError", "SessionFile", "StreamRestorer"]
+
+_register_pickling()

@@ -1,0 +1,409 @@
+"""The `velk` command as a user runs it: the installed console script in a subprocess, with pipes
+and files; `python -m velk`; several processes anonymizing into one session at once; every
+error path with its exit status and message."""
+
+import fcntl
+import json
+import os
+import pty
+import select
+import struct
+import subprocess
+import sys
+import termios
+import time
+from concurrent.futures import ThreadPoolExecutor
+from pathlib import Path
+
+import pytest
+
+import velk
+import velk_anonymizer as va
+
+VELK = Path(sys.executable).parent / "velk"
+CHAT = ("Hey @mlopez, Sarah Miller says the deploy in Dallas, TX failed.\r\n"
+        "Mail sarah.miller@acme-corp.com – 東京 team 😀\n"
+        "```\nexport API_HOST=10.20.30.40\n```\n")
+
+
+def velk_cli(*args, input=b"", cwd=None, command=None):
+    """Runs the console script; returns (status, stdout bytes, stderr text)."""
+    done = subprocess.run([*(command or [str(VELK)]), *map(str, args)], input=input,
+                          capture_output=True, cwd=cwd, timeout=120)
+    return done.returncode, done.stdout, done.stderr.decode()
+
+
+def session_tables(path):
+    doc = json.loads(Path(path).read_text())["tokenMap"]
+    return doc["forward"], doc["reverse"]
+
+
+def test_the_console_script_is_installed_beside_the_interpreter():
+    assert VELK.is_file() and os.access(VELK, os.X_OK)
+    status, out, err = velk_cli("--version")
+    assert (status, err) == (0, "") and out.decode().startswith("velk ")
+    status, out, _ = velk_cli("--help")
+    assert status == 0 and b"anonymize" in out and b"restore" in out and b"tokens" in out
+
+
+def test_anonymize_and_restore_through_pipes(tmp_path):
+    session = tmp_path / "chat.json"
+    status, out, err = velk_cli("anonymize", "-s", session, input=CHAT.encode())
+    assert (status, err) == (0, "")
+    anonymized = out.decode()
+    assert anonymized.startswith("Hey [HANDLE_1], [PERSON_1] says the deploy in [PLACE_1], "
+                                 "[PLACE_2] failed.\r\nMail [EMAIL_1]")
+    assert "export API_HOST=10.20.30.40" in anonymized  # code is left alone
+    assert session.exists()
+    # Tokens stay stable from one run to the next.
+    assert velk_cli("anonymize", "-s", session, "-", input=b"ping @mlopez")[:2] == (
+        0, b"ping [HANDLE_1]")
+    status, out, err = velk_cli("restore", "-s", session, input=out)
+    assert (status, out.decode(), err) == (0, CHAT, "")
+
+
+def test_python_dash_m_velk_does_the_same(tmp_path):
+    session = tmp_path / "chat.json"
+    module = [sys.executable, "-m", "velk"]
+    assert velk_cli("anonymize", "-s", session, input=b"Ping @jdoe", command=module)[:2] == (
+        0, b"Ping [HANDLE_1]")
+    assert velk_cli("restore", "-s", session, input=b"[HANDLE_1]!", command=module)[:2] == (
+        0, b"@jdoe!")
+    status, _, err = velk_cli("anonymize", command=module)
+    assert status == 2 and "usage: velk anonymize" in err
+
+
+def test_files_in_and_out_keep_their_names_and_bytes(tmp_path):
+    notes = tmp_path / "notes"
+    notes.mkdir()
+    texts = {"a.md": CHAT, "b.txt": "Ask @mlopez and Sarah Miller\n", "empty": ""}
+    for name, text in texts.items():
+        (notes / name).write_text(text, newline="")
+    session = tmp_path / "team.json"
+    status, out, err = velk_cli("anonymize", "-s", session, "-o", tmp_path / "anon",
+                                *(notes / name for name in texts))
+    assert (status, out, err) == (0, b"", "")
+    assert sorted(os.listdir(tmp_path / "anon")) == sorted(texts)
+    assert (tmp_path / "anon" / "b.txt").read_text() == "Ask [HANDLE_1] and [PERSON_1]\n"
+    status, _, _ = velk_cli("restore", "-s", session, "-o", tmp_path / "back",
+                            *(tmp_path / "anon" / name for name in texts))
+    assert status == 0
+    for name, text in texts.items():
+        assert (tmp_path / "back" / name).read_bytes() == text.encode()
+    # One file goes to standard output.
+    assert velk_cli("restore", "-s", session, tmp_path / "anon" / "b.txt")[:2] == (
+        0, texts["b.txt"].encode())
+    assert [name for name in os.listdir(tmp_path / "back") if name.endswith(".tmp")] == []
+
+
+def test_tokens_lists_the_session_as_a_table(tmp_path):
+    session = tmp_path / "chat.json"
+    velk_cli("anonymize", "-s", session, input="Ping @jdoe and Sarah Miller in 東京 or Dallas, "
+             "TX; mail sarah@example.com".encode())
+    forward = json.loads(session.read_text())["tokenMap"]["forward"]
+    status, out, err = velk_cli("tokens", "-s", session)
+    assert (status, err) == (0, "")
+    lines = out.decode().splitlines()
+    assert lines[0].split() == ["TOKEN", "KIND", "TEXT"]
+    rows = [line.split(None, 2) for line in lines[1:]]
+    assert {token: text for token, _, text in rows} == {v: k for k, v in forward.items()}
+    kinds = {"PERSON": "Person", "PLACE": "Place", "HANDLE": "Handle", "EMAIL": "Email"}
+    assert all(kind == kinds[token[1:token.index("_")]] for token, kind, _ in rows)
+    # Kinds in the module's order, then numbers in order.
+    assert [row[0] for row in rows[:2]] == ["[PERSON_1]", "[PLACE_1]"]
+    # Column starts line up.
+    starts = {line.index(row[2]) for line, row in zip(lines[1:], rows) if "東京" not in line}
+    assert len(starts) == 1
+
+
+def test_tokens_shows_texts_on_one_line(tmp_path):
+    session = tmp_path / "odd.json"
+    doc = {"version": 1, "tokenMap": {"forward": {}, "reverse": {
+        "[PERSON_1]": "two\nlines\tand\x07", "[ROBOT_2]": "R2", "key": "value"}}}
+    session.write_text(json.dumps(doc))
+    status, out, _ = velk_cli("tokens", "-s", session)
+    assert status == 0
+    assert out.decode().splitlines() == [
+        "TOKEN       KIND    TEXT",
+        "[PERSON_1]  Person  two\\nlines\\tand\\x07",
+        "[ROBOT_2]   -       R2",
+        "key         -       value",
+    ]
+
+
+def read_until(stream, expected, timeout=30):
+    """Reads from a pipe until ``expected`` bytes have arrived (or the time is up)."""
+    got = b""
+    deadline = time.monotonic() + timeout
+    while len(got) < len(expected) and time.monotonic() < deadline:
+        ready, _, _ = select.select([stream], [], [], 0.1)
+        if ready:
+            data = os.read(stream.fileno(), 4096)
+            if not data:
+                break
+            got += data
+    return got
+
+
+def test_restore_from_standard_input_streams_as_text_arrives(tmp_path):
+    session = tmp_path / "chat.json"
+    velk_cli("anonymize", "-s", session, input=b"Sarah Miller in Zurich, \xc3\xa9t\xc3\xa9")
+    process = subprocess.Popen([VELK, "restore", "-s", session], stdin=subprocess.PIPE,
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, bufsize=0)
+    try:
+        steps = [
+            (b"Hello ", b"Hello "),
+            (b"[PERS", b""),  # could still become [PERSON_1]: held back
+            (b"ON_1] and [", b"Sarah Miller and "),
+            (b"x] \xc3", b"[x] "),  # half a character waits for its other half
+            (b"\xa9 [PERSON_1", b"\xc3\xa9 "),
+        ]
+        for sent, expected in steps:
+            process.stdin.write(sent)
+            assert read_until(process.stdout, expected) == expected
+            if not expected:
+                time.sleep(0.2)
+                assert not select.select([process.stdout], [], [], 0)[0]
+        process.stdin.close()
+        assert process.stdout.read() == b"[PERSON_1"
+        assert process.wait(timeout=30) == 0
+    finally:
+        process.kill()
+        process.wait()
+
+
+def terminal_pair():
+    """A pseudo-terminal of 24 lines by 100 columns: (controller, terminal)."""
+    controller, terminal = pty.openpty()
+    fcntl.ioctl(terminal, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 100, 0, 0))
+    return controller, terminal
+
+
+def read_terminal(controller):
+    """All that the programs on a pseudo-terminal wrote, once they closed it."""
+    shown = b""
+    while True:
+        try:
+            data = os.read(controller, 4096)
+        except OSError:  # EIO: the other side closed
+            break
+        if not data:
+            break
+        shown += data
+    os.close(controller)
+    return shown
+
+
+def test_a_progress_bar_only_when_standard_error_is_a_terminal(tmp_path):
+    files = []
+    for n in range(3):
+        files.append(tmp_path / f"in{n}.txt")
+        files[-1].write_text(f"Ping @user{n}")
+    session = tmp_path / "s.json"
+    # Not a terminal: nothing on standard error.
+    assert velk_cli("anonymize", "-s", session, "-o", tmp_path / "o1", *files) == (0, b"", "")
+    # A terminal: the bar.
+    controller, terminal = terminal_pair()
+    process = subprocess.Popen([VELK, "anonymize", "-s", session, "-o", tmp_path / "o2", *files],
+                               stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=terminal)
+    os.close(terminal)
+    shown = read_terminal(controller)
+    assert process.wait(timeout=60) == 0
+    assert process.stdout.read() == b""
+    process.stdout.close()
+    assert b"anonymize" in shown and b"100%" in shown and b"3/3" in shown
+    # One file: no bar even on a terminal.
+    controller, terminal = terminal_pair()
+    status = subprocess.run([VELK, "anonymize", "-s", session, files[0]], stderr=terminal,
+                            capture_output=False, stdout=subprocess.DEVNULL).returncode
+    os.close(terminal)
+    assert status == 0
+    assert read_terminal(controller) == b""
+
+
+def test_several_processes_anonymize_into_one_session_at_once(tmp_path):
+    session = tmp_path / "shared.json"
+    workers, messages = 6, 10
+
+    def work(worker):
+        outputs = {}
+        for message in range(messages):
+            text = (f"mail w{worker}m{message}@example.com, shared{message % 4}@example.com "
+                    f"and @dev{worker}")
+            status, out, err = velk_cli("anonymize", "-s", session, input=text.encode())
+            assert (status, err) == (0, "")
+            outputs[text] = out.decode()
+        return outputs
+
+    with ThreadPoolExecutor(workers) as pool:
+        results = list(pool.map(work, range(workers)))
+    outputs = {text: out for result in results for text, out in result.items()}
+    assert len(outputs) == workers * messages
+    forward, reverse = session_tables(session)
+    expected = workers * messages + 4 + workers  # unique mails, shared mails, handles
+    assert len(forward) == len(reverse) == len(set(forward.values())) == expected
+    token_map = velk.SessionFile(session).read()
+    for text, out in outputs.items():
+        assert "@" not in out and va.deanonymize(out, token_map) == text
+    emails = sorted(int(t[7:-1]) for t in reverse if t.startswith("[EMAIL_"))
+    assert emails == list(range(1, workers * messages + 4 + 1))
+
+
+# Error paths: (arguments, standard input, status, message on standard error).
+def run_error(tmp_path, args, input=b""):
+    args = [str(arg).replace("{tmp}", str(tmp_path)) for arg in args]
+    return velk_cli(*args, input=input, cwd=tmp_path)
+
+
+@pytest.mark.parametrize("args,message", [
+    ([], "velk: error: a command is required: anonymize, restore or tokens"),
+    (["translate"], "velk: error: argument COMMAND: invalid choice: 'translate'"),
+    (["anonymize"], "velk anonymize: error: the following arguments are required: -s/--session"),
+    (["tokens", "-s", "x.json", "extra"], "velk: error: unrecognized arguments: extra"),
+    (["anonymize", "-s", "x.json", "a", "b"], "velk anonymize: error: several files need -o DIR"),
+    (["restore", "-s", "x.json", "-o", "out"],
+     "velk restore: error: -o DIR needs input files (standard input has no name to keep)"),
+    (["anonymize", "-s", "x.json", "-o", "out", "a", "-"],
+     "velk anonymize: error: standard input (-) cannot be one of several inputs"),
+    (["anonymize", "-s", "x.json", "--frobnicate"],
+     "velk: error: unrecognized arguments: --frobnicate"),
+], ids=["no command", "unknown command", "no session", "extra argument", "several files",
+        "-o with stdin", "- among several", "unknown option"])
+def test_usage_errors_exit_2(tmp_path, args, message):
+    status, out, err = run_error(tmp_path, args)
+    assert status == 2 and out == b""
+    assert err.startswith("usage: velk") and err.rstrip("\n").splitlines()[-1].startswith(message)
+    assert os.listdir(tmp_path) == []
+
+
+def broken_session(tmp_path):
+    path = tmp_path / "broken.json"
+    path.write_text('{"version":1,"tokenMap":')
+    return path
+
+
+@pytest.mark.parametrize("command", [["restore"], ["tokens"], ["restore", "in.txt"]])
+def test_a_missing_session_is_an_error_for_restore_and_tokens(tmp_path, command):
+    (tmp_path / "in.txt").write_text("[PERSON_1]")
+    status, out, err = run_error(tmp_path, [command[0], "-s", "nope.json", *command[1:]])
+    assert (status, out, err) == (1, b"", "velk: session file 'nope.json' does not exist\n")
+    assert not (tmp_path / "nope.json").exists()
+
+
+@pytest.mark.parametrize("command", ["anonymize", "restore", "tokens"])
+def test_a_malformed_session_is_an_error_and_is_left_as_it_is(tmp_path, command):
+    path = broken_session(tmp_path)
+    status, out, err = run_error(tmp_path, [command, "-s", "broken.json"], input=b"Ping @jdoe")
+    assert (status, out) == (1, b"")
+    assert err == ("velk: session file 'broken.json' is not a session: session JSON is "
+                   "malformed: EOF while parsing a value at line 1 column 24\n")
+    assert path.read_text() == '{"version":1,"tokenMap":'
+
+
+def test_a_session_in_a_missing_folder(tmp_path):
+    status, _, err = run_error(tmp_path, ["anonymize", "-s", "no/such/s.json"], input=b"x")
+    assert status == 1
+    assert err == (f"velk: session file 'no/such/s.json' cannot be locked: "
+                   f"{os.path.realpath(tmp_path)}/no/such/s.json.lock: No such file or directory\n")
+
+
+@pytest.mark.parametrize("command", ["anonymize", "restore"])
+def test_unreadable_inputs(tmp_path, command):
+    velk_cli("anonymize", "-s", tmp_path / "s.json", input=b"x")
+    (tmp_path / "folder").mkdir()
+    for args, message in [
+        (["missing.txt"], "velk: cannot read 'missing.txt': No such file or directory\n"),
+        (["folder"], "velk: cannot read 'folder': Is a directory\n"),
+    ]:
+        assert run_error(tmp_path, [command, "-s", "s.json", *args]) == (1, b"", message)
+
+
+@pytest.mark.parametrize("command", ["anonymize", "restore"])
+@pytest.mark.parametrize("data,message", [
+    (b"caf\xc3\xa9 ok \xff rest", "invalid start byte at byte offset 9"),
+    (b"ok \xe6\x9d", "unexpected end of data at byte offset 3"),
+    (b"x" * 100_000 + b"\xc3\x28", "invalid continuation byte at byte offset 100000"),
+], ids=["bad byte", "cut at the end", "far in"])
+def test_input_that_is_not_utf8_names_the_file_and_the_byte_offset(tmp_path, command, data,
+                                                                     message):
+    velk_cli("anonymize", "-s", tmp_path / "s.json", input=b"Ping @jdoe")
+    before = (tmp_path / "s.json").read_bytes()
+    (tmp_path / "in.txt").write_bytes(data)
+    status, out, err = run_error(tmp_path, [command, "-s", "s.json", "in.txt"])
+    assert (status, out, err) == (1, b"", f"velk: 'in.txt' is not UTF-8 text: {message}\n")
+    status, out, err = run_error(tmp_path, [command, "-s", "s.json"], input=data)
+    assert status == 1 and err == f"velk: standard input is not UTF-8 text: {message}\n"
+    if command == "anonymize":
+        assert out == b""
+    else:  # restore streams: what came before the bad byte went out
+        assert data.startswith(out)
+    assert (tmp_path / "s.json").read_bytes() == before
+
+
+def test_an_error_in_one_of_several_files_writes_nothing(tmp_path):
+    session = tmp_path / "s.json"
+    (tmp_path / "a.txt").write_text("Ping @jdoe")
+    (tmp_path / "b.txt").write_bytes(b"Ping @mlopez \x80")
+    status, out, err = run_error(tmp_path, ["anonymize", "-s", "s.json", "-o", "out", "a.txt",
+                                            "b.txt"])
+    assert (status, out) == (1, b"")
+    assert err == "velk: 'b.txt' is not UTF-8 text: invalid start byte at byte offset 13\n"
+    assert sorted(os.listdir(tmp_path)) == ["a.txt", "b.txt"]  # no output, no session
+    # With a session that exists: it is left as it is.
+    velk_cli("anonymize", "-s", session, input=b"Ask Sarah Miller")
+    before = session.read_bytes()
+    assert run_error(tmp_path, ["anonymize", "-s", "s.json", "-o", "out", "a.txt", "b.txt"])[0] == 1
+    assert session.read_bytes() == before and not (tmp_path / "out").exists()
+
+
+def test_output_folder_errors(tmp_path):
+    (tmp_path / "a.txt").write_text("Ping @jdoe")
+    (tmp_path / "sub").mkdir()
+    (tmp_path / "sub" / "a.txt").write_text("Ping @mlopez")
+    (tmp_path / "file").write_text("")
+    (tmp_path / "out" / "a.txt").mkdir(parents=True)
+    cases = [
+        (["-o", "file", "a.txt"], "velk: output folder 'file' is not a folder\n"),
+        (["-o", "o", "a.txt", "sub/a.txt"],
+         "velk: inputs 'a.txt' and 'sub/a.txt' would both be written to 'o/a.txt'\n"),
+        (["-o", "out", "a.txt"], "velk: cannot write 'out/a.txt': it is a folder\n"),
+    ]
+    for args, message in cases:
+        assert run_error(tmp_path, ["anonymize", "-s", "s.json", *args]) == (1, b"", message)
+    assert not (tmp_path / "s.json").exists() and not (tmp_path / "o").exists()
+
+
+def test_a_failed_session_save_leaves_no_output(tmp_path, monkeypatch, capsys):
+    # In-process, with the save made to fail: the staged outputs go, the session stays.
+    import velk.cli
+    import velk.session
+
+    session = tmp_path / "s.json"
+    velk.Conversation(session).anonymize("Ping @jdoe")
+    before = session.read_bytes()
+    (tmp_path / "a.txt").write_text("Ping @mlopez")
+    (tmp_path / "b.txt").write_text("Ping @other")
+
+    def full_disk(*args, **kwargs):
+        raise OSError(28, "No space left on device")
+
+    monkeypatch.setattr(velk.session, "write_atomic", full_disk)
+    status = velk.cli.main(["anonymize", "-s", str(session), "-o", str(tmp_path / "out"),
+                            str(tmp_path / "a.txt"), str(tmp_path / "b.txt")])
+    captured = capsys.readouterr()
+    assert status == 1 and captured.out == ""
+    assert captured.err == (
+        f"velk: session file '{session}' cannot be saved: No space left on device\n")
+    assert session.read_bytes() == before
+    assert not (tmp_path / "out").exists()
+    assert sorted(os.listdir(tmp_path)) == ["a.txt", "b.txt", "s.json", "s.json.lock"]
+
+
+def test_a_reader_that_goes_away_ends_restore_quietly(tmp_path):
+    session = tmp_path / "s.json"
+    velk_cli("anonymize", "-s", session, input=b"Ping @jdoe")
+    script = f"yes '[HANDLE_1] ' | head -c 3000000 | '{VELK}' restore -s '{session}' | head -c 10"
+    done = subprocess.run(["bash", "-o", "pipefail", "-c", script], capture_output=True,
+                          timeout=120)
+    assert done.stdout == b"@jdoe \n@jd"
+    assert done.stderr == b""
