@@ -19,7 +19,7 @@
 namespace velk::fuzz {
 namespace {
 
-void check_keeps(const StringMap& before, const StringMap& after, const char* what) {
+void check_keeps(const LayeredTable& before, const LayeredTable& after, const char* what) {
   for (const auto& [key, value] : before) {
     const auto it = after.find(key);
     if (it == after.end()) fail(what, key, "<missing>");

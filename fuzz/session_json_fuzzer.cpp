@@ -14,7 +14,7 @@
 namespace velk::fuzz {
 namespace {
 
-bool holds_valid_utf8(const StringMap& table) {
+bool holds_valid_utf8(const LayeredTable& table) {
   for (const auto& [key, value] : table) {
     if (!is_valid_utf8(key) || !is_valid_utf8(value)) return false;
   }
