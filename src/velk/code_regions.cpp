@@ -88,7 +88,10 @@ std::vector<CodeRegion> find_code_regions(std::string_view text) {
       }
       no_partner_before = close.at;
     }
-    p += utf8_sequence_length(static_cast<unsigned char>(text[p]));
+    // Nothing starts before the next backtick or line start; neither byte occurs inside a
+    // multi-byte character.
+    ++p;
+    while (p < text.size() && text[p] != '`' && text[p - 1] != '\n') ++p;
   }
   return regions;
 }

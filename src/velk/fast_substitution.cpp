@@ -26,10 +26,10 @@
 #include <unicode/uchar.h>
 
 #include <algorithm>
-#include <deque>
 #include <optional>
 #include <span>
 
+#include "velk/second_thread.h"
 #include "velk/unicode.h"
 
 namespace velk {
@@ -134,32 +134,69 @@ ForwardMatcher::ForwardMatcher(std::vector<EntityTokenPair> pairs) : pairs_(std:
   outputs_.resize(output_total);
   for (const Link& link : links) edges_[nodes_[link.parent].edges_end++] = link.edge;
   for (const auto& [node, pair] : ends) outputs_[nodes_[node].outputs_end++] = pair;
-  root_next_.assign(256, 0);
-  for (std::uint32_t e = nodes_[0].edges_begin; e < nodes_[0].edges_end; ++e) {
-    root_next_[edges_[e].byte] = edges_[e].target;
-  }
+  renumber_breadth_first();
+
+  // Breadth-first numbering puts the shallowest nodes first; full rows of next nodes make the
+  // steps that a scan takes most often one load. A small automaton (a few new entries) keeps
+  // only the root's row: its rows would cost more to build than they save on a short text.
+  const std::size_t dense_rows =
+      nodes_.size() < 256 ? 1 : std::min<std::size_t>(kDenseRows, nodes_.size() / 8);
 
   // Failure and output links, breadth first so that every shallower node is done.
-  std::deque<std::uint32_t> queue;
-  for (std::uint32_t e = nodes_[0].edges_begin; e < nodes_[0].edges_end; ++e) {
-    queue.push_back(edges_[e].target);
-  }
-  while (!queue.empty()) {
-    const std::uint32_t node = queue.front();
-    queue.pop_front();
+  for (std::uint32_t node = 0; node < nodes_.size(); ++node) {
     for (std::uint32_t e = nodes_[node].edges_begin; e < nodes_[node].edges_end; ++e) {
       const Edge edge = edges_[e];
       Node& child = nodes_[edge.target];
       child.fail = node == 0 ? 0 : step(nodes_[node].fail, edge.byte);
       const Node& fail = nodes_[child.fail];
       child.output_link = fail.outputs_begin != fail.outputs_end ? child.fail : fail.output_link;
-      queue.push_back(edge.target);
+    }
+    if (node < dense_rows) {
+      dense_.resize(dense_.size() + 256);
+      std::uint32_t* row = dense_.data() + dense_.size() - 256;
+      for (unsigned byte = 0; byte < 256; ++byte) {
+        row[byte] = node == 0 ? 0 : step(nodes_[node].fail, static_cast<std::uint8_t>(byte));
+      }
+      for (std::uint32_t e = nodes_[node].edges_begin; e < nodes_[node].edges_end; ++e) {
+        row[edges_[e].byte] = edges_[e].target;
+      }
+      dense_rows_ = node + 1;
     }
   }
 }
 
+// Renumbers the nodes in breadth-first order (each node's children, in byte order, after all
+// shallower nodes); edges and outputs follow their nodes.
+void ForwardMatcher::renumber_breadth_first() {
+  std::vector<Node> nodes(nodes_.size());
+  std::vector<Edge> edges;
+  edges.reserve(edges_.size());
+  std::vector<std::uint32_t> outputs;
+  outputs.reserve(outputs_.size());
+  std::vector<std::uint32_t> queue = {0};  // old numbers, in new order
+  queue.reserve(nodes_.size());
+  for (std::uint32_t next = 0; next < queue.size(); ++next) {
+    const Node& old = nodes_[queue[next]];
+    Node& node = nodes[next];
+    node.edges_begin = static_cast<std::uint32_t>(edges.size());
+    for (std::uint32_t e = old.edges_begin; e < old.edges_end; ++e) {
+      edges.push_back({edges_[e].byte, static_cast<std::uint32_t>(queue.size())});
+      queue.push_back(edges_[e].target);
+    }
+    node.edges_end = static_cast<std::uint32_t>(edges.size());
+    node.outputs_begin = static_cast<std::uint32_t>(outputs.size());
+    outputs.insert(outputs.end(), outputs_.begin() + old.outputs_begin,
+                   outputs_.begin() + old.outputs_end);
+    node.outputs_end = static_cast<std::uint32_t>(outputs.size());
+  }
+  nodes_ = std::move(nodes);
+  edges_ = std::move(edges);
+  outputs_ = std::move(outputs);
+}
+
 std::uint32_t ForwardMatcher::step(std::uint32_t node, std::uint8_t byte) const {
-  while (node != 0) {
+  while (true) {
+    if (node < dense_rows_) return dense_[node * 256 + byte];
     const Node& n = nodes_[node];
     const auto first = edges_.begin() + n.edges_begin;
     const auto last = edges_.begin() + n.edges_end;
@@ -168,7 +205,6 @@ std::uint32_t ForwardMatcher::step(std::uint32_t node, std::uint8_t byte) const 
     if (it != last && it->byte == byte) return it->target;
     node = n.fail;
   }
-  return root_next_[byte];
 }
 
 // The matching of one stretch: its folded form, the occurrences, and which bytes hold which
@@ -250,29 +286,58 @@ class StretchMatch {
     return origin_.empty() ? folded_offset : origin_[folded_offset];
   }
 
-  // Collects every occurrence of every pair; false when there are too many to keep.
+  // Collects every occurrence of every pair; false when there are too many to keep. A long
+  // stretch is scanned in two halves side by side: the second half's scan starts early enough
+  // to see every occurrence that ends in it, and keeps only those.
   bool scan() {
     const std::size_t limit = 4 * stretch_.size() + 4096;
+    if (folded_.size() < kSecondThreadBytes) return scan_part(0, 0, folded_.size(), limit, found_);
+    std::size_t longest = 0;
+    for (const ForwardMatcher* matcher : matchers_) {
+      for (const auto& info : matcher->info_) longest = std::max<std::size_t>(longest, info.folded_length);
+    }
+    const std::size_t middle = folded_.size() / 2;
+    const std::size_t second_from = middle > longest ? middle - longest : 0;
+    std::vector<Occurrence> second_found;
+    bool second_ok = true;
+    {
+      SecondThread second([&] {
+        second_ok = scan_part(second_from, middle, folded_.size(), limit / 2, second_found);
+      });
+      const bool first_ok = scan_part(0, 0, middle, limit / 2, found_);
+      second.wait();
+      if (!first_ok || !second_ok) {
+        found_.clear();
+        return false;
+      }
+    }
+    found_.insert(found_.end(), second_found.begin(), second_found.end());
+    return true;
+  }
+
+  // Scans folded_[from, to) and keeps the occurrences that end after `keep_after`.
+  bool scan_part(std::size_t from, std::size_t keep_after, std::size_t to, std::size_t limit,
+                 std::vector<Occurrence>& found) const {
     for (std::uint32_t m = 0; m < matchers_.size(); ++m) {
       const ForwardMatcher& matcher = *matchers_[m];
       std::uint32_t node = 0;
-      for (std::size_t j = 0; j < folded_.size(); ++j) {
-        node = matcher.step(node, static_cast<std::uint8_t>(folded_[j]));
+      for (std::size_t j = from; j < to; ++j) {
+        const auto byte = static_cast<std::uint8_t>(folded_[j]);
+        node = node < matcher.dense_rows_ ? matcher.dense_[node * 256 + byte]
+                                          : matcher.step(node, byte);
         const ForwardMatcher::Node& n = matcher.nodes_[node];
         std::uint32_t at = n.outputs_begin != n.outputs_end ? node : n.output_link;
+        if (at == 0 || j + 1 <= keep_after) continue;
         for (; at != 0; at = matcher.nodes_[at].output_link) {
           const ForwardMatcher::Node& o = matcher.nodes_[at];
           for (std::uint32_t k = o.outputs_begin; k < o.outputs_end; ++k) {
             const std::uint32_t pair = matcher.outputs_[k];
             const std::size_t end = j + 1;
-            found_.push_back(
+            found.push_back(
                 {m, pair, origin(end - matcher.info_[pair].folded_length), origin(end)});
           }
         }
-        if (found_.size() > limit) {
-          found_.clear();
-          return false;
-        }
+        if (found.size() > limit) return false;
       }
     }
     return true;

@@ -51,7 +51,11 @@ class ForwardMatcher {
     bool closing_boundary;
   };
 
+  // Shallow nodes with a full row of next nodes each: at most this many rows (a megabyte).
+  static constexpr std::uint32_t kDenseRows = 1024;
+
   std::uint32_t step(std::uint32_t node, std::uint8_t byte) const;
+  void renumber_breadth_first();
 
   std::vector<EntityTokenPair> pairs_;
   std::vector<PairInfo> info_;
@@ -59,7 +63,8 @@ class ForwardMatcher {
   std::vector<Node> nodes_;          // node 0 is the root
   std::vector<Edge> edges_;          // each node's edges sorted by byte
   std::vector<std::uint32_t> outputs_;
-  std::vector<std::uint32_t> root_next_;  // 256 entries
+  std::vector<std::uint32_t> dense_;  // 256 next nodes for each node below dense_rows_
+  std::uint32_t dense_rows_ = 0;
 };
 
 // Appends to `out`, in text order, what the forward substitution replaces in `stretch` (text

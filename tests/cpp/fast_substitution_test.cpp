@@ -409,6 +409,22 @@ TEST(FastApplyTokenMap, EqualsTheLiteralAlgorithmOnRandomMapsAndCode) {
   }
 }
 
+// A long stretch is scanned in two halves on two threads; occurrences across the middle count.
+TEST(FastApplyTokenMap, LongStretchesScannedInTwoHalvesGiveTheLiteralResult) {
+  const Setting& s = settings()[0];
+  std::mt19937 rng(99);
+  int failures = 0;
+  for (int n = 0; n < 6 && failures < 2; ++n) {
+    const RandomPairs r = random_pairs(s, rng);
+    TokenMap map;
+    for (const auto& pair : r.pairs) map.forward.emplace(pair.entity, pair.token);
+    std::string text;
+    while (text.size() < 300 * 1024) text += random_text(s, r, false, rng) + " ";
+    compare("long case " + std::to_string(n) + "\n" + describe(r.pairs), text.substr(0, 200),
+            apply_token_map_literal(text, map), apply_token_map(text, map), failures);
+  }
+}
+
 // Maps grown message by message share their earlier layers and what was derived from them;
 // each step must substitute like the literal algorithm, and like the same map read back flat.
 TEST(LayeredMaps, GrownMapsSubstituteLikeTheLiteralAlgorithmAndTheirFlatCopy) {
