@@ -1,26 +1,12 @@
 // The fast forward substitution.
 //
 // No pair ever searches text that another pair put in, so every match of every pair is an
-// occurrence of its entity text in the original stretch. One Aho-Corasick scan over the folded
-// stretch finds them all; the pairs are then taken in their order, and each keeps, leftmost
-// first, the occurrences that the literal algorithm would match:
-//  - PCRE2 compares characters caselessly by their simple case folds (u_foldCase with the
-//    default option, one code point to one code point), so a caseless match at byte s is
-//    exactly an occurrence of the folded entity text in the folded stretch starting at the
-//    character at s. Short capitals compare exactly, which the scan's candidates are checked
-//    for.
-//  - An occurrence that overlaps replaced text lies in no piece of the current text and is no
-//    match; the search goes on at the next occurrence, as the literal search goes on one
-//    character further.
-//  - The closing boundary needs the character after the match, read from the current text:
-//    the first character of a token that starts there (or what follows an empty one), the
-//    original character, or nothing at the end of the stretch.
-//  - A match that is kept for the character before it still ends the previous match; the
-//    pair's replacements are applied once all of its matches are found, as the literal
-//    algorithm searches the whole text before it replaces.
-// Crafted entity texts ("a", "aa", "aaa", ...) can make the occurrences far more numerous than
-// the bytes; past a bound the pairs search the folded stretch one by one instead, which costs
-// time, never memory.
+// occurrence of its entity text in the original stretch. One Aho-Corasick scan per map layer
+// over the folded stretch finds them all; the pairs are then taken in their order, and each
+// keeps, leftmost first, the occurrences that the literal algorithm would match, judging the
+// characters around each one in the current text (original characters, or the edge of a token
+// put in by an earlier pair). substitution.md gives the argument step by step, with a worked
+// example.
 #include "velk/fast_substitution.h"
 
 #include <unicode/uchar.h>
