@@ -49,8 +49,8 @@ const CompiledPattern& compiled() {
 const CompiledPattern& compiled_pattern(PatternId id) {
   using Compiled = const CompiledPattern& (*)();
   static constexpr std::array<Compiled, 8> kCompiled = {
-      compiled<PatternId::kUrl>,   compiled<PatternId::kEmail>, compiled<PatternId::kDomain>,
-      compiled<PatternId::kHandle>, compiled<PatternId::kPhone>, compiled<PatternId::kIp>,
+      compiled<PatternId::kUrl>,    compiled<PatternId::kEmail>,    compiled<PatternId::kDomain>,
+      compiled<PatternId::kHandle>, compiled<PatternId::kPhone>,    compiled<PatternId::kIp>,
       compiled<PatternId::kSecret>, compiled<PatternId::kCamelCase>};
   return kCompiled[static_cast<std::size_t>(id)]();
 }
@@ -58,25 +58,10 @@ const CompiledPattern& compiled_pattern(PatternId id) {
 }  // namespace
 
 std::string_view pattern_text(PatternId id) {
-  switch (id) {
-    case PatternId::kUrl:
-      return URL_PATTERN;
-    case PatternId::kEmail:
-      return EMAIL_PATTERN;
-    case PatternId::kDomain:
-      return DOMAIN_PATTERN;
-    case PatternId::kHandle:
-      return HANDLE_PATTERN;
-    case PatternId::kPhone:
-      return PHONE_PATTERN;
-    case PatternId::kIp:
-      return IP_PATTERN;
-    case PatternId::kSecret:
-      return SECRET_PATTERN;
-    case PatternId::kCamelCase:
-      break;
-  }
-  return CAMEL_CASE_PATTERN;
+  static constexpr std::array<std::string_view, 8> kTexts = {
+      URL_PATTERN,   EMAIL_PATTERN, DOMAIN_PATTERN, HANDLE_PATTERN,
+      PHONE_PATTERN, IP_PATTERN,    SECRET_PATTERN, CAMEL_CASE_PATTERN};
+  return kTexts[static_cast<std::size_t>(id)];
 }
 
 std::string engine_pattern(std::string_view pattern) {
