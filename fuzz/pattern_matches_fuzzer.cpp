@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "fuzz_input.h"
-#include "velk/pattern_extractors.h"
+#include "velk/pattern_search.h"
 #include "velk/regex.h"
 
 namespace velk::fuzz {

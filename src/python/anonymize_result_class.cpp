@@ -25,23 +25,27 @@ void result_dealloc(PyObject* self) {
 }
 
 PyObject* result_repr(PyObject* self) {
-  const AnonymizeResult& result = as_result(self)->value;
-  std::string text = "AnonymizeResult(text_len=";
-  text.append(std::to_string(result.text.size()));
-  text.append(", entities=");
-  text.append(std::to_string(result.entity_count));
-  text.push_back(')');
-  return to_str(text);
+  return guarded([&] {
+    const AnonymizeResult& result = as_result(self)->value;
+    std::string text = "AnonymizeResult(text_len=";
+    text.append(std::to_string(result.text.size()));
+    text.append(", entities=");
+    text.append(std::to_string(result.entity_count));
+    text.push_back(')');
+    return to_str(text);
+  });
 }
 
-PyObject* result_get_text(PyObject* self, void*) { return to_str(as_result(self)->value.text); }
+PyObject* result_get_text(PyObject* self, void*) {
+  return guarded([&] { return to_str(as_result(self)->value.text); });
+}
 
 PyObject* result_get_token_map(PyObject* self, void*) {
-  return wrap_token_map(as_result(self)->value.token_map);
+  return guarded([&] { return wrap_token_map(as_result(self)->value.token_map); });
 }
 
 PyObject* result_get_entity_count(PyObject* self, void*) {
-  return PyLong_FromSize_t(as_result(self)->value.entity_count);
+  return guarded([&] { return PyLong_FromSize_t(as_result(self)->value.entity_count); });
 }
 
 PyObject* result_get_entities(PyObject* self, void*) {
@@ -49,7 +53,8 @@ PyObject* result_get_entities(PyObject* self, void*) {
   PyObject* list = PyList_New(static_cast<Py_ssize_t>(entities.size()));
   if (!list) return nullptr;
   for (std::size_t i = 0; i < entities.size(); ++i) {
-    PyObject* item = wrap_entity(entities[i]);
+    // Each item copies its entity, so the list is dropped whole when one copy fails.
+    PyObject* item = guarded([&] { return wrap_entity(entities[i]); });
     if (!item) {
       Py_DECREF(list);
       return nullptr;

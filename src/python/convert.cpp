@@ -190,11 +190,13 @@ void free_instance(PyObject* self) {
 }
 
 PyObject* no_constructor(PyTypeObject* type, PyObject*, PyObject*) {
-  PyObject* type_name = PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__name__");
-  if (!type_name) return nullptr;
-  PyErr_Format(PyExc_TypeError, "No constructor defined for %U", type_name);
-  Py_DECREF(type_name);
-  return nullptr;
+  return guarded([&]() -> PyObject* {
+    PyObject* type_name = PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__name__");
+    if (!type_name) return nullptr;
+    PyErr_Format(PyExc_TypeError, "No constructor defined for %U", type_name);
+    Py_DECREF(type_name);
+    return nullptr;
+  });
 }
 
 }  // namespace velk::python

@@ -24,15 +24,17 @@ PyObject* new_entity_object(PyTypeObject* type, Entity&& value) {
 }
 
 PyObject* entity_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  PyObject* arg[2];
-  if (!parse_arguments("PyEntity.__new__", args, kwargs, {"text", "entity_type"}, 2, arg)) {
-    return nullptr;
-  }
-  std::string_view text;
-  EntityType kind;
-  if (!convert_text(arg[0], "text", &text)) return nullptr;
-  if (!convert_entity_type(arg[1], "entity_type", &kind)) return nullptr;
-  return guarded([&] { return new_entity_object(type, Entity{std::string(text), kind}); });
+  return guarded([&]() -> PyObject* {
+    PyObject* arg[2];
+    if (!parse_arguments("PyEntity.__new__", args, kwargs, {"text", "entity_type"}, 2, arg)) {
+      return nullptr;
+    }
+    std::string_view text;
+    EntityType kind;
+    if (!convert_text(arg[0], "text", &text)) return nullptr;
+    if (!convert_entity_type(arg[1], "entity_type", &kind)) return nullptr;
+    return new_entity_object(type, Entity{std::string(text), kind});
+  });
 }
 
 void entity_dealloc(PyObject* self) {
@@ -41,19 +43,23 @@ void entity_dealloc(PyObject* self) {
 }
 
 PyObject* entity_repr(PyObject* self) {
-  const Entity& entity = as_entity(self)->value;
-  std::string text = "Entity(text=";
-  text.append(debug_string(entity.text));
-  text.append(", type=");
-  text.append(display_name(entity.entity_type));
-  text.push_back(')');
-  return to_str(text);
+  return guarded([&] {
+    const Entity& entity = as_entity(self)->value;
+    std::string text = "Entity(text=";
+    text.append(debug_string(entity.text));
+    text.append(", type=");
+    text.append(display_name(entity.entity_type));
+    text.push_back(')');
+    return to_str(text);
+  });
 }
 
-PyObject* entity_get_text(PyObject* self, void*) { return to_str(as_entity(self)->value.text); }
+PyObject* entity_get_text(PyObject* self, void*) {
+  return guarded([&] { return to_str(as_entity(self)->value.text); });
+}
 
 PyObject* entity_get_entity_type(PyObject* self, void*) {
-  return wrap_entity_type(as_entity(self)->value.entity_type);
+  return guarded([&] { return wrap_entity_type(as_entity(self)->value.entity_type); });
 }
 
 PyGetSetDef entity_getset[] = {

@@ -18,16 +18,19 @@ EntityTypeObject* as_entity_type(PyObject* object) {
 }
 
 PyObject* entity_type_repr(PyObject* self) {
-  std::string text = "EntityType.";
-  text.append(display_name(as_entity_type(self)->kind));
-  return to_str(text);
+  return guarded([&] {
+    std::string text = "EntityType.";
+    text.append(display_name(as_entity_type(self)->kind));
+    return to_str(text);
+  });
 }
 
 Py_hash_t entity_type_hash_slot(PyObject* self) {
-  return static_cast<Py_hash_t>(velk::entity_type_hash(as_entity_type(self)->kind));
+  return guarded(
+      [&] { return static_cast<Py_hash_t>(velk::entity_type_hash(as_entity_type(self)->kind)); });
 }
 
-PyObject* entity_type_richcompare(PyObject* self, PyObject* other, int op) {
+PyObject* compare_entity_type(PyObject* self, PyObject* other, int op) {
   if (op != Py_EQ && op != Py_NE) Py_RETURN_NOTIMPLEMENTED;
   const long value = numeric_value(as_entity_type(self)->kind);
   bool equal;
@@ -45,16 +48,22 @@ PyObject* entity_type_richcompare(PyObject* self, PyObject* other, int op) {
   Py_RETURN_FALSE;
 }
 
+PyObject* entity_type_richcompare(PyObject* self, PyObject* other, int op) {
+  return guarded([&] { return compare_entity_type(self, other, op); });
+}
+
 PyObject* entity_type_int(PyObject* self) {
-  return PyLong_FromLong(numeric_value(as_entity_type(self)->kind));
+  return guarded([&] { return PyLong_FromLong(numeric_value(as_entity_type(self)->kind)); });
 }
 
 PyObject* entity_type_token_prefix(PyObject*, PyObject* args, PyObject* kwargs) {
-  PyObject* py_et;
-  if (!parse_arguments("token_prefix", args, kwargs, {"py_et"}, 1, &py_et)) return nullptr;
-  EntityType type;
-  if (!convert_entity_type(py_et, "py_et", &type)) return nullptr;
-  return to_str(token_prefix(type));
+  return guarded([&]() -> PyObject* {
+    PyObject* py_et;
+    if (!parse_arguments("token_prefix", args, kwargs, {"py_et"}, 1, &py_et)) return nullptr;
+    EntityType type;
+    if (!convert_entity_type(py_et, "py_et", &type)) return nullptr;
+    return to_str(token_prefix(type));
+  });
 }
 
 void entity_type_dealloc(PyObject* self) { free_instance(self); }

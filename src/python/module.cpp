@@ -75,7 +75,7 @@ PyMODINIT_FUNC PyInit_velk_anonymizer() {
     Py_INCREF(the_module);
     return the_module;
   }
-  PyObject* module = create_module();
+  PyObject* module = guarded(create_module);
   if (!module) return nullptr;
   the_interpreter = interpreter;
   the_module = module;

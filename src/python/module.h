@@ -11,6 +11,7 @@
 #include <new>
 #include <stdexcept>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "velk/entity.h"
@@ -68,16 +69,25 @@ bool convert_entities(PyObject* object, const char* name, std::vector<Entity>* o
 // None or omitted gives an empty list.
 bool convert_optional_entities(PyObject* object, const char* name, std::vector<Entity>* out);
 
-// Runs `body` (which returns a new reference or nullptr with an exception set) and turns a
-// failed allocation inside the core into MemoryError instead of letting it cross the C API.
+// Runs the body of an entry point or slot and turns a failed allocation inside it into
+// MemoryError instead of letting a C++ exception cross the C API. `body` returns what the slot
+// returns: a new reference or nullptr, or a number (a length, a hash, a status) where -1 reports
+// the error; either way with the exception set on failure.
 template <typename Body>
-PyObject* guarded(Body&& body) {
+auto guarded(Body&& body) -> decltype(body()) {
+  using Result = decltype(body());
+  static_assert(std::is_pointer_v<Result> || std::is_integral_v<Result>);
   try {
     return body();
   } catch (const std::bad_alloc&) {
-    return PyErr_NoMemory();
+    PyErr_NoMemory();
   } catch (const std::length_error&) {
-    return PyErr_NoMemory();
+    PyErr_NoMemory();
+  }
+  if constexpr (std::is_pointer_v<Result>) {
+    return nullptr;
+  } else {
+    return static_cast<Result>(-1);
   }
 }
 

@@ -29,8 +29,10 @@ PyObject* new_token_map_object(PyTypeObject* type, std::shared_ptr<const TokenMa
 }
 
 PyObject* token_map_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  if (!parse_arguments("PyTokenMap.__new__", args, kwargs, {}, 0, nullptr)) return nullptr;
-  return new_token_map_object(type, std::make_shared<const TokenMap>());
+  return guarded([&]() -> PyObject* {
+    if (!parse_arguments("PyTokenMap.__new__", args, kwargs, {}, 0, nullptr)) return nullptr;
+    return new_token_map_object(type, std::make_shared<const TokenMap>());
+  });
 }
 
 void token_map_dealloc(PyObject* self) {
@@ -40,14 +42,16 @@ void token_map_dealloc(PyObject* self) {
 }
 
 Py_ssize_t token_map_length(PyObject* self) {
-  return static_cast<Py_ssize_t>(as_token_map(self)->value->size());
+  return guarded([&] { return static_cast<Py_ssize_t>(as_token_map(self)->value->size()); });
 }
 
 PyObject* token_map_repr(PyObject* self) {
-  std::string text = "TokenMap(len=";
-  text.append(std::to_string(as_token_map(self)->value->size()));
-  text.push_back(')');
-  return to_str(text);
+  return guarded([&] {
+    std::string text = "TokenMap(len=";
+    text.append(std::to_string(as_token_map(self)->value->size()));
+    text.push_back(')');
+    return to_str(text);
+  });
 }
 
 PyObject* token_map_to_session_json(PyObject* self, PyObject*) {
@@ -55,13 +59,13 @@ PyObject* token_map_to_session_json(PyObject* self, PyObject*) {
 }
 
 PyObject* token_map_from_session_json(PyObject*, PyObject* args, PyObject* kwargs) {
-  PyObject* json_object;
-  if (!parse_arguments("from_session_json", args, kwargs, {"json_str"}, 1, &json_object)) {
-    return nullptr;
-  }
-  std::string_view json;
-  if (!convert_text(json_object, "json_str", &json)) return nullptr;
   return guarded([&]() -> PyObject* {
+    PyObject* json_object;
+    if (!parse_arguments("from_session_json", args, kwargs, {"json_str"}, 1, &json_object)) {
+      return nullptr;
+    }
+    std::string_view json;
+    if (!convert_text(json_object, "json_str", &json)) return nullptr;
     SessionResult result = from_session_json(json);
     if (!result.ok()) {
       PyObject* text = to_str(result.error().message());

@@ -5,12 +5,14 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cstdint>
-#include <cstring>
 #include <optional>
+#include <string>
+#include <unordered_map>
 #include <utility>
 
+#include "velk/ascii.h"
+#include "velk/byte_lanes.h"
 #include "velk/code_regions.h"
 #include "velk/lexicons.h"
 #include "velk/string_hash.h"
@@ -20,17 +22,6 @@
 namespace velk {
 
 namespace {
-
-// Only basic-Latin letters count: an accented or non-Latin capital never opens a name.
-constexpr bool is_capital(char c) { return c >= 'A' && c <= 'Z'; }
-constexpr bool is_small_letter(char c) { return c >= 'a' && c <= 'z'; }
-
-// The 32 basic-Latin punctuation characters. Every byte of a multi-byte UTF-8 sequence is at
-// least 0x80, so trimming byte by byte can never split a character.
-constexpr bool is_punctuation(char c) {
-  return (c >= 0x21 && c <= 0x2F) || (c >= 0x3A && c <= 0x40) || (c >= 0x5B && c <= 0x60) ||
-         (c >= 0x7B && c <= 0x7E);
-}
 
 // Openers that may precede a word and are not part of it.
 constexpr bool is_leading_wrapper(char c) { return c == '(' || c == '[' || c == '"' || c == '\''; }
@@ -44,7 +35,7 @@ bool holds_placeholder(std::string_view raw) {
   for (std::size_t open = raw.find('['); open != std::string_view::npos;
        open = raw.find('[', open + 1)) {
     std::size_t i = open + 1;
-    while (i < raw.size() && is_capital(raw[i])) ++i;
+    while (i < raw.size() && is_ascii_capital(raw[i])) ++i;
     if (i > open + 1 && i < raw.size() && raw[i] == '_') return true;
   }
   return false;
@@ -52,9 +43,12 @@ bool holds_placeholder(std::string_view raw) {
 
 // Trims `raw` to its core, or returns an empty view when nothing is left. Trailing
 // punctuation goes first, stopping at an apostrophe so that possessives and elisions
-// ("O'Brien's", "goin'") stay whole.
+// ("O'Brien's", "goin'") stay whole. Trimming byte by byte never splits a character, as ASCII
+// punctuation is never part of one.
 std::string_view word_core(std::string_view raw) {
-  while (!raw.empty() && raw.back() != '\'' && is_punctuation(raw.back())) raw.remove_suffix(1);
+  while (!raw.empty() && raw.back() != '\'' && is_ascii_punctuation(raw.back())) {
+    raw.remove_suffix(1);
+  }
   while (!raw.empty() && is_leading_wrapper(raw.front())) raw.remove_prefix(1);
   return raw;
 }
@@ -106,7 +100,8 @@ struct Word {
   void reset(std::string_view new_raw, std::string_view new_core) {
     raw = new_raw;
     core = new_core;
-    starts_upper = is_capital(core.front());
+    // Only basic-Latin capitals count: an accented or non-Latin capital never opens a name.
+    starts_upper = is_ascii_capital(core.front());
     lower_ready = roles_ready = token_ready = false;
   }
 
@@ -175,23 +170,17 @@ class WordReader {
   // byte up to 0x20 or from 0xC0 on (a lead byte), and every White_Space character starts with
   // such a byte. Only those bytes are looked at one by one.
   std::size_t word_end(std::size_t pos) const {
-    constexpr std::uint64_t kLanes = 0x0101010101010101;
-    constexpr std::uint64_t kTops = kLanes * 0x80;
     std::size_t length = 0;
     while (pos < text_.size()) {
-      if (text_.size() - pos >= sizeof(std::uint64_t)) {
-        std::uint64_t word = 0;
-        std::memcpy(&word, text_.data() + pos, sizeof word);
-        const std::uint64_t up_to_space = ~((word & ~kTops) + kLanes * (0x80 - 0x21)) & ~word;
-        const std::uint64_t lead = word & (word << 1);
-        const std::uint64_t mask = (up_to_space | lead) & kTops;
+      if (text_.size() - pos >= byte_lanes::kWidth) {
+        const std::uint64_t word = byte_lanes::load_word(text_, pos);
+        const std::uint64_t mask =
+            byte_lanes::ascii_range_lanes(word, '\0', ' ') | byte_lanes::lead_byte_lanes(word);
         if (mask == 0) {
-          pos += sizeof word;
+          pos += byte_lanes::kWidth;
           continue;
         }
-        pos += static_cast<std::size_t>(std::endian::native == std::endian::little
-                                            ? std::countr_zero(mask) / 8
-                                            : std::countl_zero(mask) / 8);
+        pos += byte_lanes::first_lane(mask);
       }
       if (white_space_at(text_, pos, length)) break;
       pos += length;
@@ -242,7 +231,7 @@ std::string_view span_view(std::string_view text, std::string_view first, std::s
   std::size_t begin = static_cast<std::size_t>(first.data() - text.data());
   std::size_t end = static_cast<std::size_t>(last.data() - text.data()) + last.size();
   // Quotes stay at either end: a quoted name is reported with its quotes.
-  const auto trimmable = [](char c) { return is_punctuation(c) && c != '"' && c != '\''; };
+  const auto trimmable = [](char c) { return is_ascii_punctuation(c) && c != '"' && c != '\''; };
   while (begin < end && trimmable(text[begin])) ++begin;
   while (end > begin && trimmable(text[end - 1])) --end;
   return text.substr(begin, end - begin);
@@ -318,33 +307,14 @@ bool confirms_state_code(Word* previous, const Word& t, Word* next) {
          next->has_role(kRolePlaceVerb);
 }
 
-// Whether a word may stand for a place on its own; see is_place_shaped.
+// Whether a word may stand for a place on its own: longer than three bytes, or without any
+// lower-case ASCII letter (so "TX" is, "Tx" and "Hi" are not).
 bool place_shaped(Word& word) {
   return word.lowered().size() > 3 ||
-         std::none_of(word.core.begin(), word.core.end(), is_small_letter);
+         std::none_of(word.core.begin(), word.core.end(), is_ascii_small);
 }
 
 }  // namespace
-
-std::vector<WordToken> tokenize_words(std::string_view text) {
-  std::vector<WordToken> tokens;
-  WordReader reader(text);
-  std::string_view raw;
-  std::string_view core;
-  while (reader.next(raw, core)) {
-    tokens.push_back({raw, core, to_lower(core), is_capital(core.front()), holds_placeholder(raw)});
-  }
-  return tokens;
-}
-
-std::string span_text(std::string_view text, const WordToken& first, const WordToken& last) {
-  return std::string(span_view(text, first.raw, last.raw));
-}
-
-bool is_place_shaped(const WordToken& token) {
-  return token.lower.size() > 3 ||
-         std::none_of(token.core.begin(), token.core.end(), is_small_letter);
-}
 
 std::vector<Entity> extract_lexicon_entities(std::string_view text,
                                              std::vector<EntityPlace>* places) {

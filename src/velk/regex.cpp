@@ -31,11 +31,6 @@ std::size_t MatchResult::end(int group) const {
   return pcre2_get_ovector_pointer(data_.get())[2 * group + 1];
 }
 
-bool MatchResult::has_group(int group) const {
-  if (static_cast<uint32_t>(group) >= pcre2_get_ovector_count(data_.get())) return false;
-  return start(group) != PCRE2_UNSET;
-}
-
 Regex Regex::compile(std::string_view pattern, bool jit) {
   Regex regex;
   int error_code = 0;

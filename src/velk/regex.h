@@ -12,6 +12,12 @@
 
 namespace velk {
 
+// Our word characters (is_word_char) as items of a bracket class, for patterns that need them:
+// PCRE2's own \w and \b count No characters such as U+00B2 and miss spacing marks, so the
+// class is spelled out wherever a pattern means our word characters.
+inline constexpr std::string_view kWordClassItems =
+    "\\p{Alphabetic}\\p{Mn}\\p{Mc}\\p{Me}\\p{Nd}\\p{Pc}\\x{200C}\\x{200D}";
+
 struct CodeDeleter {
   void operator()(pcre2_code* code) const { pcre2_code_free(code); }
 };
@@ -28,7 +34,6 @@ class MatchResult {
 
   std::size_t start(int group = 0) const;
   std::size_t end(int group = 0) const;
-  bool has_group(int group) const;
 
  private:
   friend class Regex;

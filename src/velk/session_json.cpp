@@ -20,6 +20,7 @@
 #include <charconv>
 #include <vector>
 
+#include "velk/ascii.h"
 #include "velk/unicode.h"
 
 namespace velk {
@@ -109,7 +110,7 @@ std::string shown(std::string_view text) {
 }
 
 int hex_value(char ch) {
-  if (ch >= '0' && ch <= '9') return ch - '0';
+  if (is_ascii_digit(ch)) return ch - '0';
   if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
   if (ch >= 'A' && ch <= 'F') return ch - 'A' + 10;
   return -1;
@@ -297,7 +298,7 @@ class Reader {
     skip_white_space();
     if (at_end()) return fail_at_end("EOF while parsing a value");
     const char ch = peek();
-    if (ch != '-' && (ch < '0' || ch > '9')) return read_unexpected("u32");
+    if (ch != '-' && !is_ascii_digit(ch)) return read_unexpected("u32");
     std::string_view literal;
     bool integral = false;
     if (!read_number(literal, integral)) return false;
@@ -327,7 +328,7 @@ class Reader {
     } else if (ch == '"') {
       if (!read_string(&scratch_)) return false;
       found = "string \"" + shown(scratch_) + "\"";
-    } else if (ch == '-' || (ch >= '0' && ch <= '9')) {
+    } else if (ch == '-' || is_ascii_digit(ch)) {
       std::string_view literal;
       bool integral = false;
       if (!read_number(literal, integral)) return false;
@@ -432,7 +433,7 @@ class Reader {
   bool skip_scalar() {
     const char ch = peek();
     if (ch == '"') return read_string(nullptr);
-    if (ch == '-' || (ch >= '0' && ch <= '9')) {
+    if (ch == '-' || is_ascii_digit(ch)) {
       std::string_view literal;
       bool integral = false;
       return read_number(literal, integral);
@@ -456,7 +457,7 @@ class Reader {
   // length is fine. `integral` tells whether it has neither fraction nor exponent.
   bool read_number(std::string_view& literal, bool& integral) {
     const std::size_t start = pos_;
-    auto is_digit = [this] { return !at_end() && peek() >= '0' && peek() <= '9'; };
+    auto is_digit = [this] { return !at_end() && is_ascii_digit(peek()); };
     auto digits = [&]() {
       if (at_end()) return fail_at_end("EOF while parsing a value");
       if (!is_digit()) return fail_at_next("invalid number");

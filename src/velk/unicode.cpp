@@ -8,6 +8,8 @@
 #include <climits>
 #include <memory>
 
+#include "velk/ascii.h"
+
 namespace velk {
 
 DecodedChar decode_utf8(std::string_view text, std::size_t pos) {
@@ -74,9 +76,7 @@ bool is_white_space(char32_t c) {
 }
 
 bool is_word_char(char32_t c) {
-  if (c < 0x80) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-  }
+  if (c < 0x80) return is_ascii_word_byte(static_cast<char>(c));
   if (c == 0x200C || c == 0x200D) return true;
   const auto uc = static_cast<UChar32>(c);
   if (u_hasBinaryProperty(uc, UCHAR_ALPHABETIC)) return true;
@@ -93,7 +93,7 @@ bool is_word_char(char32_t c) {
 }
 
 bool is_decimal_digit(char32_t c) {
-  if (c < 0x80) return c >= '0' && c <= '9';
+  if (c < 0x80) return is_ascii_digit(static_cast<char>(c));
   return u_charType(static_cast<UChar32>(c)) == U_DECIMAL_DIGIT_NUMBER;
 }
 
@@ -191,10 +191,7 @@ void append_lower(std::string& out, std::string_view text) {
   if (is_ascii(text)) {
     const std::size_t base = out.size();
     out.append(text);
-    for (std::size_t i = base; i < out.size(); ++i) {
-      char& ch = out[i];
-      if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch + ('a' - 'A'));
-    }
+    for (std::size_t i = base; i < out.size(); ++i) out[i] = ascii_lower(out[i]);
     return;
   }
   // ICU lengths are 32-bit; a larger text is cut after a white space character, where the

@@ -41,7 +41,8 @@ TEST(CodeRegions, TableOfCases) {
       {"touching spans", "`a``b`", {{0, 3}, {3, 6}}},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(find_code_regions(c.text), c.expected) << c.name;
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(find_code_regions(c.text), c.expected);
   }
 }
 

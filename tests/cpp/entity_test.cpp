@@ -23,6 +23,7 @@ TEST(EntityType, ValuesPrefixesAndNames) {
   ASSERT_EQ(std::size(cases), kAllEntityTypes.size());
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     const auto& c = cases[i];
+    SCOPED_TRACE(c.name);
     EXPECT_EQ(kAllEntityTypes[i], c.type);
     EXPECT_EQ(numeric_value(c.type), c.value);
     EXPECT_EQ(token_prefix(c.type), c.prefix);
@@ -54,7 +55,10 @@ TEST(DebugString, EscapesQuotesControlsAndMarks) {
       {"\u2028", "\"\\u{2028}\""},
       {"'", "\"'\""},
   };
-  for (const auto& c : cases) EXPECT_EQ(debug_string(c.input), c.expected) << c.input;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.input);
+    EXPECT_EQ(debug_string(c.input), c.expected);
+  }
 }
 
 }  // namespace

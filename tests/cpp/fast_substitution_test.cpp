@@ -63,8 +63,9 @@ TEST(FastSubstituteSegment, WorkedCasesGiveTheLiteralResult) {
        "\u212AI\u017FS kiss", "[P_1] [P_1]"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(substitute_segment(c.text, views(c.pairs)), c.expected) << c.name << " (literal)";
-    EXPECT_EQ(fast_substitute_segment(c.text, views(c.pairs)), c.expected) << c.name;
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(substitute_segment(c.text, views(c.pairs)), c.expected) << "literal";
+    EXPECT_EQ(fast_substitute_segment(c.text, views(c.pairs)), c.expected) << "fast";
   }
 }
 

@@ -50,7 +50,10 @@ TEST(ParseLexicon, LoadsTrimmedLinesExceptBlanksAndComments) {
       {"Unicode white space trimmed", "\u00A0alpha\u3000\n\u2028beta\u0085\n", {"alpha", "beta"}},
       {"U+180E is no white space", "alpha\u180E\n", {"alpha\u180E"}},
   };
-  for (const auto& c : cases) EXPECT_EQ(sorted(parse_lexicon(c.text)), c.expected) << c.name;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(sorted(parse_lexicon(c.text)), c.expected);
+  }
 }
 
 // Entry lines of a list file: neither blank nor a comment.
@@ -149,7 +152,10 @@ TEST(FixedLists, HoldExactlyTheListedWords) {
        {"are", "became", "becomes", "can", "could", "had", "has", "is", "may", "might", "must",
         "remained", "seems", "should", "stayed", "was", "were", "will", "would"}},
   };
-  for (const auto& c : cases) EXPECT_EQ(sorted(c.set()), c.expected) << c.name;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(sorted(c.set()), c.expected);
+  }
 }
 
 // The roles of `word` by asking each set in turn.

@@ -75,7 +75,10 @@ TEST(EnginePattern, ReadsWhiteSpaceDigitsAndBoundariesOurWay) {
       {"an escaped backslash before s", "\\\\s", "s\\s", MatchSpan{1, 3}},
       {"ranges name ASCII only", "[a-z]+", "\u00E9t\u00E9", MatchSpan{2, 3}},
   };
-  for (const auto& c : cases) EXPECT_EQ(first_match(c.pattern, c.subject), c.expected) << c.name;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(first_match(c.pattern, c.subject), c.expected);
+  }
 }
 
 // Over all of Unicode, which single characters the engine form of `pattern` matches, against
@@ -248,7 +251,8 @@ TEST(ExtractPatternEntities, ReportsExactlyTheExpectedEntities) {
            {{"5551234567", T::Phone}}),
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(extract_pattern_entities(c.text), c.expected) << c.name << "\n  text: " << c.text;
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(extract_pattern_entities(c.text), c.expected) << "text: " << c.text;
   }
 }
 
@@ -293,9 +297,10 @@ TEST(ExtractCamelCaseProjects, ReportsProjectWordsOnce) {
       {"ranges name ASCII letters only", "BlueH\u00E4rbor", {}, {}},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     Entities expected;
     for (std::string_view text : c.expected) expected.push_back({std::string(text), T::Project});
-    EXPECT_EQ(extract_camel_case_projects(c.text, c.exclude), expected) << c.name;
+    EXPECT_EQ(extract_camel_case_projects(c.text, c.exclude), expected);
   }
 }
 
@@ -486,15 +491,16 @@ Entities both_passes(const std::string& text) {
 
 TEST(AdversarialInput, MegabyteInputsYieldExactlyTheExpectedEntities) {
   for (const Adversarial& c : kAdversarial) {
+    SCOPED_TRACE(c.name);
     const std::string text = c.build(1 << 20);
     const Entities actual = both_passes(text);
     // Sizes and beginnings rather than megabyte texts when they differ.
-    ASSERT_EQ(actual.size(), c.expected.size()) << c.name;
+    ASSERT_EQ(actual.size(), c.expected.size());
     for (std::size_t i = 0; i < actual.size(); ++i) {
       const Entity expected = {c.expected[i].text == "*" ? text : c.expected[i].text,
                                c.expected[i].entity_type};
       EXPECT_TRUE(actual[i] == expected)
-          << c.name << ": entity " << i << " is " << display_name(actual[i].entity_type) << " of "
+          << "entity " << i << " is " << display_name(actual[i].entity_type) << " of "
           << actual[i].text.size() << " bytes starting \"" << actual[i].text.substr(0, 40)
           << "\", expected " << display_name(expected.entity_type) << " of " << expected.text.size()
           << " bytes starting \"" << expected.text.substr(0, 40) << "\"";
@@ -518,11 +524,12 @@ TEST(AdversarialInput, WorkGrowsLinearlyWithLength) {
   // enough for the same caches and engine shortcuts to apply to both.
   constexpr std::size_t kSmall = 32 * 1024;
   for (const Adversarial& c : kAdversarial) {
+    SCOPED_TRACE(c.name);
     const std::string small = c.build(kSmall);
     both_passes(small);  // builds the patterns
     const double ratio =
         fastest_seconds(c.build(8 * kSmall)) / std::max(fastest_seconds(small), 1e-6);
-    EXPECT_LT(ratio, 16.0) << c.name;
+    EXPECT_LT(ratio, 16.0);
   }
 }
 

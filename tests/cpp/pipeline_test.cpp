@@ -126,6 +126,7 @@ TEST(Anonymize, ListsEntitiesExtendsTheCallersMapAndSubstitutes) {
            "[PROJECT_1]"),
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     const auto existing_map = std::make_shared<const TokenMap>(build_token_map(c.existing, nullptr));
     const std::shared_ptr<const TokenMap> existing = c.existing.empty() ? nullptr : existing_map;
     const Entities custom_before = c.custom;
@@ -133,15 +134,15 @@ TEST(Anonymize, ListsEntitiesExtendsTheCallersMapAndSubstitutes) {
     results.emplace_back("with custom", anonymize_with_custom(c.text, existing, c.custom));
     if (c.custom.empty()) results.emplace_back("anonymize", anonymize(c.text, existing));
     for (const auto& [call, result] : results) {
-      EXPECT_EQ(result.entities, c.expected_entities) << c.name << " (" << call << ")";
-      EXPECT_EQ(result.entity_count, result.entities.size()) << c.name << " (" << call << ")";
-      EXPECT_EQ(result.text, c.expected_text) << c.name << " (" << call << ")";
+      SCOPED_TRACE(call);
+      EXPECT_EQ(result.entities, c.expected_entities);
+      EXPECT_EQ(result.entity_count, result.entities.size());
+      EXPECT_EQ(result.text, c.expected_text);
       // The caller's entries, extended in the order of the listed entities.
-      EXPECT_EQ(*result.token_map, build_token_map(result.entities, existing.get()))
-          << c.name << " (" << call << ")";
+      EXPECT_EQ(*result.token_map, build_token_map(result.entities, existing.get()));
     }
-    EXPECT_EQ(*existing_map, build_token_map(c.existing, nullptr)) << c.name << ": map changed";
-    EXPECT_EQ(c.custom, custom_before) << c.name << ": custom entities changed";
+    EXPECT_EQ(*existing_map, build_token_map(c.existing, nullptr)) << "map changed";
+    EXPECT_EQ(c.custom, custom_before) << "custom entities changed";
   }
 }
 

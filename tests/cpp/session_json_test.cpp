@@ -57,7 +57,10 @@ TEST(ToSessionJson, WritesACompactDocumentWithExactEscaping) {
       {"empty texts", make_tables({{"", ""}}, {{"", ""}}),
        R"({"version":1,"tokenMap":{"forward":{"":""},"reverse":{"":""}}})"},
   };
-  for (const auto& c : cases) EXPECT_EQ(to_session_json(c.map), c.expected) << c.name;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(to_session_json(c.map), c.expected);
+  }
 }
 
 // Random text drawn from ranges chosen to hit every escaping rule and every UTF-8 length.
@@ -173,9 +176,10 @@ TEST(FromSessionJson, AcceptsEquivalentDocumentForms) {
        make_tables({{"Zürich 東京 😀\x7f", "[PLACE_1]"}}, {})},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     SessionResult result = from_session_json(c.json);
-    ASSERT_TRUE(result.ok()) << c.name << ": " << result.error().message();
-    EXPECT_EQ(result.value(), c.expected) << c.name;
+    ASSERT_TRUE(result.ok()) << result.error().message();
+    EXPECT_EQ(result.value(), c.expected);
   }
 }
 
@@ -187,6 +191,7 @@ struct FaultCase {
 
 void expect_faults(const std::vector<FaultCase>& cases) {
   for (const FaultCase& c : cases) {
+    SCOPED_TRACE(c.description);
     EXPECT_EQ(read_message(c.json), malformed(c.description))
         << "document (" << c.json.size() << " bytes) begins: " << c.json.substr(0, 200);
   }
@@ -300,10 +305,11 @@ TEST(FromSessionJson, RefusesNewerVersionsOnlyAfterAFaultFreeRead) {
       {R"([7,[{},{}]])", 7},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.json);
     const SessionResult result = from_session_json(c.json);
-    ASSERT_FALSE(result.ok()) << c.json;
-    EXPECT_EQ(result.error().kind(), SessionError::Kind::UnsupportedVersion) << c.json;
-    EXPECT_EQ(result.error().found_version(), c.found) << c.json;
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error().kind(), SessionError::Kind::UnsupportedVersion);
+    EXPECT_EQ(result.error().found_version(), c.found);
     EXPECT_EQ(result.error().message(), "unsupported session format version " +
                                             std::to_string(c.found) + " (this build supports 1)");
   }

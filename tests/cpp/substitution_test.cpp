@@ -103,8 +103,9 @@ TEST(ApplyTokenMap, ReplacesEntitiesCaselesslyAtWordEdgesOutsideCode) {
        "xxx xx", "xx xx xx xx x x x"},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     for (const auto& impl : kImplementations) {
-      EXPECT_EQ(impl.forward(c.text, c.map), c.expected) << c.name << " (" << impl.name << ")";
+      EXPECT_EQ(impl.forward(c.text, c.map), c.expected) << impl.name;
     }
   }
 }
@@ -156,9 +157,10 @@ TEST(Deanonymize, RestoresKnownTokensWhoseTextHoldsNoToken) {
        "Three [ORG_3]"},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     const TokenMap map = make_tables({}, c.reverse);
     for (const auto& impl : kImplementations) {
-      EXPECT_EQ(impl.reverse(c.text, map), c.expected) << c.name << " (" << impl.name << ")";
+      EXPECT_EQ(impl.reverse(c.text, map), c.expected) << impl.name;
     }
   }
 }

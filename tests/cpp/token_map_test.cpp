@@ -71,12 +71,13 @@ TEST(BuildTokenMap, CountersComeFromReverseKeysOnly) {
       {"forward values do not count", {}, T::Person, "[PERSON_1]"},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     test::Pairs reverse;
     for (const std::string& token : c.tokens) reverse.emplace_back(token, "A" + token);
     const TokenMap existing = make_tables({{"Bob", "[PERSON_1]"}}, reverse);
     const TokenMap map = build_token_map(std::vector<Entity>{{"Zed", c.type}}, &existing);
-    EXPECT_EQ(map.forward.at("Zed"), c.expected_token) << c.name;
-    EXPECT_EQ(map.reverse.at(c.expected_token), "Zed") << c.name;
+    EXPECT_EQ(map.forward.at("Zed"), c.expected_token);
+    EXPECT_EQ(map.reverse.at(c.expected_token), "Zed");
   }
 }
 
@@ -143,7 +144,10 @@ TEST(IsWholeToken, AcceptsExactlyOneTokenAndNothingElse) {
       {"[[A_1]", false},      {"[person_1]", false},  {"[A_]", false},        {"[_1]", false},
       {"[A_1", false},        {"[A-1]", false},       {"PERSON_1", false},
   };
-  for (const auto& c : cases) EXPECT_EQ(is_whole_token(c.text), c.whole) << c.text;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(is_whole_token(c.text), c.whole);
+  }
 }
 
 }  // namespace

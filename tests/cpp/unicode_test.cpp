@@ -22,7 +22,8 @@ TEST(LowerCase, FullMappingWithFinalSigma) {
       {"𐐀𐐁", "𐐨𐐩"},  // astral (Deseret) letters
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(to_lower(c.input), c.expected) << "input: " << c.input;
+    SCOPED_TRACE(c.input);
+    EXPECT_EQ(to_lower(c.input), c.expected);
   }
   std::string out = "prefix:";
   append_lower(out, "ÉCOLE");
@@ -57,8 +58,9 @@ TEST(WordCharAndDigit, FollowOurDefinitionsNotTheEngines) {
       {0x1F600, false, false}, {0x2019, false, false},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(is_word_char(c.c), c.word) << std::hex << static_cast<unsigned>(c.c);
-    EXPECT_EQ(is_decimal_digit(c.c), c.digit) << std::hex << static_cast<unsigned>(c.c);
+    SCOPED_TRACE(testing::Message() << "U+" << std::hex << static_cast<unsigned>(c.c));
+    EXPECT_EQ(is_word_char(c.c), c.word);
+    EXPECT_EQ(is_decimal_digit(c.c), c.digit);
   }
 }
 

@@ -1,0 +1,71 @@
+"""A failed C++ allocation inside any entry point or slot becomes MemoryError, and the module
+keeps working afterwards. Each case runs in its own interpreter with failing_new preloaded (a
+replacement of operator new that fails once, at an allocation the test picks); the driver
+fails every allocation of the call in turn. A C++ exception that crossed into the interpreter
+would abort that process instead.
+
+Entry points that make no C++ allocation (the plain getters, len(), hash(), int(), ==,
+EntityType.token_prefix) go through the same guard but cannot be made to fail this way."""
+
+import json
+import os
+import shutil
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+HERE = Path(__file__).parent / "failing_new"
+COMPILER = shutil.which(os.environ.get("CXX", "c++")) or shutil.which("g++")
+
+pytestmark = [
+    pytest.mark.skipif(not sys.platform.startswith("linux"), reason="needs LD_PRELOAD (Linux)"),
+    pytest.mark.skipif(COMPILER is None, reason="needs a C++ compiler to build failing_new"),
+    # A preloaded sanitizer runtime brings its own operator new, which would take precedence.
+    pytest.mark.skipif("san" in os.environ.get("LD_PRELOAD", ""),
+                       reason="a sanitizer runtime replaces operator new"),
+]
+
+WARM = [
+    "anonymize", "anonymize with a map", "anonymize_with_custom", "deanonymize",
+    "apply_token_map", "build_token_map", "TokenMap()", "TokenMap.to_session_json",
+    "TokenMap.from_session_json", "TokenMap.from_session_json refused", "repr(TokenMap)",
+    "Entity()", "Entity() without arguments", "repr(Entity)", "repr(EntityType)",
+    "repr(AnonymizeResult)", "AnonymizeResult.entities",
+]
+# First use in a fresh process: the failures also fall into building the process-wide tables.
+COLD = ["anonymize", "apply_token_map", "deanonymize", "get_tech_allowlist"]
+
+
+@pytest.fixture(scope="module")
+def failing_new(tmp_path_factory):
+    library = tmp_path_factory.mktemp("failing_new") / "libfailing_new.so"
+    subprocess.run([COMPILER, "-std=c++17", "-O1", "-shared", "-fPIC", "-Wall", "-Wextra",
+                    str(HERE / "failing_new.cpp"), "-o", str(library)], check=True)
+    return library
+
+
+def drive(library, entry_point, *flags):
+    env = dict(os.environ, LD_PRELOAD=str(library))
+    run = subprocess.run([sys.executable, str(HERE / "drive.py"), str(library), entry_point,
+                          *flags], env=env, capture_output=True, text=True, timeout=600)
+    assert run.returncode == 0, run.stderr
+    return json.loads(run.stdout)
+
+
+@pytest.mark.parametrize("entry_point", WARM)
+def test_every_failed_allocation_of_a_call_raises_memory_error(failing_new, entry_point):
+    report = drive(failing_new, entry_point)
+    assert report["unexpected"] == []
+    # Every allocation of the call failed once, each failure raised MemoryError (none of these
+    # calls has a fallback that absorbs one), and the call then succeeded with its usual result.
+    assert report["completed_at"] > 0
+    assert report["memory_errors"] == report["completed_at"]
+
+
+@pytest.mark.parametrize("entry_point", COLD)
+def test_failed_allocations_while_building_tables_raise_memory_error(failing_new, entry_point):
+    report = drive(failing_new, entry_point, "--cold")
+    assert report["unexpected"] == []
+    assert report["memory_errors"] > 0
