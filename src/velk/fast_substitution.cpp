@@ -12,9 +12,11 @@
 #include <unicode/uchar.h>
 
 #include <algorithm>
+#include <iterator>
 #include <optional>
 #include <span>
 
+#include "velk/ascii.h"
 #include "velk/second_thread.h"
 #include "velk/unicode.h"
 
@@ -25,7 +27,7 @@ namespace {
 constexpr std::uint32_t kNoOwner = 0;
 
 char32_t fold_char(char32_t c) {
-  if (c < 0x80) return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c;
+  if (c < 0x80) return static_cast<unsigned char>(ascii_lower(static_cast<char>(c)));
   return static_cast<char32_t>(u_foldCase(static_cast<UChar32>(c), U_FOLD_CASE_DEFAULT));
 }
 
@@ -47,9 +49,7 @@ std::string fold_text(std::string_view text) {
   std::string folded;
   folded.reserve(text.size());
   if (is_ascii(text)) {
-    for (const char c : text) {
-      folded.push_back((c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c);
-    }
+    std::transform(text.begin(), text.end(), std::back_inserter(folded), ascii_lower);
     return folded;
   }
   for (std::size_t p = 0; p < text.size();) {
@@ -201,9 +201,7 @@ class StretchMatch {
       : matchers_(matchers), stretch_(stretch) {
     if (is_ascii(stretch)) {
       folded_.resize(stretch.size());
-      std::transform(stretch.begin(), stretch.end(), folded_.begin(), [](char c) {
-        return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
-      });
+      std::transform(stretch.begin(), stretch.end(), folded_.begin(), ascii_lower);
       return;
     }
     folded_.reserve(stretch.size());

@@ -17,6 +17,7 @@
 #include "velk/lexicons.h"
 #include "velk/string_hash.h"
 #include "velk/tech_allowlist.h"
+#include "velk/token_syntax.h"
 #include "velk/unicode.h"
 
 namespace velk {
@@ -34,9 +35,7 @@ constexpr bool is_leading_wrapper(char c) { return c == '(' || c == '[' || c == 
 bool holds_placeholder(std::string_view raw) {
   for (std::size_t open = raw.find('['); open != std::string_view::npos;
        open = raw.find('[', open + 1)) {
-    std::size_t i = open + 1;
-    while (i < raw.size() && is_ascii_capital(raw[i])) ++i;
-    if (i > open + 1 && i < raw.size() && raw[i] == '_') return true;
+    if (token_opening_end(raw, open) != 0) return true;
   }
   return false;
 }

@@ -9,6 +9,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "velk/ascii.h"
+#include "velk/string_hash.h"
 #include "velk/unicode.h"
 
 namespace velk {
@@ -168,8 +170,7 @@ class RoleTable {
       if (slot.roles == 0) return 0;
       if (slot.word.size() == probe.size() &&
           std::equal(probe.begin(), probe.end(), slot.word.begin(), [](char a, char b) {
-            return fold<kLowerAscii>(static_cast<unsigned char>(a)) ==
-                   static_cast<unsigned char>(b);
+            return (kLowerAscii ? ascii_lower(a) : a) == b;
           })) {
         return slot.roles;
       }
@@ -182,22 +183,13 @@ class RoleTable {
     std::uint8_t roles = 0;  // 0 marks an empty slot: every stored word has a role
   };
 
-  template <bool kLowerAscii>
-  static unsigned fold(unsigned byte) {
-    if constexpr (kLowerAscii) return byte + (byte - 'A' < 26u ? 'a' - 'A' : 0u);
-    return byte;
-  }
-
   // FNV-1a over the (folded) bytes; `all_bytes` collects the bytes or-ed together.
   template <bool kLowerAscii>
   static std::uint64_t hash(std::string_view word, unsigned& all_bytes) {
-    std::uint64_t h = 0xcbf29ce484222325;
-    for (char c : word) {
-      const auto byte = static_cast<unsigned char>(c);
-      all_bytes |= byte;
-      h = (h ^ fold<kLowerAscii>(byte)) * 0x100000001b3;
-    }
-    return h;
+    return fnv1a(word, [&all_bytes](char c) {
+      all_bytes |= static_cast<unsigned char>(c);
+      return kLowerAscii ? ascii_lower(c) : c;
+    });
   }
 
   std::vector<Slot> slots_;

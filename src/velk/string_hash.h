@@ -3,6 +3,7 @@
 #ifndef VELK_STRING_HASH_H_
 #define VELK_STRING_HASH_H_
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -23,6 +24,14 @@ struct StringHash {
 
 using StringMap = std::unordered_map<std::string, std::string, StringHash, std::equal_to<>>;
 using StringSet = std::unordered_set<std::string, StringHash, std::equal_to<>>;
+// FNV-1a over the bytes of `text`, each passed through `fold` first (to hash caselessly).
+template <class Fold>
+constexpr std::uint64_t fnv1a(std::string_view text, Fold fold) {
+  std::uint64_t hash = 0xcbf29ce484222325;
+  for (const char c : text) hash = (hash ^ static_cast<unsigned char>(fold(c))) * 0x100000001b3;
+  return hash;
+}
+
 // Sets of views into data that outlives the set (compiled-in word lists, the input text).
 using ViewSet = std::unordered_set<std::string_view>;
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "velk/ascii.h"
 #include "velk/regex.h"
 #include "velk/unicode.h"
 
@@ -11,10 +12,8 @@ namespace velk {
 
 namespace {
 
-// Word characters spelled out, because PCRE2's own \w counts some characters (No, such as
-// U+00B2) that ours does not and misses spacing marks.
-constexpr std::string_view kWordClass =
-    "[\\p{Alphabetic}\\p{Mn}\\p{Mc}\\p{Me}\\p{Nd}\\p{Pc}\\x{200C}\\x{200D}]";
+// Our word characters as one bracket class.
+std::string word_class() { return "[" + std::string(kWordClassItems) + "]"; }
 
 bool needs_escape(char ch) {
   return std::string_view("\\.+*?()|[]{}^$#&-~").find(ch) != std::string_view::npos;
@@ -62,15 +61,12 @@ std::vector<EntityTokenPair> sorted_reverse_pairs(const TokenMap& map) {
 
 bool is_short_capitals(std::string_view entity) {
   return !entity.empty() && entity.size() <= 3 &&
-         std::all_of(entity.begin(), entity.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+         std::all_of(entity.begin(), entity.end(), is_ascii_capital);
 }
 
 bool is_boundary_word_char(char32_t c) {
-  if (c < 0x80) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '_';
-  }
-  static const Regex word_class = Regex::compile(kWordClass);
+  if (c < 0x80) return is_ascii_word_byte(static_cast<char>(c));
+  static const Regex word_class = Regex::compile(velk::word_class());
   // Each thread remembers what it asked; the engine's answer never changes.
   thread_local std::unordered_map<char32_t, bool> known;
   const auto it = known.find(c);
@@ -96,7 +92,7 @@ std::string entity_pattern(std::string_view entity) {
   }
   if (needs_closing_boundary(entity)) {
     // The match ends in a word character, so the boundary is "no word character next".
-    pattern.append("(?!").append(kWordClass).append(")");
+    pattern.append("(?!").append(word_class()).append(")");
   }
   return pattern;
 }

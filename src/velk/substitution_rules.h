@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "velk/ascii.h"
 #include "velk/token_map.h"
 
 namespace velk {
@@ -48,8 +49,8 @@ bool is_boundary_word_char(char32_t c);
 // underscore, slash or at sign (the entity text is then part of a longer word, path or
 // address).
 constexpr bool blocks_match(char32_t before) {
-  return (before >= 'a' && before <= 'z') || (before >= 'A' && before <= 'Z') ||
-         (before >= '0' && before <= '9') || before == '_' || before == '/' || before == '@';
+  return before < 0x80 && (is_ascii_word_byte(static_cast<char>(before)) || before == '/' ||
+                           before == '@');
 }
 
 // The regex that finds one entity text: "(?i)" unless it is short capitals, the text with its

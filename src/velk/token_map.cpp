@@ -1,4 +1,4 @@
-// Token syntax and build_token_map.
+// Layered tables and build_token_map.
 #include "velk/token_map.h"
 
 #include <algorithm>
@@ -8,68 +8,10 @@
 #include <stdexcept>
 #include <unordered_map>
 
+#include "velk/ascii.h"
 #include "velk/unicode.h"
 
 namespace velk {
-
-namespace {
-
-bool is_capital(char ch) { return ch >= 'A' && ch <= 'Z'; }
-
-// Tries to read a token starting at the '[' at `open`; returns its end on success.
-std::optional<TokenMatch> token_at(std::string_view text, std::size_t open) {
-  std::size_t p = open + 1;
-  const std::size_t prefix_start = p;
-  while (p < text.size() && is_capital(text[p])) ++p;
-  if (p == prefix_start || p >= text.size() || text[p] != '_') return std::nullopt;
-  const std::size_t prefix_end = p;
-  ++p;
-  const std::size_t number_start = p;
-  while (p < text.size()) {
-    const DecodedChar ch = decode_utf8(text, p);
-    if (!is_decimal_digit(ch.code_point)) break;
-    p += ch.length;
-  }
-  if (p == number_start || p >= text.size() || text[p] != ']') return std::nullopt;
-  return TokenMatch{open, p + 1, text.substr(prefix_start, prefix_end - prefix_start),
-                    text.substr(number_start, p - number_start)};
-}
-
-// Group 2 of a token as an unsigned 32-bit number; digits other than 0-9 or a value that does
-// not fit count as 0.
-std::uint64_t parse_token_number(std::string_view digits) {
-  std::uint32_t value = 0;
-  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-  if (error != std::errc() || end != digits.data() + digits.size()) return 0;
-  return value;
-}
-
-}  // namespace
-
-std::optional<TokenMatch> find_token(std::string_view text, std::size_t start) {
-  for (std::size_t p = text.find('[', start); p != std::string_view::npos;
-       p = text.find('[', p + 1)) {
-    if (auto match = token_at(text, p)) return match;
-  }
-  return std::nullopt;
-}
-
-bool is_whole_token(std::string_view text) {
-  if (text.empty() || text.front() != '[') return false;
-  const auto token = token_at(text, 0);
-  return token && token->end == text.size();
-}
-
-std::string make_token(std::string_view prefix, std::uint64_t number) {
-  std::string token;
-  token.reserve(prefix.size() + 23);
-  token.push_back('[');
-  token.append(prefix);
-  token.push_back('_');
-  token.append(std::to_string(number));
-  token.push_back(']');
-  return token;
-}
 
 // ---------------------------------------------------------------------------------------------
 // Layered tables
@@ -173,14 +115,9 @@ namespace {
 // text's full lower-casing is its ASCII lower-casing, so such a text stands as it is, and any
 // other text stands lower-cased (which leaves no ASCII capital in it). Hash and equality fold
 // ASCII capitals.
-char ascii_lower(char ch) { return (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch + 32) : ch; }
-
 struct CaselessHash {
   std::size_t operator()(std::string_view text) const noexcept {
-    std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
-    for (const char ch : text) {
-      hash = (hash ^ static_cast<unsigned char>(ascii_lower(ch))) * 1099511628211ull;
-    }
+    const std::uint64_t hash = fnv1a(text, ascii_lower);
     return static_cast<std::size_t>(hash ^ (hash >> 29));
   }
 };

@@ -19,6 +19,7 @@
 
 #include "velk/entity.h"
 #include "velk/string_hash.h"
+#include "velk/token_syntax.h"
 
 namespace velk {
 
@@ -180,23 +181,6 @@ struct TokenMap {
   std::size_t size() const { return forward.size(); }
   friend bool operator==(const TokenMap&, const TokenMap&) = default;
 };
-
-// A placeholder token found by searching a string for "[" PREFIX "_" DIGITS "]".
-struct TokenMatch {
-  std::size_t start;
-  std::size_t end;
-  std::string_view prefix;
-  std::string_view number;  // Unicode decimal digits, possibly not ASCII
-};
-
-// The leftmost token anywhere in `text`, if any. Digits are any Unicode decimal digits.
-std::optional<TokenMatch> find_token(std::string_view text, std::size_t start = 0);
-
-// True when `text` is exactly one token, nothing before or after it.
-bool is_whole_token(std::string_view text);
-
-// "[" + prefix + "_" + number + "]".
-std::string make_token(std::string_view prefix, std::uint64_t number);
 
 // Extends a copy of `existing` (or an empty map) with `entities`, in order. Never fails.
 // `lower_texts`, when given, holds to_lower of each entity's text, which the caller may have
