@@ -116,7 +116,8 @@ namespace {
 // other text stands lower-cased (which leaves no ASCII capital in it). Hash and equality fold
 // ASCII capitals.
 struct CaselessHash {
-  std::size_t operator()(std::string_view text) const noexcept {
+  // Not noexcept, so that nodes keep their hash (see StringHash).
+  std::size_t operator()(std::string_view text) const {
     const std::uint64_t hash = fnv1a(text, ascii_lower);
     return static_cast<std::size_t>(hash ^ (hash >> 29));
   }
@@ -215,6 +216,7 @@ TokenMap build_token_map(std::span<const Entity> entities, const TokenMap* exist
     if (!token) continue;  // a known text keeps its token
     if (!have_indexes) {
       for (const TableLayer* layer : forward_layers) indexes.push_back(lower_index_of(*layer));
+      added.reserve(entities.size());
       map.forward.reserve(entities.size());
       map.reverse.reserve(entities.size());
       have_indexes = true;
