@@ -114,29 +114,83 @@ class Codec(Protocol[BatchIn, OutCo]):
     """How a batch is turned into documents and the anonymized documents into output. It
     travels to the workers with every task, so it must pickle."""
 
-    def documents(self, batch: BatchIn) -> list[str]: ...
+    def documents(self, batch: BatchIn) -> tuple[list[str], Any]:
+        """The batch's documents, and what ``output`` needs besides their new texts."""
 
     def size(self, batch: BatchIn) -> int: ...
 
-    def output(self, batch: BatchIn, texts: list[str]) -> OutCo: ...
+    def output(self, context: Any, texts: list[str]) -> OutCo: ...
 
 
 class _Texts:
     """Batches of plain documents: (index of the first, documents)."""
 
-    def documents(self, batch: tuple[int, list[str]]) -> list[str]:
+    def documents(self, batch: tuple[int, list[str]]) -> tuple[list[str], None]:
         start, docs = batch
         for offset, doc in enumerate(docs):
             if not isinstance(doc, str):
                 raise CorpusError(f"document {start + offset} is a {type(doc).__name__}, "
                                   "not a str")
-        return docs
+        return docs, None
 
     def size(self, batch: tuple[int, list[str]]) -> int:
         return len(batch[1])
 
-    def output(self, batch: tuple[int, list[str]], texts: list[str]) -> list[str]:
+    def output(self, context: None, texts: list[str]) -> list[str]:
         return texts
+
+
+class JsonLines:
+    """Batches of JSON Lines: (number of the first line, the lines as bytes). Each line is a
+    JSON object whose string field ``field`` is the document; the output is the lines with that
+    field anonymized, UTF-8, one per line. ``name`` names the input in errors."""
+
+    def __init__(self, field: str, name: str) -> None:
+        self.field = field
+        self.name = name
+
+    def documents(self, batch: tuple[int, list[bytes]]) -> tuple[list[str], list[Any]]:
+        first, lines = batch
+        records: list[Any] = []
+        texts: list[str] = []
+        for number, line in enumerate(lines, first):
+            try:
+                record = json.loads(line)
+            except UnicodeDecodeError as error:
+                raise self._error(number, f"is not UTF-8 text ({error.reason} at byte offset "
+                                          f"{error.start} of the line)") from None
+            except ValueError as error:
+                raise self._error(number, f"is not JSON: {error}") from None
+            if not isinstance(record, dict):
+                raise self._error(number, f"is not a JSON object but {_json_kind(record)}")
+            text = record.get(self.field)
+            if not isinstance(text, str):
+                reason = "has no" if self.field not in record else \
+                    f"has {_json_kind(text)} in its"
+                raise self._error(number, f"{reason} string field {self.field!r}")
+            records.append(record)
+            texts.append(text)
+        return texts, records
+
+    def size(self, batch: tuple[int, list[bytes]]) -> int:
+        return len(batch[1])
+
+    def output(self, context: list[Any], texts: list[str]) -> bytes:
+        out = []
+        for record, text in zip(context, texts):
+            record[self.field] = text
+            out.append(json.dumps(record, ensure_ascii=False))
+        out.append("")
+        return "\n".join(out).encode("utf-8")
+
+    def _error(self, number: int, reason: str) -> CorpusError:
+        return CorpusError(f"'{self.name}' line {number} {reason}")
+
+
+def _json_kind(value: object) -> str:
+    kinds = {dict: "an object", list: "an array", str: "a string", bool: "a boolean",
+             int: "a number", float: "a number", type(None): "null"}
+    return kinds.get(type(value), type(value).__name__)
 
 
 def run(
@@ -176,8 +230,7 @@ def _extra_detector() -> Callable[[str], list[va.Entity]]:
     try:
         module = importlib.import_module("velk.extra")
     except ImportError as error:
-        raise CorpusError(f"extra detection is not available ({error}); run without it") \
-            from None
+        raise CorpusError(f"extra detection is not available ({error})") from None
     detector: Callable[[str], list[va.Entity]] = module.extra_entities
     return detector
 
@@ -187,7 +240,7 @@ def _detect_batch(codec: Codec[Batch, Any], batch: Batch, extra: bool) -> list[F
     detector = _extra_detector() if extra else None
     seen: set[str] = set()
     found: list[Found] = []
-    for doc in codec.documents(batch):
+    for doc in codec.documents(batch)[0]:
         if detector is None:
             entities = va.anonymize(doc).entities
         else:
@@ -207,14 +260,15 @@ def _detect_batch(codec: Codec[Batch, Any], batch: Batch, extra: bool) -> list[F
 def _substitute(codec: Codec[Batch, Out], batch: Batch, token_map: va.TokenMap,
                 extra: bool) -> Out:
     detector = _extra_detector() if extra else None
+    docs, context = codec.documents(batch)
     texts = []
-    for doc in codec.documents(batch):
+    for doc in docs:
         if detector is None:
             texts.append(va.anonymize(doc, existing=token_map).text)
         else:
             texts.append(va.anonymize_with_custom(doc, existing=token_map,
                                                   custom_entities=detector(doc)).text)
-    return codec.output(batch, texts)
+    return codec.output(context, texts)
 
 
 class _Numbering:
