@@ -155,12 +155,13 @@ class JsonLines:
         texts: list[str] = []
         for number, line in enumerate(lines, first):
             try:
-                record = json.loads(line)
+                record = json.loads(line.rstrip(b"\r\n"))
             except UnicodeDecodeError as error:
                 raise self._error(number, f"is not UTF-8 text ({error.reason} at byte offset "
                                           f"{error.start} of the line)") from None
-            except ValueError as error:
-                raise self._error(number, f"is not JSON: {error}") from None
+            except json.JSONDecodeError as error:
+                raise self._error(number, f"is not JSON: {error.msg} (column {error.colno})") \
+                    from None
             if not isinstance(record, dict):
                 raise self._error(number, f"is not a JSON object but {_json_kind(record)}")
             text = record.get(self.field)
