@@ -10,6 +10,7 @@ from __future__ import annotations
 import argparse
 import codecs
 import contextlib
+import itertools
 import json
 import os
 import re
@@ -399,15 +400,10 @@ def _corpus(args: argparse.Namespace) -> None:
 
     def batches() -> Iterable[tuple[int, list[bytes]]]:
         with source.open("rb") as lines:
-            batch: list[bytes] = []
             first = 1
-            for number, line in enumerate(lines, 1):
-                batch.append(line)
-                if len(batch) == batch_size:
-                    yield first, batch
-                    batch, first = [], number + 1
-            if batch:
+            while batch := list(itertools.islice(lines, batch_size)):
                 yield first, batch
+                first += len(batch)
 
     with contextlib.ExitStack() as stack:
         executor: Executor | None = None

@@ -54,10 +54,6 @@ _KINDS: dict[int, va.EntityType] = {
     if isinstance(value, va.EntityType)
 }
 
-# Entities handed to build_token_map in one call; each call adds a layer to the map.
-_NUMBERING_CHUNK = 4096
-
-
 class CorpusError(ValueError):
     """A document that cannot be anonymized; the message names it (its index or line)."""
 
@@ -273,7 +269,12 @@ def _substitute(codec: Codec[Batch, Out], batch: Batch, token_map: va.TokenMap,
 
 
 class _Numbering:
-    """The map as the documents' entities arrive in document order."""
+    """The map as the documents' entities arrive in document order.
+
+    Entities wait until a reservation or the end needs the map: one ``build_token_map`` call
+    over many entities costs much less than many calls over few, since each call also pays for
+    the size of the map it extends. What waits is bounded by the final map's size.
+    """
 
     def __init__(self, existing: va.TokenMap | None) -> None:
         self.map = existing if existing is not None else va.TokenMap()
@@ -289,8 +290,6 @@ class _Numbering:
                 if text not in self.numbered:
                     self.numbered.add(text)
                     self.pending.append(va.Entity(text, _KINDS[kind]))
-            if len(self.pending) >= _NUMBERING_CHUNK:
-                self._number()
 
     def finish(self) -> va.TokenMap:
         self._number()
@@ -364,7 +363,10 @@ class _Tasks:
 
     def __init__(self, executor: Executor | None) -> None:
         self.executor = executor
-        self.window = _in_flight(executor)
+        self.workers = _workers(executor)
+        # Enough batches in flight to keep every worker busy while results come back in
+        # order, few enough that memory stays bounded by them.
+        self.window = 4 * self.workers + 4
 
     def ordered(self, fn: Callable[..., R], calls: Iterable[tuple[Any, ...]]) -> Iterator[R]:
         if self.executor is None:
@@ -381,11 +383,11 @@ class _Tasks:
                 yield batch, _substitute(codec, batch, shared.map, extra)
             return
         executor = self.executor
-        # The first wave goes out with the map, so that every worker is likely to get it once;
-        # later batches carry only its digest.
+        # The first batch for each worker goes out with the map, so that every worker is
+        # likely to get it once; later batches carry only its digest.
         calls = (
             (batch, _substitute_batch,
-             (codec, batch, shared.full if number < self.window else shared.key_only, extra))
+             (codec, batch, shared.full if number < self.workers else shared.key_only, extra))
             for number, batch in enumerate(batches)
         )
         for batch, future in self._submitted(calls):
@@ -415,9 +417,8 @@ class _Tasks:
                 future.cancel()
 
 
-def _in_flight(executor: Executor | None) -> int:
-    """Batches kept in flight: enough to keep every worker busy while results come back in
-    order, few enough that memory stays bounded by them."""
+def _workers(executor: Executor | None) -> int:
+    """How many tasks the executor runs at once, where it says so (8 where it does not)."""
     workers = getattr(executor, "_max_workers", None)  # process and thread pools
     client = getattr(executor, "_client", None)  # a Dask client's executor
     if client is not None:
@@ -425,6 +426,4 @@ def _in_flight(executor: Executor | None) -> int:
             workers = sum(client.nthreads().values())
         except Exception:  # a client that cannot say: the default below
             workers = None
-    if not isinstance(workers, int) or workers < 1:
-        workers = 8
-    return 4 * workers + 4
+    return workers if isinstance(workers, int) and workers >= 1 else 8
