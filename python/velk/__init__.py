@@ -5,14 +5,25 @@
   several processes; anonymize a message, restore a reply or a streamed reply.
 - :class:`StreamRestorer`: restores a text that arrives in chunks, never emitting part of a
   token.
+- :func:`anonymize_corpus`: one set of tokens over a whole corpus, the work spread over
+  processes or a Dask cluster.
 - Importing ``velk`` makes ``TokenMap``, ``Entity`` and ``EntityType`` picklable.
 - The command ``velk`` (``python -m velk``): ``anonymize``, ``restore`` and ``tokens``.
 """
 
+from velk.corpus import CorpusError, CorpusResult, anonymize_corpus
 from velk.pickling import register as _register_pickling
 from velk.session import Conversation, SessionError, SessionFile
 from velk.stream import StreamRestorer
 
-__all__ = ["Conversation", "SessionError", "SessionFile", "StreamRestorer"]
+__all__ = [
+    "Conversation",
+    "CorpusError",
+    "CorpusResult",
+    "SessionError",
+    "SessionFile",
+    "StreamRestorer",
+    "anonymize_corpus",
+]
 
 _register_pickling()

@@ -7,7 +7,7 @@ import os
 import secrets
 from pathlib import Path
 
-__all__ = ["StagedFile", "write_atomic"]
+__all__ = ["StagedFile", "StagedWriter", "write_atomic"]
 
 
 class StagedFile:
@@ -19,20 +19,8 @@ class StagedFile:
 
     def __init__(self, target: Path, data: bytes, mode: int = 0o666) -> None:
         self.target = target
-        folder = target.parent
-        fd = -1
-        while fd < 0:
-            temporary = folder / f".{target.name}.{secrets.token_hex(6)}.tmp"
-            try:
-                fd = os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC, mode)
-            except FileExistsError:
-                continue
-        self.temporary = temporary
+        fd, self.temporary = _open_temporary(target, mode)
         try:
-            try:
-                os.fchmod(fd, os.stat(target).st_mode & 0o7777)
-            except FileNotFoundError:
-                pass
             view = memoryview(data)
             while view:
                 view = view[os.write(fd, view):]
@@ -54,6 +42,59 @@ class StagedFile:
             os.unlink(self.temporary)
         except FileNotFoundError:
             pass
+
+
+class StagedWriter:
+    """A file's new content, written piece by piece beside it (for outputs too large to hold
+    in memory), put in place whole by ``commit()`` or removed by ``discard()``."""
+
+    def __init__(self, target: Path, mode: int = 0o666) -> None:
+        self.target = target
+        fd, self.temporary = _open_temporary(target, mode)
+        self._file = os.fdopen(fd, "wb", buffering=1 << 20)
+
+    def write(self, data: bytes) -> None:
+        self._file.write(data)
+
+    def commit(self) -> None:
+        """Flushes and syncs the content, then puts it in place (one rename)."""
+        self._file.flush()
+        os.fsync(self._file.fileno())
+        self._file.close()
+        os.replace(self.temporary, self.target)
+        _sync_folder(self.target.parent)
+
+    def discard(self) -> None:
+        """Removes the temporary file."""
+        try:
+            self._file.close()
+        except OSError:
+            pass
+        try:
+            os.unlink(self.temporary)
+        except FileNotFoundError:
+            pass
+
+
+def _open_temporary(target: Path, mode: int) -> tuple[int, Path]:
+    """A new file beside ``target`` with a name of its own, opened for writing, with the
+    permission bits of ``target`` when it exists."""
+    fd = -1
+    while fd < 0:
+        temporary = target.parent / f".{target.name}.{secrets.token_hex(6)}.tmp"
+        try:
+            fd = os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC, mode)
+        except FileExistsError:
+            continue
+    try:
+        os.fchmod(fd, os.stat(target).st_mode & 0o7777)
+    except FileNotFoundError:
+        pass
+    except BaseException:
+        os.close(fd)
+        os.unlink(temporary)
+        raise
+    return fd, temporary
 
 
 def write_atomic(target: Path, data: bytes, mode: int = 0o666) -> None:

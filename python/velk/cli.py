@@ -1,4 +1,4 @@
-"""The command line: ``velk anonymize``, ``velk restore`` and ``velk tokens``.
+"""The command line: ``velk anonymize``, ``velk restore``, ``velk tokens`` and ``velk corpus``.
 
 Exit status 0 on success, 2 for usage errors (argparse's message), 1 for anything else with one
 line on standard error that starts with ``velk:``. Outputs to files are written whole or not at
@@ -9,19 +9,23 @@ from __future__ import annotations
 
 import argparse
 import codecs
+import contextlib
+import itertools
 import json
 import os
 import re
 import sys
 import unicodedata
 from collections.abc import Callable, Iterable, Sequence
+from concurrent.futures import Executor
 from dataclasses import dataclass
 from pathlib import Path
-from typing import BinaryIO, TypeVar
+from typing import Any, BinaryIO, TypeVar
 
 import velk_anonymizer as va
 
-from velk._files import StagedFile
+from velk._files import StagedFile, StagedWriter
+from velk.corpus import CorpusError, JsonLines, run
 from velk.session import SessionError, SessionFile
 from velk.stream import StreamRestorer
 
@@ -50,13 +54,13 @@ def main(argv: Sequence[str] | None = None) -> int:
     parser = _parser()
     args = parser.parse_args(argv)
     if args.command is None:
-        parser.error("a command is required: anonymize, restore or tokens")
+        parser.error("a command is required: anonymize, restore, tokens or corpus")
     command: Callable[[argparse.Namespace], None] = args.run
     try:
         if args.command in ("anonymize", "restore"):
             args.inputs = _plan_inputs(args.parser, args)
         command(args)
-    except (CommandError, SessionError) as error:
+    except (CommandError, SessionError, CorpusError) as error:
         return _fail(str(error))
     except BrokenPipeError:
         # The reader went away (as `velk restore | head` does): stop quietly.
@@ -103,6 +107,9 @@ def _parser() -> argparse.ArgumentParser:
     add_files(add("restore", "Restore the tokens of a text from the session. From standard "
                   "input the text is restored as it arrives.", _restore), "restore")
     add("tokens", "List the session's tokens, their kinds and texts.", _tokens)
+    _add_corpus(add("corpus", "Anonymize a string field of every record of a JSON Lines file "
+                    "with one map, on several processes or a Dask cluster, extending the "
+                    "session; the session file is created if needed.", _corpus))
     return parser
 
 
@@ -346,6 +353,133 @@ def _shown(text: str) -> str:
 def _width(text: str) -> int:
     """Terminal columns: wide East Asian characters take two."""
     return sum(2 if unicodedata.east_asian_width(char) in "WF" else 1 for char in text)
+
+
+def _add_corpus(sub: argparse.ArgumentParser) -> None:
+    sub.add_argument("input", metavar="IN.jsonl", help="the records (read twice: a file)")
+    sub.add_argument("-o", "--output", required=True, metavar="OUT.jsonl",
+                     help="where to write the records, in the same order")
+    sub.add_argument("--field", required=True, metavar="NAME",
+                     help="the string field to anonymize; other fields are kept")
+    engine = sub.add_mutually_exclusive_group()
+    engine.add_argument("--workers", type=_positive, metavar="N",
+                        help="run on N local worker processes (default: in this process)")
+    engine.add_argument("--scheduler", metavar="ADDRESS",
+                        help="run on the Dask cluster whose scheduler is at ADDRESS "
+                        "(needs velk_anonymizer[dask])")
+    sub.add_argument("--batch-size", type=_positive, default=256, metavar="N",
+                     help="records per task (default: 256)")
+    sub.add_argument("--no-extra", dest="extra", action="store_false",
+                     help="only the built-in detectors, without velk.extra's")
+
+
+def _positive(text: str) -> int:
+    try:
+        value = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
+    if value < 1:
+        raise argparse.ArgumentTypeError(f"must be at least 1, not {value}")
+    return value
+
+
+def _corpus(args: argparse.Namespace) -> None:
+    """Streams the input through ``velk.corpus.run`` twice; the output is staged beside its
+    target and put in place only after the session has been saved."""
+    from concurrent.futures.process import BrokenProcessPool
+
+    source = Path(args.input)
+    target = Path(args.output)
+    if not source.is_file():
+        raise CommandError(f"cannot read '{source}': " + (
+            "it is not a file (it is read twice)" if source.exists() else "no such file"))
+    if target.is_dir():
+        raise CommandError(f"cannot write '{target}': it is a folder")
+    codec = JsonLines(args.field, args.input)
+    batch_size: int = args.batch_size
+
+    def batches() -> Iterable[tuple[int, list[bytes]]]:
+        with source.open("rb") as lines:
+            first = 1
+            while batch := list(itertools.islice(lines, batch_size)):
+                yield first, batch
+                first += len(batch)
+
+    with contextlib.ExitStack() as stack:
+        executor: Executor | None = None
+        if args.workers is not None:
+            import multiprocessing
+            from concurrent.futures import ProcessPoolExecutor
+
+            # forkserver: the progress bar's thread must not be forked.
+            executor = stack.enter_context(ProcessPoolExecutor(
+                args.workers, mp_context=multiprocessing.get_context("forkserver")))
+        elif args.scheduler is not None:
+            executor = _dask_executor(stack, args.scheduler)
+        bars = stack.enter_context(_Bars())
+        session = SessionFile(args.session)
+        with session.locked():
+            base = session.read_or_none()
+            try:
+                output = StagedWriter(target)
+            except OSError as error:
+                raise CommandError(f"cannot write '{target}': {error.strerror}") from None
+            try:
+                final = run(codec, batches, output.write, existing=base, executor=executor,
+                            extra=args.extra, progress=bars.update)
+                session.write(final)
+            except BrokenProcessPool:
+                output.discard()
+                raise CommandError("a worker process ended unexpectedly; nothing was written")\
+                    from None
+            except BaseException:
+                output.discard()
+                raise
+            output.commit()
+
+
+def _dask_executor(stack: contextlib.ExitStack, address: str) -> Executor:
+    try:
+        from distributed import Client
+    except ImportError:
+        raise CommandError("--scheduler needs Dask: pip install 'velk_anonymizer[dask]'") \
+            from None
+    try:
+        client = Client(address, timeout="30s")  # type: ignore[no-untyped-call]
+    except (OSError, TimeoutError) as error:
+        raise CommandError(f"cannot reach the Dask scheduler at {address}: {error}") from None
+    stack.enter_context(client)
+    # Hashing every batch so that Dask could reuse a repeated one costs more than it saves.
+    executor: Executor = client.get_executor(pure=False)  # type: ignore[no-untyped-call]
+    return executor
+
+
+class _Bars:
+    """Progress bars (documents per second) on standard error when it is a terminal: one for
+    detection, then one for substitution, whose total the first one counted."""
+
+    def __init__(self) -> None:
+        self.bars: dict[str, Any] = {}
+        self.detected = 0
+
+    def __enter__(self) -> _Bars:
+        return self
+
+    def __exit__(self, *exc: object) -> None:
+        for bar in self.bars.values():
+            bar.close()
+
+    def update(self, step: str, documents: int) -> None:
+        if step == "detect":
+            self.detected += documents
+        bar = self.bars.get(step)
+        if bar is None:
+            from tqdm import tqdm  # only here: it takes a while to import
+
+            bar = tqdm(desc=step, unit="doc", file=sys.stderr, disable=None, smoothing=0.1,
+                       total=self.detected if step == "substitute" else None)
+            self.bars[step] = bar
+        bar.update(documents)
 
 
 def _describe(error: OSError) -> str:

@@ -256,7 +256,7 @@ def run_error(tmp_path, args, input=b""):
 
 
 @pytest.mark.parametrize("args,message", [
-    ([], "velk: error: a command is required: anonymize, restore or tokens"),
+    ([], "velk: error: a command is required: anonymize, restore, tokens or corpus"),
     (["translate"], "velk: error: argument COMMAND: invalid choice: 'translate'"),
     (["anonymize"], "velk anonymize: error: the following arguments are required: -s/--session"),
     (["tokens", "-s", "x.json", "extra"], "velk: error: unrecognized arguments: extra"),

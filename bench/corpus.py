@@ -1,0 +1,199 @@
+"""`velk corpus` on a generated corpus of chat messages: documents per second end to end with the
+work in the command's own process, on 1 and 2 local worker processes and on a Dask LocalCluster
+of 2 workers, and the peak memory of the command.
+
+    .venv/bin/python bench/corpus.py [--messages N] [--runs R] [--extra] [--json FILE]
+
+The corpus (`bench/out/corpus_N.jsonl`, one record {"id", "channel", "text"} per message) is
+made by `make_corpus.ChatGenerator` from a fixed seed, once. Each configuration runs the
+installed console script (beside this interpreter) R times in a fresh process with a fresh
+session; the best wall time counts. Peak memory is the high-water mark (VmHWM) of the command's
+process, and of the largest worker, read from /proc while they run. Every configuration must
+write the same output and session, byte for byte.
+"""
+
+from __future__ import annotations
+
+import argparse
+import hashlib
+import json
+import os
+import platform
+import random
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+OUT = HERE / "out"
+SEED = 20240611
+VELK = Path(sys.executable).parent / "velk"
+
+
+def make_corpus(messages: int) -> Path:
+    path = OUT / f"corpus_{messages}.jsonl"
+    if path.exists():
+        return path
+    sys.path.insert(0, str(HERE))
+    from make_corpus import ChatGenerator
+
+    chat = ChatGenerator(random.Random(SEED))
+    OUT.mkdir(exist_ok=True)
+    staging = path.with_suffix(".tmp")
+    with staging.open("w", encoding="utf-8") as out:
+        for number in range(messages):
+            record = {"id": number, "channel": f"team-{number % 40}", "text": chat.message()}
+            out.write(json.dumps(record, ensure_ascii=False) + "\n")
+    staging.replace(path)
+    return path
+
+
+def hwm_kib(pid: int) -> int | None:
+    try:
+        with open(f"/proc/{pid}/status", encoding="ascii") as status:
+            for line in status:
+                if line.startswith("VmHWM:"):
+                    return int(line.split()[1])
+    except OSError:
+        return None
+    return None
+
+
+def descendants(pid: int) -> list[int]:
+    children: dict[int, list[int]] = {}
+    for entry in os.listdir("/proc"):
+        if entry.isdigit():
+            try:
+                with open(f"/proc/{entry}/stat", encoding="ascii", errors="replace") as stat:
+                    ppid = int(stat.read().rsplit(")", 1)[1].split()[1])
+            except (OSError, IndexError, ValueError):
+                continue
+            children.setdefault(ppid, []).append(int(entry))
+    found, todo = [], [pid]
+    while todo:
+        for child in children.get(todo.pop(), []):
+            found.append(child)
+            todo.append(child)
+    return found
+
+
+def run_command(args: list[str], cwd: Path) -> dict:
+    """Runs the command; wall time, and the peaks of its process and of its largest child."""
+    start = time.perf_counter()
+    process = subprocess.Popen([str(VELK), *args], cwd=cwd, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.PIPE)
+    main_peak, child_peaks = 0, {}
+    polls = 0
+    while process.poll() is None:
+        main_peak = max(main_peak, hwm_kib(process.pid) or 0)
+        if polls % 10 == 0:  # the process tree changes rarely; reading /proc costs
+            family = descendants(process.pid)
+        for child in family:
+            child_peaks[child] = max(child_peaks.get(child, 0), hwm_kib(child) or 0)
+        polls += 1
+        time.sleep(0.02)
+    wall = time.perf_counter() - start
+    stderr = process.stderr.read().decode() if process.stderr else ""
+    if process.returncode != 0:
+        raise SystemExit(f"velk {' '.join(args)} failed: {stderr}")
+    return {"seconds": wall, "peak_mib": main_peak / 1024,
+            "largest_child_mib": max(child_peaks.values(), default=0) / 1024}
+
+
+def digest(path: Path) -> str:
+    return hashlib.sha256(path.read_bytes()).hexdigest()[:16]
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--messages", type=int, default=200_000)
+    parser.add_argument("--runs", type=int, default=1)
+    parser.add_argument("--extra", action="store_true", help="also with velk.extra")
+    parser.add_argument("--json", type=Path, default=OUT / "corpus.json")
+    args = parser.parse_args()
+
+    corpus = make_corpus(args.messages)
+    size = corpus.stat().st_size
+    texts = sum(len(json.loads(line)["text"].encode()) for line in corpus.open("rb"))
+    print(f"corpus: {args.messages:,} messages, {size / 1e6:.1f} MB of JSON Lines, "
+          f"{texts / 1e6:.1f} MB of text", flush=True)
+
+    from distributed import LocalCluster
+
+    rows = []
+    outputs: dict[str, tuple[str, str]] = {}
+    with LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                      dashboard_address=None) as cluster:
+        configurations = [
+            ("in-process", []),
+            ("1 worker", ["--workers", "1"]),
+            ("2 workers", ["--workers", "2"]),
+            ("LocalCluster, 2 workers", ["--scheduler", cluster.scheduler_address]),
+        ]
+        for extra in [False, True] if args.extra else [False]:
+            for name, engine in configurations:
+                best = None
+                for _ in range(args.runs):
+                    with tempfile.TemporaryDirectory(dir=OUT) as folder:
+                        work = Path(folder)
+                        command = ["corpus", str(corpus), "-o", "out.jsonl", "--field", "text",
+                                   "-s", "session.json", *engine]
+                        if not extra:
+                            command.append("--no-extra")
+                        measured = run_command(command, work)
+                        outputs[f"{name}, extra={extra}"] = (digest(work / "out.jsonl"),
+                                                             digest(work / "session.json"))
+                        session_entries = len(json.loads(
+                            (work / "session.json").read_text())["tokenMap"]["forward"])
+                    if best is None or measured["seconds"] < best["seconds"]:
+                        best = measured
+                assert best is not None
+                row = {"configuration": name, "extra": extra, **best,
+                       "docs_per_second": args.messages / best["seconds"],
+                       "map_entries": session_entries}
+                rows.append(row)
+                print(f"{name:26} extra={extra!s:5} {best['seconds']:7.2f} s "
+                      f"{row['docs_per_second']:9,.0f} docs/s  peak {best['peak_mib']:6.0f} MiB"
+                      f"  largest worker {best['largest_child_mib']:5.0f} MiB", flush=True)
+
+    for extra in {row["extra"] for row in rows}:
+        seen = {value for key, value in outputs.items() if key.endswith(f"extra={extra}")}
+        if len(seen) != 1:
+            raise SystemExit(f"configurations disagree (extra={extra}): {outputs}")
+
+    by_name = {(row["configuration"], row["extra"]): row for row in rows}
+    one, two = by_name[("1 worker", False)], by_name[("2 workers", False)]
+    fastest = min(row["seconds"] for row in rows if not row["extra"])
+    peak = max(row["peak_mib"] for row in rows)
+    targets = [
+        ("2 workers over 1 worker, docs/s", ">= 1.7",
+         two["docs_per_second"] / one["docs_per_second"],
+         two["docs_per_second"] / one["docs_per_second"] >= 1.7),
+        ("whole corpus without extra, fastest configuration, s", "< 15", fastest, fastest < 15),
+        ("peak memory of the command, MiB", "< 1024", peak, peak < 1024),
+    ]
+    print("\n| configuration | extra | seconds | docs/s | command peak MiB | largest worker MiB |")
+    print("|---|:-:|---:|---:|---:|---:|")
+    for row in rows:
+        print(f"| {row['configuration']} | {'yes' if row['extra'] else 'no'} | "
+              f"{row['seconds']:.2f} | {row['docs_per_second']:,.0f} | {row['peak_mib']:.0f} | "
+              f"{row['largest_child_mib']:.0f} |")
+    print("\n| target | limit | measured | holds |\n|---|---:|---:|:-:|")
+    for name, limit, value, holds in targets:
+        print(f"| {name} | {limit} | {value:.2f} | {'yes' if holds else 'NO'} |")
+    args.json.parent.mkdir(exist_ok=True)
+    args.json.write_text(json.dumps({
+        "machine": {"cpus": os.cpu_count(), "python": platform.python_version(),
+                    "load_average": os.getloadavg()},
+        "corpus": {"messages": args.messages, "bytes": size, "text_bytes": texts,
+                   "seed": SEED},
+        "rows": rows, "outputs": outputs,
+        "targets": [dict(zip(("target", "limit", "measured", "holds"), t)) for t in targets],
+    }, indent=2))
+    return 0 if all(t[3] for t in targets) else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,123 @@
+"""`velk corpus` as a user runs it: the installed console script on JSON Lines files, in its own
+process, on worker processes and on a Dask cluster; malformed input named by its line, with no
+output and the session unchanged."""
+
+import json
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+import velk
+import velk_anonymizer as va
+
+VELK = Path(sys.executable).parent / "velk"
+
+RECORDS = [
+    {"id": 1, "text": "Ping @jdoe about BlueHarbor in Dallas, TX", "tags": ["a", "ü"]},
+    {"id": 2, "text": "Did [PERSON_2] and Sarah Miller reply? 東京 😀", "n": 1.5},
+    {"text": "", "id": 3},
+    {"id": 4, "text": "Mail sarah.miller@acme-corp.com and ask @jdoe", "nested": {"x": None}},
+] * 5
+
+
+def velk_corpus(*args, cwd):
+    done = subprocess.run([str(VELK), "corpus", *map(str, args)], capture_output=True,
+                          cwd=cwd, timeout=300)
+    return done.returncode, done.stdout.decode(), done.stderr.decode()
+
+
+def write_jsonl(path, records):
+    path.write_text("".join(json.dumps(record, ensure_ascii=False) + "\n"
+                            for record in records), encoding="utf-8")
+
+
+def expected(records, existing=None):
+    result = velk.anonymize_corpus([record["text"] for record in records], existing,
+                                   extra=False)
+    lines = [json.dumps(dict(record, text=text), ensure_ascii=False) + "\n"
+             for record, text in zip(records, result.texts)]
+    return "".join(lines), result.token_map.to_session_json()
+
+
+@pytest.mark.parametrize("engine", [[], ["--workers", "1"], ["--workers", "2"]],
+                         ids=["in-process", "one-worker", "two-workers"])
+@pytest.mark.parametrize("batch_size", ["1", "256"])
+def test_records_keep_their_fields_and_order_and_the_session_gets_the_map(
+        tmp_path, engine, batch_size):
+    write_jsonl(tmp_path / "in.jsonl", RECORDS)
+    status, out, err = velk_corpus("in.jsonl", "-o", "out.jsonl", "--field", "text", "-s",
+                                   "chat.json", "--no-extra", "--batch-size", batch_size,
+                                   *engine, cwd=tmp_path)
+    assert (status, out, err) == (0, "", "")
+    assert ((tmp_path / "out.jsonl").read_text(encoding="utf-8"),
+            (tmp_path / "chat.json").read_text(encoding="utf-8")) == expected(RECORDS)
+
+
+def test_an_existing_session_is_extended(tmp_path):
+    first = va.anonymize("Ask Alice Chen about [PERSON_4] in Tokyo").token_map
+    (tmp_path / "chat.json").write_text(first.to_session_json(), encoding="utf-8")
+    write_jsonl(tmp_path / "in.jsonl", RECORDS)
+    assert velk_corpus("in.jsonl", "-o", "out.jsonl", "--field", "text", "-s", "chat.json",
+                       "--no-extra", cwd=tmp_path) == (0, "", "")
+    assert ((tmp_path / "out.jsonl").read_text(encoding="utf-8"),
+            (tmp_path / "chat.json").read_text(encoding="utf-8")) == expected(RECORDS, first)
+
+
+def test_a_dask_scheduler_gives_the_same_files(tmp_path):
+    distributed = pytest.importorskip("distributed")  # velk_anonymizer[dask]
+    write_jsonl(tmp_path / "in.jsonl", RECORDS)
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                                  dashboard_address=None) as cluster:
+        status, out, err = velk_corpus("in.jsonl", "-o", "out.jsonl", "--field", "text", "-s",
+                                       "chat.json", "--no-extra", "--batch-size", "3",
+                                       "--scheduler", cluster.scheduler_address, cwd=tmp_path)
+    assert (status, out) == (0, "")
+    assert ((tmp_path / "out.jsonl").read_text(encoding="utf-8"),
+            (tmp_path / "chat.json").read_text(encoding="utf-8")) == expected(RECORDS)
+
+
+GOOD = b'{"text": "Ping @jdoe"}\n'
+
+
+@pytest.mark.parametrize("bad_line, reason", [
+    (b'{"text": "unterminated\n', "is not JSON: Unterminated string starting at "
+                                  "(column 10)"),
+    (b"[1, 2]\n", "is not a JSON object but an array"),
+    (b"\r\n", "is not JSON: Expecting value (column 1)"),
+    (b'{"text": "a"} x\n', "is not JSON: Extra data (column 15)"),
+    (b'{"body": "x"}\n', "has no string field 'text'"),
+    (b'{"text": 42}\n', "has a number in its string field 'text'"),
+    (b'{"text": "caf\xe9"}\n', "is not UTF-8 text (invalid continuation byte at byte offset 13 "
+                              "of the line)"),
+])
+@pytest.mark.parametrize("engine", [[], ["--workers", "2"]], ids=["in-process", "workers"])
+def test_a_malformed_line_is_named_and_nothing_is_written(tmp_path, bad_line, reason, engine):
+    (tmp_path / "in.jsonl").write_bytes(GOOD * 600 + bad_line + GOOD)
+    session = va.anonymize("Ask Alice Chen").token_map.to_session_json()
+    (tmp_path / "chat.json").write_text(session, encoding="utf-8")
+    (tmp_path / "out.jsonl").write_text("old\n")
+    status, out, err = velk_corpus("in.jsonl", "-o", "out.jsonl", "--field", "text", "-s",
+                                   "chat.json", "--no-extra", *engine, cwd=tmp_path)
+    assert (status, out, err) == (1, "", f"velk: 'in.jsonl' line 601 {reason}\n")
+    assert (tmp_path / "out.jsonl").read_text() == "old\n"
+    assert (tmp_path / "chat.json").read_text(encoding="utf-8") == session
+    assert sorted(p.name for p in tmp_path.iterdir()) == [
+        "chat.json", "chat.json.lock", "in.jsonl", "out.jsonl"]
+
+
+@pytest.mark.parametrize("args, status, message", [
+    (["missing.jsonl", "-o", "o.jsonl", "--field", "text", "-s", "s.json"], 1,
+     "velk: cannot read 'missing.jsonl': no such file\n"),
+    (["in.jsonl", "-o", "o.jsonl", "--field", "text", "-s", "s.json", "--workers", "0"], 2,
+     "argument --workers: must be at least 1, not 0"),
+    (["in.jsonl", "-o", "o.jsonl", "--field", "text", "-s", "s.json", "--workers", "2",
+      "--scheduler", "tcp://127.0.0.1:1"], 2,
+     "argument --scheduler: not allowed with argument --workers"),
+])
+def test_usage_and_file_errors(tmp_path, args, status, message):
+    write_jsonl(tmp_path / "in.jsonl", RECORDS)
+    done = velk_corpus(*args, cwd=tmp_path)
+    assert done[:2] == (status, "") and message in done[2]
+    assert not (tmp_path / "o.jsonl").exists() and not (tmp_path / "s.json").exists()
