@@ -1,6 +1,7 @@
 // The literal substitution algorithms: one regex per entity text and stretch forwards, one
 // search per token backwards, each over the text as the earlier pairs left it. They are the
-// reference that the fast substitution must equal, kept simple rather than quick.
+// reference that the fast substitution must equal, kept simple rather than quick, and only the
+// tests, fuzz targets and benchmarks use them (the velk_reference library).
 #ifndef VELK_LITERAL_SUBSTITUTION_H_
 #define VELK_LITERAL_SUBSTITUTION_H_
 

@@ -6,7 +6,6 @@
 #include <memory>
 
 #include "velk/code_regions.h"
-#include "velk/literal_substitution.h"
 #include "velk/substitution_rules.h"
 
 namespace velk {
@@ -74,6 +73,31 @@ std::string splice(std::string_view text, const std::vector<Replacement>& replac
   return out;
 }
 
+// The reverse substitution for keys of any shape (a hand-made session that maps pseudonyms):
+// each key in turn takes its occurrences, leftmost first, among the bytes no earlier key
+// replaced. Restored text is never searched, so the original text is all there is to search.
+std::string restore_any_keys(std::string_view text, const TokenMap& map) {
+  std::vector<bool> replaced(text.size(), false);
+  std::vector<Replacement> replacements;
+  for (const EntityTokenPair& pair : sorted_reverse_pairs(map)) {
+    const std::string_view key = pair.entity;  // reverse pairs hold the token first
+    for (std::size_t at = text.find(key); at != std::string_view::npos;) {
+      const auto first = replaced.begin() + static_cast<std::ptrdiff_t>(at);
+      const auto last = first + static_cast<std::ptrdiff_t>(key.size());
+      if (std::any_of(first, last, [](bool b) { return b; })) {
+        at = text.find(key, at + 1);
+        continue;
+      }
+      std::fill(first, last, true);
+      replacements.push_back({at, at + key.size(), pair.token});
+      at = text.find(key, at + key.size());
+    }
+  }
+  std::sort(replacements.begin(), replacements.end(),
+            [](const Replacement& a, const Replacement& b) { return a.start < b.start; });
+  return splice(text, replacements);
+}
+
 }  // namespace
 
 std::string apply_token_map(std::string_view text, const TokenMap& map) {
@@ -125,7 +149,7 @@ std::string apply_token_map_at_places(std::string_view text, const TokenMap& map
 
 std::string deanonymize(std::string_view text, const TokenMap& map) {
   if (map.reverse.empty()) return std::string(text);
-  if (!restores_only_whole_tokens(map)) return deanonymize_literal(text, map);
+  if (!restores_only_whole_tokens(map)) return restore_any_keys(text, map);
   std::vector<Replacement> replacements;
   for (auto token = find_token(text); token; token = find_token(text, token->end)) {
     const std::string_view key = text.substr(token->start, token->end - token->start);
