@@ -5,14 +5,25 @@
   several processes; anonymize a message, restore a reply or a streamed reply.
 - :class:`StreamRestorer`: restores a text that arrives in chunks, never emitting part of a
   token.
+- :func:`anonymize` and :func:`extra_entities`: the module's detectors, plus what they miss
+  (phone numbers of every country, whole keys and tokens, people, companies and places of many
+  countries), handed to the module as custom entities.
 - Importing ``velk`` makes ``TokenMap``, ``Entity`` and ``EntityType`` picklable.
 - The command ``velk`` (``python -m velk``): ``anonymize``, ``restore`` and ``tokens``.
 """
 
+from velk.extra import anonymize, extra_entities
 from velk.pickling import register as _register_pickling
 from velk.session import Conversation, SessionError, SessionFile
 from velk.stream import StreamRestorer
 
-__all__ = ["Conversation", "SessionError", "SessionFile", "StreamRestorer"]
+__all__ = [
+    "Conversation",
+    "SessionError",
+    "SessionFile",
+    "StreamRestorer",
+    "anonymize",
+    "extra_entities",
+]
 
 _register_pickling()

