@@ -13,6 +13,7 @@ the packages' files are read; the tables themselves are sets and dicts of short 
 from __future__ import annotations
 
 import functools
+from collections.abc import Iterable
 from dataclasses import dataclass
 
 import velk_anonymizer as va
@@ -28,13 +29,23 @@ def tech_terms() -> frozenset[str]:
 
 @functools.cache
 def first_names() -> frozenset[str]:
-    """Given names of many countries, lower-cased. Names of one or two letters are left out:
-    the dictionary holds "Al", "Bo" and "Le", which stand for words more often than for
-    people."""
+    """Given names of many countries, lower-cased. Left out: names of one or two letters
+    ("Al", "Bo", "Le" stand for words more often than for people), and names that the
+    dictionary marks as rare in every country it lists them for, where it holds words such as
+    "Spring" and "Helm"."""
     import gender_guesser.detector as gender_guesser
 
-    names = gender_guesser.Detector(case_sensitive=False).names
-    return frozenset(name for name in names if len(name) > 2 and " " not in name)
+    names: dict[str, dict[str, str]] = gender_guesser.Detector(case_sensitive=False).names
+    return frozenset(
+        name for name, genders in names.items()
+        if len(name) > 2 and " " not in name and _frequent(genders.values())
+    )
+
+
+def _frequent(country_frequencies: Iterable[str]) -> bool:
+    """Whether a name is more than rare somewhere: each column of a frequency string is one
+    country, a hexadecimal digit from 1 (rare) to 13, or a space where the name is unknown."""
+    return any(char not in " 1" for frequencies in country_frequencies for char in frequencies)
 
 
 @dataclass(frozen=True)

@@ -314,16 +314,19 @@ def _is_number(number: object, international: bool) -> bool:
 
 # --- organisations --------------------------------------------------------------------------
 
-_LEGAL_FORMS = (
-    "GmbH & Co. KGaA", "GmbH & Co. KG", "AG & Co. KGaA", "AG & Co. KG", "Pty. Ltd.", "Pty Ltd",
-    "Pvt. Ltd.", "Pvt Ltd", "Sdn. Bhd.", "Sdn Bhd", "Sp. z o.o.", "sp. z o.o.", "S.p.A.",
-    "S.r.l.", "s.r.l.", "S.A.S.", "S.A.", "S.L.", "S.Coop.", "B.V.", "N.V.", "K.K.", "s.r.o.",
-    "a.s.", "Sp.j.", "Sp.k.", "Kft.", "Zrt.", "Nyrt.", "Bt.", "Ltda.", "Ltda", "Inc.", "Inc",
-    "Incorporated", "Corp.", "Corp", "Corporation", "Co.", "Ltd.", "Ltd", "Limited", "LLC",
-    "L.L.C.", "LLP", "PLC", "plc", "gGmbH", "GmbH", "KGaA", "OHG", "AG", "KG", "UG", "SE",
-    "SAS", "SARL", "SA", "SpA", "SPA", "Srl", "SRL", "BV", "NV", "AB", "A/S", "ApS", "ASA",
-    "AS", "Oyj", "Oy", "HB", "Tbk", "Bhd", "LP",
-)
+_LEGAL_FORMS = tuple(sorted((
+    # Longer forms first within the alternation, so "GmbH & Co. KG" wins over "GmbH".
+    "GmbH & Co. KGaA", "GmbH & Co. KG", "GmbH & Co. OHG", "AG & Co. KGaA", "AG & Co. KG",
+    "AG & Co. OHG", "OHG mbH", "Pty. Ltd.", "Pty Ltd", "Pvt. Ltd.", "Pvt Ltd", "Sdn. Bhd.",
+    "Sdn Bhd", "Sp. z o.o.", "sp. z o.o.", "(Persero) Tbk", "S.p.A.", "S.r.l.", "s.r.l.",
+    "S.A.R.L.", "S.A.S.", "S.A.U.", "S.A.U", "S.A.", "S/A", "S.L.U.", "S.L.L.", "S.L.N.E",
+    "S.L.", "S.Coop.", "S.Com.", "B.V.", "N.V.", "K.K.", "s.r.o.", "v.o.s.", "k.s.", "a.s.",
+    "Sp.j.", "Sp.k.", "s.c.", "Kft.", "Zrt.", "Nyrt.", "Bt.", "Ltda.", "Ltda", "A.Ş.", "Şti.",
+    "Inc.", "Inc", "Incorporated", "Corp.", "Corp", "Corporation", "Co.", "Ltd.", "Ltd",
+    "Limited", "LLC", "L.L.C.", "LLP", "PLC", "plc", "gGmbH", "GmbH", "GbR", "KGaA", "OHG",
+    "e.V.", "e.G.", "AG", "KG", "UG", "SE", "SAS", "SARL", "SA", "SpA", "SPA", "Srl", "SRL",
+    "BV", "NV", "AB", "A/S", "ApS", "ASA", "AS", "Oyj", "Oy", "Ky", "HB", "Tbk", "Bhd", "LP",
+), key=len, reverse=True))
 _CAPITALISED = r"[^\W\d_a-z][\w'’&.-]*"
 _ORGANISATION = re.compile(
     r"(?<![\w'’&.@/-])((?:" + _CAPITALISED + r"(?:,? (?:(?:&|and|und|y|et|e) )?| ))"
@@ -389,12 +392,21 @@ _PERSON_VERBS = frozenset((
     "fixed", "opened", "closed", "found", "noticed", "wants", "will", "is", "was", "has",
     "had", "and", "can", "should", "would", "could",
 ))
+# Words before a city's name that say it is one. "to" and "into" are not among them: in
+# developer chat one deploys, moves and migrates to products at least as often as to cities.
 _PLACE_CONTEXT = frozenset((
-    "in", "at", "from", "to", "near", "via", "around", "outside", "visiting", "into",
-    "towards", "through", "based", "moved", "office",
+    "in", "at", "from", "near", "around", "outside", "visiting", "based", "office", "flying",
+    "travelling", "traveling", "relocating", "relocated", "commuting",
 ))
-# Closed-class English words that the name dictionary also lists ("Will", "May", "Can"): at
-# the start of a sentence they are read as words, never as names.
+_TRAVEL_VERBS = frozenset((
+    "flying", "fly", "flew", "travelling", "traveling", "trip", "relocating", "relocated",
+    "heading", "drive", "driving", "drove", "commute", "commuting", "train",
+))
+# Words after a city's name that say it is one: "the Lisbon office".
+_PLACE_AFTER = frozenset(("office", "offices", "branch", "campus", "headquarters", "hq"))
+# Closed-class English words that the name dictionary also lists ("The", "Will", "May",
+# "Can"): capitalised, they start a sentence or a title far more often than they name someone,
+# so they are names only after "ask", "cc", an honorific and the like.
 _FUNCTION_WORDS = frozenset((
     "the", "are", "can", "will", "may", "his", "her", "here", "just", "even", "than", "per",
     "said", "made", "done", "okay", "run", "tell", "merge", "must", "might", "shall", "should",
@@ -533,9 +545,14 @@ def _people_and_places(text: str, low: int, high: int, orgs: list[Span]) -> Iter
             while last + 1 < count and words[last + 1][0] < start + len(name):
                 last += 1
             person_first = lower in names and before not in _PLACE_CONTEXT
+            # A city's name followed by another capitalised word is part of a longer name
+            # ("in Spring Boot", "from Phoenix LiveView") unless a place list knows that name.
+            compound = last + 1 < count and words[last + 1][3] and joined(last + 1)
             if (last > i or " " in name) or (is_region and before not in _NAME_OR_PLACE_CONTEXT) or (
-                not person_first and (
+                not person_first and not compound and (
                     before in _PLACE_CONTEXT
+                    or (before == "to" and _word_before(text, start, low) in _TRAVEL_VERBS)
+                    or next_word(start + len(name)) in _PLACE_AFTER
                     or people >= _CITY_ALONE
                     or (people >= _CITY_MID_SENTENCE and not initial)
                     or _place_follows(text, start + len(name), high, place_table)
@@ -545,11 +562,9 @@ def _people_and_places(text: str, low: int, high: int, orgs: list[Span]) -> Iter
                 i = last + 1
                 continue
 
-        honorific = before in _HONORIFICS
+        honorific = before in _HONORIFICS and _capitalised_before(text, start)
         addressed = before in _PERSON_CONTEXT
-        if honorific or addressed or (
-            lower in names and not (initial and lower in _FUNCTION_WORDS)
-        ):
+        if honorific or addressed or (lower in names and lower not in _FUNCTION_WORDS):
             last = i
             limit = i + (3 if honorific else 2)
             while last < limit and last + 1 < count and words[last + 1][3] and joined(last + 1):
@@ -581,6 +596,25 @@ def _people_and_places(text: str, low: int, high: int, orgs: list[Span]) -> Iter
             i = last + 1
         else:
             i += 1
+
+
+def _word_before(text: str, position: int, low: int) -> str:
+    """The second word before ``position``, lower-cased: "flying" in "flying to Rome"."""
+    match = _TWO_WORDS_BEFORE.search(text, max(low, position - 40), position)
+    return match[1].lower() if match else ""
+
+
+_TWO_WORDS_BEFORE = re.compile(r"([A-Za-z]+)[ \t]+[A-Za-z]+[ \t]+$")
+
+
+def _capitalised_before(text: str, position: int) -> bool:
+    """Whether the word before ``position`` is capitalised: "Ms. Ito", not "120 ms. Call"."""
+    j = position - 1
+    while j > 0 and not text[j].isalpha():
+        j -= 1
+    while j > 0 and text[j - 1].isalpha():
+        j -= 1
+    return text[j].isupper()
 
 
 def _place_at(
