@@ -8,5 +8,5 @@ bash scripts/install-deps.sh
 if [ ! -x .venv/bin/python ]; then
   python3 -m venv .venv
 fi
-.venv/bin/python -m pip install -q --disable-pip-version-check "cmake>=3.26" ninja pytest hypothesis mypy types-tqdm
+.venv/bin/python -m pip install -q --disable-pip-version-check "cmake>=3.26" ninja pytest hypothesis mypy types-tqdm faker
 .venv/bin/python -m pip install -q --disable-pip-version-check .

@@ -279,37 +279,28 @@ def _phones(text: str, low: int, high: int) -> Iterator[Span]:
     for candidate in _PHONE_CANDIDATE.finditer(text, low, high):
         written = candidate.group()
         digits = sum(char.isdigit() for char in written)
-        if digits < 7 or digits > 17 or _DATE_OR_VERSION.match(written):
+        if digits < 7 or digits > 17 or _DATE_OR_VERSION.search(written):
             continue
         international = written.startswith(("+", "00"))
-        for region in ("ZZ",) if written.startswith("+") else (
-            ("DE", "US") if international else _NATIONAL_REGIONS
-        ):
-            match = next(
-                iter(phonenumbers.PhoneNumberMatcher(
-                    written, region, leniency=phonenumbers.Leniency.POSSIBLE)),
-                None,
-            )
-            if match is not None and _is_number(match.number, international):
-                start = candidate.start() + match.start
-                yield start, start + len(match.raw_string), match.raw_string, PHONE
+        regions = (None,) if written[0] == "+" else ("DE",) if international else _NATIONAL_REGIONS
+        for region in regions:
+            try:
+                number = phonenumbers.parse(written, region)
+            except phonenumbers.NumberParseException:
+                continue
+            # A number with its country code only needs to be possible there; a national one
+            # must be valid in the region it is read for, or any run of digits would pass.
+            if (phonenumbers.is_possible_number(number) if international
+                    else phonenumbers.is_valid_number(number)):
+                yield candidate.start(), candidate.end(), written, PHONE
                 break
 
 
-_DATE_OR_VERSION = re.compile(r"^\d{1,4}[-./]\d{1,2}[-./]\d{1,4}$|^\d+(?:\.\d+){2,}$")
-
-
-def _is_number(number: object, international: bool) -> bool:
-    import phonenumbers
-
-    assert isinstance(number, phonenumbers.PhoneNumber)
-    # A number with its country code only needs to be possible there; a national one must be
-    # valid in the region it is read for, or any run of digits would pass.
-    return bool(
-        phonenumbers.is_possible_number(number)
-        if international
-        else phonenumbers.is_valid_number(number)
-    )
+# Dates, versions and build numbers ("20240611.3"): a phone number's last group has two
+# digits at least.
+_DATE_OR_VERSION = re.compile(
+    r"^\d{1,4}[-./]\d{1,2}[-./]\d{1,4}$|^\d+(?:\.\d+){2,}$|[-./ ]\d$"
+)
 
 
 # --- organisations --------------------------------------------------------------------------
@@ -547,8 +538,9 @@ def _people_and_places(text: str, low: int, high: int, orgs: list[Span]) -> Iter
             person_first = lower in names and before not in _PLACE_CONTEXT
             # A city's name followed by another capitalised word is part of a longer name
             # ("in Spring Boot", "from Phoenix LiveView") unless a place list knows that name.
-            compound = last + 1 < count and words[last + 1][3] and joined(last + 1)
-            if (last > i or " " in name) or (is_region and before not in _NAME_OR_PLACE_CONTEXT) or (
+            compound = last + 1 < count and joined(last + 1)
+            region_alone = is_region and before not in _NAME_OR_PLACE_CONTEXT
+            if last > i or " " in name or region_alone or (
                 not person_first and not compound and (
                     before in _PLACE_CONTEXT
                     or (before == "to" and _word_before(text, start, low) in _TRAVEL_VERBS)
@@ -577,22 +569,25 @@ def _people_and_places(text: str, low: int, high: int, orgs: list[Span]) -> Iter
                 yield start, name_end, text[start:name_end], PERSON
                 i = last + 1
                 continue
-            if honorific or addressed or not initial or (
+            if honorific or addressed or not initial or end - start != len(word) or (
                 next_word(start + len(word)) in _AFTER_SINGLE_NAME
-            ):
+            ):  # at the start of a sentence, a name says something or owns something
                 yield start, start + len(word), word, PERSON
             i += 1
             continue
 
-        # Capitalised words nobody knows, before "said", "wrote" and the like.
+        # Capitalised words nobody knows, before "said", "wrote" and the like: the last two
+        # of them ("Yesterday Chukwuemeka Obi said" is about Chukwuemeka Obi).
         last = i
         while last < i + 2 and last + 1 < count and words[last + 1][3] and joined(last + 1):
             last += 1
         name_end = words[last][0] + len(words[last][2])
+        first = max(i, last - 1)
         if next_word(name_end) in _AFTER_UNKNOWN_NAME and not (
             initial and last == i and lower in _FUNCTION_WORDS
         ):
-            yield start, name_end, text[start:name_end], PERSON
+            name_start = words[first][0]
+            yield name_start, name_end, text[name_start:name_end], PERSON
             i = last + 1
         else:
             i += 1
