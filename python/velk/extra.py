@@ -414,6 +414,7 @@ _CITY_MID_SENTENCE = 100_000  # ... this large, when not at the start of a sente
 
 
 _DIGIT_OR_UNDERSCORE = re.compile(r"[\d_]")
+_NAME_PARTS = re.compile(r"['’-]")
 _OPENERS = frozenset("\"'“‘([*_")
 _SENTENCE_ENDS = frozenset(".!?:;…")
 _LIST_MARKS = frozenset("-*+>#")
@@ -452,7 +453,7 @@ def _technical(word: str, tech: frozenset[str]) -> bool:
         return not word.isalpha() and _DIGIT_OR_UNDERSCORE.search(word) is not None
     if word.isupper() or _DIGIT_OR_UNDERSCORE.search(word) is not None:
         return True
-    for part in re.split(r"['’-]", word):
+    for part in _NAME_PARTS.split(word):
         inner = part[1:]
         for prefix in ("Mc", "Mac", "De", "Di", "Da", "La", "Le", "Van", "Von"):
             if part.startswith(prefix) and inner.startswith(prefix[1:]):
