@@ -24,6 +24,7 @@ Lower-case words, words of the module's technical allowlist and words shaped lik
 
 from __future__ import annotations
 
+import bisect
 import functools
 import re
 from collections.abc import Iterator, Sequence
@@ -65,7 +66,33 @@ def anonymize(
     new = [entity for entity in extra_entities(text) if entity.text.lower() not in known]
     if not new:
         return result
-    return va.anonymize_with_custom(text, existing, entities + new)
+    extended = va.anonymize_with_custom(text, existing, entities + new)
+    if va.deanonymize(extended.text, extended.token_map) == text or (
+        va.deanonymize(result.text, result.token_map) != text
+    ):
+        return extended
+    # The map's substitution takes some letters for word edges ("ğ" in "Hayrioğlu"), so a
+    # short name can be replaced inside a longer word and restored in its own case. Such
+    # names are left out rather than let the round trip change the text.
+    new = [entity for entity in new if not _inside_a_word(text, entity.text)]
+    extended = va.anonymize_with_custom(text, existing, entities + new)
+    if va.deanonymize(extended.text, extended.token_map) == text:
+        return extended
+    return result
+
+
+def _inside_a_word(text: str, part: str) -> bool:
+    """Whether ``part`` occurs in ``text`` (ignoring case) with a letter or digit next to it."""
+    lower, part = text.lower(), part.lower()
+    position = lower.find(part)
+    while position >= 0:
+        end = position + len(part)
+        if (position > 0 and lower[position - 1].isalnum()) or (
+            end < len(lower) and lower[end].isalnum()
+        ):
+            return True
+        position = lower.find(part, position + 1)
+    return False
 
 
 def extra_entities(text: str) -> list[va.Entity]:
@@ -481,13 +508,16 @@ def _people_and_places(text: str, low: int, high: int, orgs: list[Span]) -> Iter
     tech = tech_terms()
     # (start, end of the word as written, the word without a possessive, may be a name)
     words: list[tuple[int, int, str, bool]] = []
+    org_starts = [span[0] for span in orgs]  # in text order, none inside another
     for match in _WORD.finditer(text, low, high):
         raw = match.group()
         if not raw[0].isupper():
             continue
         word = _core(raw)
-        if orgs and any(start <= match.start() < end for start, end, _, _ in orgs):
-            continue
+        if orgs:
+            org = bisect.bisect_right(org_starts, match.start()) - 1
+            if org >= 0 and match.start() < orgs[org][1]:
+                continue  # part of a company's name
         words.append((match.start(), match.end(), word, bool(word) and not _technical(word, tech)))
     if not words:
         return

@@ -132,6 +132,15 @@ def test_extra_entities_are_replaced_and_restored_exactly(text):
     assert va.deanonymize(result.text, result.token_map) == text
 
 
+def test_a_name_the_map_would_replace_inside_a_word_is_left_out():
+    # The map's substitution takes "ğ" for a word edge: "Lu" would be replaced inside
+    # "Hayrioğlu" and restored as "HayrioğLu". The other extra entities stay.
+    text = "cc Lu, Hayrioğlu signed it in São Paulo"
+    result = velk.anonymize(text)
+    assert result.text == "cc Lu, Hayrioğlu signed it in [PLACE_1]"
+    assert va.deanonymize(result.text, result.token_map) == text
+
+
 def test_a_conversation_keeps_tokens_across_messages():
     first = velk.anonymize("Ping Wojciech Kowalski in São Paulo")
     second = velk.anonymize("Did Wojciech Kowalski land in São Paulo?", first.token_map)
