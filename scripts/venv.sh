@@ -9,5 +9,5 @@ if [ ! -x .venv/bin/python ]; then
   python3 -m venv .venv
 fi
 .venv/bin/python -m pip install -q --disable-pip-version-check "cmake>=3.26" ninja pytest hypothesis mypy types-tqdm \
-  dask distributed
+  dask distributed faker
 .venv/bin/python -m pip install -q --disable-pip-version-check .

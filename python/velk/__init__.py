@@ -7,11 +7,15 @@
   token.
 - :func:`anonymize_corpus`: one set of tokens over a whole corpus, the work spread over
   processes or a Dask cluster.
+- :func:`anonymize` and :func:`extra_entities`: the module's detectors, plus what they miss
+  (phone numbers of every country, whole keys and tokens, people, companies and places of many
+  countries), handed to the module as custom entities.
 - Importing ``velk`` makes ``TokenMap``, ``Entity`` and ``EntityType`` picklable.
 - The command ``velk`` (``python -m velk``): ``anonymize``, ``restore`` and ``tokens``.
 """
 
 from velk.corpus import CorpusError, CorpusResult, anonymize_corpus
+from velk.extra import anonymize, extra_entities
 from velk.pickling import register as _register_pickling
 from velk.session import Conversation, SessionError, SessionFile
 from velk.stream import StreamRestorer
@@ -23,7 +27,9 @@ __all__ = [
     "SessionError",
     "SessionFile",
     "StreamRestorer",
+    "anonymize",
     "anonymize_corpus",
+    "extra_entities",
 ]
 
 _register_pickling()

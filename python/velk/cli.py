@@ -26,6 +26,7 @@ import velk_anonymizer as va
 
 from velk._files import StagedFile, StagedWriter
 from velk.corpus import CorpusError, JsonLines, run
+from velk.extra import anonymize
 from velk.session import SessionError, SessionFile
 from velk.stream import StreamRestorer
 
@@ -102,8 +103,13 @@ def _parser() -> argparse.ArgumentParser:
                          help="write each result to DIR under its input's name (required for "
                          "several files; created if missing)")
 
-    add_files(add("anonymize", "Anonymize text with the session's map, extending it; the "
-                  "session file is created if needed.", _anonymize), "anonymize")
+    anonymize_command = add("anonymize", "Anonymize text with the session's map, extending "
+                            "it; the session file is created if needed.", _anonymize)
+    add_files(anonymize_command, "anonymize")
+    anonymize_command.add_argument(
+        "--no-extra", dest="extra", action="store_false",
+        help="only the module's own detectors: no extra phone, key, person, company or place "
+        "detection")
     add_files(add("restore", "Restore the tokens of a text from the session. From standard "
                   "input the text is restored as it arrives.", _restore), "restore")
     add("tokens", "List the session's tokens, their kinds and texts.", _tokens)
@@ -243,7 +249,7 @@ def _anonymize(args: argparse.Namespace) -> None:
         token_map = va.TokenMap() if base is None else base
         texts: list[str] = []
         for text in _progress(originals, "anonymize"):
-            result = va.anonymize(text, existing=token_map)
+            result = anonymize(text, token_map, extra=args.extra)
             token_map = result.token_map
             texts.append(result.text)
         changed = base is None or len(token_map) != len(base)

@@ -22,6 +22,7 @@ from typing import Union
 import velk_anonymizer as va
 
 from velk._files import write_atomic
+from velk.extra import anonymize
 from velk.stream import StreamRestorer
 
 __all__ = ["Conversation", "SessionError", "SessionFile", "StrPath"]
@@ -119,9 +120,13 @@ class Conversation:
     and saves it before returning, under the session's lock, starting from the latest version
     on disk, so several processes may share one session file: no token is lost, and no token is
     given to two texts. Restoring reads the latest version too.
+
+    With ``extra`` (the default) messages are anonymized with :func:`velk.anonymize`'s extra
+    detectors as well as the module's own.
     """
 
-    def __init__(self, path: StrPath | None = None) -> None:
+    def __init__(self, path: StrPath | None = None, *, extra: bool = True) -> None:
+        self._extra = extra
         self._file = SessionFile(path) if path is not None else None
         self._lock = threading.Lock()
         self._map = va.TokenMap()
@@ -153,13 +158,13 @@ class Conversation:
         returning (the file is created if needed)."""
         with self._lock:
             if self._file is None:
-                result = va.anonymize(text, existing=self._map)
+                result = anonymize(text, self._map, extra=self._extra)
                 self._map = result.token_map
                 return result.text
             with self._file.locked():
                 latest = self._file.read_or_none()
                 base = self._map if latest is None else latest
-                result = va.anonymize(text, existing=base)
+                result = anonymize(text, base, extra=self._extra)
                 if latest is None or len(result.token_map) != len(base):
                     self._file.write(result.token_map)
                 self._map = result.token_map
