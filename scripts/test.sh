@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the C++ suites under ctest, the type stub against the
-# built module, the sanitizer and fuzz checks, then pytest against the module installed into
-# .venv.
+# built module, the sanitizer and fuzz checks, then the wheel of scripts/wheel.sh installed into a
+# new environment outside the source tree, with the README example and pytest against it.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/venv.sh"
 .venv/bin/cmake -S . -B build/tests -G Ninja -DCMAKE_MAKE_PROGRAM="$root/.venv/bin/ninja" \
@@ -14,6 +14,4 @@ source "$(dirname "${BASH_SOURCE[0]}")/venv.sh"
 bash scripts/sanitize.sh
 bash scripts/fuzz.sh regress
 bash scripts/fuzz.sh run "${VELK_CI_FUZZ_SECONDS:-30}"
-# Run from the tests folder so that only the installed module can be imported.
-cd tests/python
-"$root/.venv/bin/python" -m pytest -q -p no:cacheprovider .
+bash scripts/test-wheel.sh
