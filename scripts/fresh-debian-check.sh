@@ -81,6 +81,12 @@ new_root() {
   mount --rbind /sys "$dir/sys" && mounted+=("$dir/sys")
   mount --rbind /dev "$dir/dev" && mounted+=("$dir/dev")
   mkdir -p "$dir/tmp" && chmod 1777 "$dir/tmp"
+  # The host's own trusted certificates, for a network whose HTTPS goes through a proxy of its
+  # own (a plain Debian install would not know its certificate, and pip would fail).
+  if compgen -G "/usr/local/share/ca-certificates/*.crt" >/dev/null; then
+    cp /usr/local/share/ca-certificates/*.crt "$dir/usr/local/share/ca-certificates/"
+    in_root "$dir" 'update-ca-certificates' >/dev/null 2>&1
+  fi
 }
 
 # Runs a shell script as root inside a root, with a new user's plain environment.
