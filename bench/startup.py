@@ -76,8 +76,9 @@ def main() -> int:
                 samples[name].append(measure(python)[:3])
 
     report = {}
+    width = max(len("installation"), *(len(name) for name in samples))
     print(f"{args.runs} fresh processes each, median (min) in ms")
-    print(f"{'installation':<24} {'import':>16} {'first anonymize':>16} {'import + first':>16}"
+    print(f"{'installation':<{width}} {'import':>16} {'first anonymize':>16} {'import + first':>16}"
           f" {'whole process':>16}")
     for name, runs in samples.items():
         columns = {
@@ -91,8 +92,8 @@ def main() -> int:
             for key, v in columns.items()}
         cells = " ".join(
             f"{statistics.median(v) * 1e3:>8.2f} ({min(v) * 1e3:5.2f})" for v in columns.values())
-        print(f"{name:<24} {cells}")
-        print(f"{'':<24} {files[name]}")
+        print(f"{name:<{width}} {cells}")
+        print(f"{'':<{width}} {files[name]}")
     if args.json:
         args.json.parent.mkdir(parents=True, exist_ok=True)
         args.json.write_text(json.dumps(report, indent=2) + "\n")
