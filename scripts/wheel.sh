@@ -40,7 +40,10 @@ if ! diff -u "$work/icu-check/full.txt" "$work/icu-check/stub.txt"; then
   echo "ICU without its data gives other results than with it (above)" >&2
   exit 1
 fi
-grep -q '^velk::is_white_space differs from White_Space at 0 code points$' "$work/icu-check/stub.txt"
+grep -q 'data: present' "$work/icu-check/full.err" && grep -q 'data: none' "$work/icu-check/stub.err" || {
+  echo "the ICU check did not compare full data with none: $(cat "$work"/icu-check/*.err)" >&2
+  exit 1
+}
 echo "ICU stub data: same results for all $(grep -m1 -o 'over [0-9]*' "$work/icu-check/stub.txt" |
   cut -d' ' -f2) code points; $(cat "$work/icu-check/stub.err")"
 
