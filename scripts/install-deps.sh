@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, and nothing when they are already present.
 set -euo pipefail
+# python3-dev: the interpreter's headers, which CMake needs for the module (Development.SABIModule);
+# python3-venv: the scripts' virtual environment. The static archives of libpcre2-dev and libicu-dev
+# (and of g++'s C++ runtime) go into the wheel of scripts/wheel.sh.
 # clang and its runtime build the fuzz targets (libFuzzer with the sanitizers).
-packages=(g++ cmake ninja-build pkg-config libpcre2-dev libicu-dev nlohmann-json3-dev libgtest-dev
-  clang libclang-rt-14-dev)
+packages=(g++ cmake ninja-build pkg-config python3-dev python3-venv libpcre2-dev libicu-dev
+  nlohmann-json3-dev libgtest-dev clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the C++ suites under ctest, the type stub against the
-# built module, the sanitizer and fuzz checks, then pytest against the module installed into
-# .venv. With --quick the sanitizer and fuzz checks are left out: the loop to run while working.
+# built module, the sanitizer and fuzz checks, then the wheel of scripts/wheel.sh installed into a
+# new environment outside the source tree, with the README example and pytest against it. With
+# --quick the sanitizer, fuzz and wheel steps are left out and pytest runs against the module in
+# .venv: the loop to run while working.
 set -euo pipefail
 quick=false
 case "${1:-}" in
@@ -18,13 +20,15 @@ source "$(dirname "${BASH_SOURCE[0]}")/venv.sh"
 .venv/bin/ctest --test-dir build/tests --output-on-failure -j2
 .venv/bin/python -m mypy.stubtest velk_anonymizer
 .venv/bin/python -m mypy  # the velk package, strict ([tool.mypy] in pyproject.toml)
+if $quick; then
+  # Run from the tests folder so that only the installed module can be imported.
+  cd tests/python
+  "$root/.venv/bin/python" -m pytest -q -p no:cacheprovider .
+  exit 0
+fi
 # Hardening: the suites again under AddressSanitizer and UndefinedBehaviorSanitizer, the fuzz
 # regression corpus, and a short run of every fuzz target.
-if ! $quick; then
-  bash scripts/sanitize.sh
-  bash scripts/fuzz.sh regress
-  bash scripts/fuzz.sh run "${VELK_CI_FUZZ_SECONDS:-30}"
-fi
-# Run from the tests folder so that only the installed module can be imported.
-cd tests/python
-"$root/.venv/bin/python" -m pytest -q -p no:cacheprovider .
+bash scripts/sanitize.sh
+bash scripts/fuzz.sh regress
+bash scripts/fuzz.sh run "${VELK_CI_FUZZ_SECONDS:-30}"
+bash scripts/test-wheel.sh
