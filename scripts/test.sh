@@ -31,4 +31,8 @@ fi
 bash scripts/sanitize.sh
 bash scripts/fuzz.sh regress
 bash scripts/fuzz.sh run "${VELK_CI_FUZZ_SECONDS:-30}"
+# A preloaded failing operator new reaches only a module that takes it from the shared C++
+# runtime, which the self-contained wheel does not: this file runs against the build in .venv.
+(cd tests/python && "$root/.venv/bin/python" -m pytest -q -p no:cacheprovider \
+  test_allocation_failure.py)
 bash scripts/test-wheel.sh
