@@ -23,7 +23,6 @@ import argparse
 import json
 import os
 import random
-import resource
 import statistics
 import subprocess
 import sys
@@ -103,15 +102,25 @@ def chat_latency(runs: int) -> float:
     return round(median_us(lambda: va.anonymize(text, existing=token_map), runs), 2)
 
 
+def peak_kib() -> int:
+    """The process's peak resident memory (VmHWM: unlike ru_maxrss, not inherited through
+    fork from a large parent)."""
+    with open("/proc/self/status", encoding="ascii") as f:
+        for line in f:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1])
+    raise RuntimeError("no VmHWM in /proc/self/status")
+
+
 def peak_memory_child(path: str) -> None:
-    base = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+    base = peak_kib()
     with open(path, encoding="utf-8") as f:
         session = f.read()
-    before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+    before = peak_kib()
     token_map = va.TokenMap.from_session_json(session)
     va.anonymize("Ping Alice000001 Smith about it, with Zed Newcomer.", existing=token_map)
     va.deanonymize("[PERSON_1]", token_map)
-    after = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+    after = peak_kib()
     print(json.dumps({"session_bytes": len(session.encode()), "process_kib_at_start": base,
                       "map_and_derived_kib": after - before}))
 

@@ -62,64 +62,69 @@ std::string fold_text(std::string_view text) {
 
 ForwardMatcher::ForwardMatcher(std::vector<EntityTokenPair> pairs) : pairs_(std::move(pairs)) {
   info_.reserve(pairs_.size());
-  folded_.reserve(pairs_.size());
-  for (const EntityTokenPair& pair : pairs_) {
-    folded_.push_back(fold_text(pair.entity));
-    info_.push_back({static_cast<std::uint32_t>(folded_.back().size()),
-                     is_short_capitals(pair.entity), needs_closing_boundary(pair.entity)});
-  }
-
-  // The trie, built from the folded texts in byte order: each text shares with the one before
-  // it exactly the nodes of their common prefix, so it only adds nodes below that, and every
-  // node's children come out in byte order. Case variants end at one node, in pair order.
-  std::vector<std::uint32_t> order(pairs_.size());
-  for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::sort(order.begin(), order.end(), [this](std::uint32_t a, std::uint32_t b) {
-    const int c = folded_[a].compare(folded_[b]);
-    return c != 0 ? c < 0 : a < b;
-  });
-  struct Link {
-    std::uint32_t parent;
-    Edge edge;
-  };
-  std::vector<Link> links;
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> ends;  // (node, pair)
-  std::vector<std::uint32_t> path = {0};  // the nodes along the previous text
-  std::string_view previous;
-  std::uint32_t node_count = 1;
-  for (const std::uint32_t pair : order) {
-    const std::string_view text = folded_[pair];
-    const std::size_t common =
-        static_cast<std::size_t>(std::mismatch(previous.begin(), previous.end(), text.begin(),
-                                               text.end()).first - previous.begin());
-    path.resize(common + 1);
-    for (std::size_t d = common; d < text.size(); ++d) {
-      links.push_back({path.back(), {static_cast<std::uint8_t>(text[d]), node_count}});
-      path.push_back(node_count++);
+  // What is only needed to build the automaton lives in this block, so that it is freed
+  // before the nodes are renumbered (a large map's peak memory is set here).
+  {
+    std::vector<std::string> folded;
+    folded.reserve(pairs_.size());
+    for (const EntityTokenPair& pair : pairs_) {
+      folded.push_back(fold_text(pair.entity));
+      info_.push_back({static_cast<std::uint32_t>(folded.back().size()),
+                       is_short_capitals(pair.entity), needs_closing_boundary(pair.entity)});
     }
-    ends.emplace_back(path[text.size()], pair);
-    previous = text;
-  }
 
-  // Laid out flat: each node's edges, and its outputs, side by side (a stable counting sort by
-  // node keeps their order).
-  nodes_.resize(node_count);
-  for (const Link& link : links) ++nodes_[link.parent].edges_end;
-  for (const auto& [node, pair] : ends) ++nodes_[node].outputs_end;
-  std::uint32_t edge_total = 0;
-  std::uint32_t output_total = 0;
-  for (Node& node : nodes_) {
-    node.edges_begin = edge_total;
-    edge_total += node.edges_end;
-    node.edges_end = node.edges_begin;
-    node.outputs_begin = output_total;
-    output_total += node.outputs_end;
-    node.outputs_end = node.outputs_begin;
+    // The trie, built from the folded texts in byte order: each text shares with the one before
+    // it exactly the nodes of their common prefix, so it only adds nodes below that, and every
+    // node's children come out in byte order. Case variants end at one node, in pair order.
+    std::vector<std::uint32_t> order(pairs_.size());
+    for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(), [&folded](std::uint32_t a, std::uint32_t b) {
+      const int c = folded[a].compare(folded[b]);
+      return c != 0 ? c < 0 : a < b;
+    });
+    struct Link {
+      std::uint32_t parent;
+      Edge edge;
+    };
+    std::vector<Link> links;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> ends;  // (node, pair)
+    std::vector<std::uint32_t> path = {0};  // the nodes along the previous text
+    std::string_view previous;
+    std::uint32_t node_count = 1;
+    for (const std::uint32_t pair : order) {
+      const std::string_view text = folded[pair];
+      const std::size_t common =
+          static_cast<std::size_t>(std::mismatch(previous.begin(), previous.end(), text.begin(),
+                                                 text.end()).first - previous.begin());
+      path.resize(common + 1);
+      for (std::size_t d = common; d < text.size(); ++d) {
+        links.push_back({path.back(), {static_cast<std::uint8_t>(text[d]), node_count}});
+        path.push_back(node_count++);
+      }
+      ends.emplace_back(path[text.size()], pair);
+      previous = text;
+    }
+
+    // Laid out flat: each node's edges, and its outputs, side by side (a stable counting sort by
+    // node keeps their order).
+    nodes_.resize(node_count);
+    for (const Link& link : links) ++nodes_[link.parent].edges_end;
+    for (const auto& [node, pair] : ends) ++nodes_[node].outputs_end;
+    std::uint32_t edge_total = 0;
+    std::uint32_t output_total = 0;
+    for (Node& node : nodes_) {
+      node.edges_begin = edge_total;
+      edge_total += node.edges_end;
+      node.edges_end = node.edges_begin;
+      node.outputs_begin = output_total;
+      output_total += node.outputs_end;
+      node.outputs_end = node.outputs_begin;
+    }
+    edges_.resize(edge_total);
+    outputs_.resize(output_total);
+    for (const Link& link : links) edges_[nodes_[link.parent].edges_end++] = link.edge;
+    for (const auto& [node, pair] : ends) outputs_[nodes_[node].outputs_end++] = pair;
   }
-  edges_.resize(edge_total);
-  outputs_.resize(output_total);
-  for (const Link& link : links) edges_[nodes_[link.parent].edges_end++] = link.edge;
-  for (const auto& [node, pair] : ends) outputs_[nodes_[node].outputs_end++] = pair;
   renumber_breadth_first();
 
   // Breadth-first numbering puts the shallowest nodes first; full rows of next nodes make the
@@ -186,8 +191,8 @@ std::uint32_t ForwardMatcher::step(std::uint32_t node, std::uint8_t byte) const 
     const Node& n = nodes_[node];
     const auto first = edges_.begin() + n.edges_begin;
     const auto last = edges_.begin() + n.edges_end;
-    const auto it = std::lower_bound(first, last, byte,
-                                     [](const Edge& edge, std::uint8_t b) { return edge.byte < b; });
+    const auto it = std::lower_bound(
+        first, last, byte, [](const Edge& edge, std::uint8_t b) { return edge.byte < b; });
     if (it != last && it->byte == byte) return it->target;
     node = n.fail;
   }
@@ -244,7 +249,9 @@ class StretchMatch {
     }
     std::sort(replaced_.begin(), replaced_.end(),
               [](const Replacement& a, const Replacement& b) { return a.start < b.start; });
-    for (const Replacement& r : replaced_) out.push_back({r.start + offset, r.end + offset, r.text});
+    for (const Replacement& r : replaced_) {
+      out.push_back({r.start + offset, r.end + offset, r.text});
+    }
   }
 
  private:
@@ -278,7 +285,9 @@ class StretchMatch {
     if (folded_.size() < kSecondThreadBytes) return scan_part(0, 0, folded_.size(), limit, found_);
     std::size_t longest = 0;
     for (const ForwardMatcher* matcher : matchers_) {
-      for (const auto& info : matcher->info_) longest = std::max<std::size_t>(longest, info.folded_length);
+      for (const auto& info : matcher->info_) {
+        longest = std::max<std::size_t>(longest, info.folded_length);
+      }
     }
     const std::size_t middle = folded_.size() / 2;
     const std::size_t second_from = middle > longest ? middle - longest : 0;
@@ -330,7 +339,8 @@ class StretchMatch {
   // The occurrences of one pair, overlapping ones included, into found_.
   void search_one(PairRef pair) {
     found_.clear();
-    const std::string_view folded = matchers_[pair.matcher]->folded_[pair.pair];
+    const std::string folded_entity = fold_text(pair_of(pair).entity);
+    const std::string_view folded = folded_entity;
     const std::string_view text = folded_;
     for (std::size_t at = text.find(folded); at != std::string_view::npos;
          at = text.find(folded, at + utf8_sequence_length(static_cast<unsigned char>(text[at])))) {

@@ -59,7 +59,6 @@ class ForwardMatcher {
 
   std::vector<EntityTokenPair> pairs_;
   std::vector<PairInfo> info_;
-  std::vector<std::string> folded_;  // per pair, for the search without the automaton
   std::vector<Node> nodes_;          // node 0 is the root
   std::vector<Edge> edges_;          // each node's edges sorted by byte
   std::vector<std::uint32_t> outputs_;
