@@ -305,12 +305,12 @@ def run_cpp(suite: str, timeout: float) -> list[str] | None:
     try:
         done = subprocess.run([str(BUILD / suite), f"--gtest_filter={TIMING_TESTS}",
                                "--gtest_brief=1"], capture_output=True, text=True,
-                              timeout=timeout)
+                              errors="replace", timeout=timeout)
     except subprocess.TimeoutExpired:
         return ["<timeout>"]
     if done.returncode == 0:
         return None
-    failed = sorted(set(re.findall(r"^\[  FAILED  \] (\S+?)(?:,|$)", done.stdout, re.M)))
+    failed = sorted(set(re.findall(r"^\[  FAILED  \] (\w+(?:/\w+)?\.\w+)", done.stdout, re.M)))
     return failed or [f"<exit {done.returncode}>"]
 
 
@@ -319,7 +319,8 @@ def run_pytest(suite: str, timeout: float) -> list[str] | None:
     try:
         done = subprocess.run([python_interpreter(), "-m", "pytest", "-q", "-x",
                                "-p", "no:cacheprovider", suite], cwd=ROOT / "tests" / "python",
-                              env=env, capture_output=True, text=True, timeout=timeout)
+                              env=env, capture_output=True, text=True, errors="replace",
+                              timeout=timeout)
     except subprocess.TimeoutExpired:
         return ["<timeout>"]
     if done.returncode == 0:
@@ -382,6 +383,8 @@ def command_run(args: argparse.Namespace) -> int:
             os.utime(path)  # newer than the mutant's objects, so the next build redoes them
         status = "killed" if killers else ("survived" if built else "does-not-build")
         results.append({"id": m.id, "path": m.path, "status": status, "killers": killers})
+        if args.out:  # as it goes, so that an interrupted run keeps what it found
+            Path(args.out).write_text(json.dumps({"results": results}, indent=1))
         print(f"{m.id:36} {status:15} {time.monotonic() - started:6.1f}s "
               + " ".join(f"{s}:{len(t)}" for s, t in killers.items()), flush=True)
     if any(not m.path.endswith(".py") for m in chosen):
