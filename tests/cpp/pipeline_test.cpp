@@ -69,6 +69,9 @@ TEST(Anonymize, ListsEntitiesExtendsTheCallersMapAndSubstitutes) {
       Case("short capitals of a map stay out of ordinary words", "I work in the office or at home",
            {{"Portland", T::Place}, {"OR", T::Place}, {"Indianapolis", T::Place}, {"IN", T::Place}},
            {}, {}, "I work in the office or at home"),
+      Case("a project after a slash, numbered after a custom entity", "repo acme/BlueHarbor", {},
+           {{"acme", T::Org}}, {{"acme", T::Org}, {"BlueHarbor", T::Project}},
+           "repo [ORG_1]/[PROJECT_1]"),
       // Custom entities keep the map's rules: no place of their own cuts a word.
       // Patterns in their own order, then the lexicon, then the caller's entities in the
       // caller's order, then CamelCase: the caller's Sarah is numbered after Sarah Miller.
@@ -123,6 +126,11 @@ TEST(Anonymize, TokenShapedTextIsReservedSoRestoreGivesItBack) {
                                                   {"[IP_4]", "[IP_4]"}}));
   EXPECT_EQ(result.token_map->size(), 1u);
   EXPECT_EQ(deanonymize(result.text, *result.token_map), text);
+  // An unknown token beside mapped text only is still reserved.
+  const AnonymizeResult other = anonymize("Emily Johnson and [PERSON_7]", result.token_map);
+  TokenMap expected = *result.token_map;
+  expected.reverse.insert_or_assign("[PERSON_7]", "[PERSON_7]");
+  EXPECT_EQ(*other.token_map, expected);
   // A token the map holds is the map's: nothing is reserved, and it restores to its text.
   const AnonymizeResult next = anonymize("[PERSON_2] and [PERSON_1]", result.token_map);
   EXPECT_EQ(next.token_map, result.token_map);

@@ -44,6 +44,13 @@ TEST(BuildTokenMap, CaseVariantReusedIsTheFirstKeyInByteOrder) {
     const TokenMap built = build_token_map(std::vector<Entity>{{"aLiCe", T::Person}}, &existing);
     EXPECT_EQ(built.forward.at("aLiCe"), "[PERSON_7]") << "ALICE is first in byte order";
   }
+  // The same across the layers of a map that grew: the later layer holds the first variant.
+  const TokenMap base = make_tables({{"alice", "[PERSON_2]"}}, {});
+  TokenMap grown = base;
+  grown.forward.insert_or_assign("ALICE", "[PERSON_7]");
+  ASSERT_EQ(grown.forward.layers().size(), 2u);
+  EXPECT_EQ(build_token_map(std::vector<Entity>{{"aLiCe", T::Person}}, &grown).forward.at("aLiCe"),
+            "[PERSON_7]");
 }
 
 TEST(BuildTokenMap, CountersComeFromReverseKeysOnly) {
