@@ -23,6 +23,7 @@ TEST(CodeRegions, TableOfCases) {
       {"fence line with info string runs to the end", "```code``` Alice", {{0, 16}}},
       {"same characters mid-line are inline spans", "x ```code``` y", {{2, 4}, {4, 10}, {10, 12}}},
       {"escaped backtick inside a span", "a `b\\`c` d", {{2, 8}}},
+      {"double backslash does not escape", "a `b\\\\`c` d", {{2, 7}}},
       {"four spaces are no fence", "    ```", {{4, 6}}},
       {"two backticks are no fence", "``a`` b", {{0, 2}, {3, 5}}},
       {"tab is no indentation", "\t```\nx\n```", {{1, 3}, {7, 10}}},

@@ -2,11 +2,7 @@
 that are new objects on each access; sequences and keywords taken as arguments; texts carried
 whole; session documents written and read, refusals as ValueError."""
 
-import json
-
 import pytest
-from hypothesis import given, settings
-from hypothesis import strategies as st
 
 import velk_anonymizer as va
 
@@ -67,24 +63,13 @@ def test_maps_take_any_sequence_and_keywords_and_carry_texts_whole():
         assert va.deanonymize(va.apply_token_map(text, base), base) == text
 
 
-@settings(max_examples=200, deadline=None)
-@given(st.lists(st.tuples(st.text(max_size=20), st.sampled_from([E.Person, E.Url, E.Secret])),
-                max_size=15))
-def test_session_round_trip_keeps_both_tables(entities):
-    original = va.build_token_map([va.Entity(text, kind) for text, kind in entities])
-    document = original.to_session_json()
-    restored = va.TokenMap.from_session_json(document)
-    assert restored is not original and len(restored) == len(original)
-    assert restored.to_session_json() == document
-    assert set(json.loads(document)["tokenMap"]["forward"]) == {text for text, _ in entities}
-
-
-def test_writer_output_is_exact():
+def test_writer_output_is_exact_and_reads_back():
     text = 'say "hi"\\\n\t\x1b\x00/\x7f Zürich 😀'
     escaped = 'say \\"hi\\"\\\\\\n\\t\\u001b\\u0000/\x7f Zürich 😀'
-    assert va.build_token_map([va.Entity(text, E.Person)]).to_session_json() == (
-        f'{{"version":1,"tokenMap":{{"forward":{{"{escaped}":"[PERSON_1]"}},'
-        f'"reverse":{{"[PERSON_1]":"{escaped}"}}}}}}')
+    document = va.build_token_map([va.Entity(text, E.Person)]).to_session_json()
+    assert document == (f'{{"version":1,"tokenMap":{{"forward":{{"{escaped}":"[PERSON_1]"}},'
+                        f'"reverse":{{"[PERSON_1]":"{escaped}"}}}}}}')
+    assert va.TokenMap.from_session_json(document).to_session_json() == document
 
 
 # The reader's messages are pinned by the C++ suite; here they reach Python whole.
