@@ -13,11 +13,6 @@
 
 #include "velk/unicode.h"
 
-namespace velk::embedded {
-extern const std::string_view first_names;
-extern const std::string_view place_names;
-}  // namespace velk::embedded
-
 namespace velk {
 namespace {
 
@@ -49,26 +44,6 @@ TEST(ParseLexicon, LoadsTrimmedLinesExceptBlanksAndComments) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(sorted(parse_lexicon(c.text)), c.expected);
   }
-}
-
-// Entry lines of a list file: neither blank nor a comment.
-std::size_t count_entry_lines(std::string_view text) {
-  std::size_t count = 0;
-  for (std::size_t start = 0; start < text.size();) {
-    const std::size_t end = std::min(text.find('\n', start), text.size());
-    if (end > start && text[start] != '#') ++count;
-    start = end + 1;
-  }
-  return count;
-}
-
-TEST(LexiconFiles, RepeatedLinesCollapseToTheListedCounts) {
-  EXPECT_EQ(count_entry_lines(embedded::first_names), 776u);
-  EXPECT_EQ(count_entry_lines(embedded::place_names), 360u);
-  EXPECT_EQ(first_names().size(), 775u);
-  EXPECT_EQ(place_names().size(), 346u);
-  EXPECT_EQ(multi_word_places().size(), 43u);
-  EXPECT_EQ(single_word_places().size(), 303u);
 }
 
 TEST(PlaceSets, SplitThePlacesBySpaceIntoDisjointHalves) {
