@@ -67,6 +67,7 @@ TEST(ExtractLexiconEntities, ReportsExactlyTheExpectedEntities) {
        "We drove to Dallas, Georgia and met Georgia there.",
        {place("Dallas"), place("Georgia")}},
       // Punctuation
+      {"double quotes kept", "\"Jane Smith\" wrote", {person("\"Jane Smith\"")}},
       {"other leading punctuation hides the capital", "**Jane** called", {}},
       {"brackets and inner white space of a span", "Dr. [(Jane \n Smith!)].",
        {person("Jane \n Smith")}},
