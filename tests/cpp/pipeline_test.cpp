@@ -34,45 +34,21 @@ TEST(Anonymize, ListsEntitiesExtendsTheCallersMapAndSubstitutes) {
             {"TX", T::Place},
             {"BlueHarbor", T::Project}},
            "Ping [HANDLE_1] about [PROJECT_1] in [PLACE_1], [PLACE_2]"),
-      Case("empty text without a map", "", {}, {}, {}, ""),
-      Case("empty text keeps exactly the existing entries", "",
-           {{"Alice", T::Person}, {"Dallas", T::Place}}, {}, {}, ""),
-      Case("mapped text is replaced though nothing is detected", "say hi to alice in dallas",
-           {{"Alice", T::Person}, {"Dallas", T::Place}}, {}, {},
-           "say hi to [PERSON_1] in [PLACE_1]"),
       // The honorific makes the lexicon report "Jane.io" as a Person; the domain came first.
       Case("domain keeps out a person with the same text", "see jane.io and ask Dr. Jane.io", {},
            {}, {{"jane.io", T::Url}}, "see [URL_1] and ask Dr. [URL_1]"),
       Case("e-mail keeps out a person in any capitalisation",
            "mail jane@acme.com or Dr. JANE@ACME.COM", {}, {}, {{"jane@acme.com", T::Email}},
            "mail [EMAIL_1] or Dr. [EMAIL_1]"),
-      Case("custom place keeps out the lexicon's person", "Jordan said hi", {},
-           {{"Jordan", T::Place}}, {{"Jordan", T::Place}}, "[PLACE_1] said hi"),
-      Case("custom entity absent from the text plays no part", "Alice said hi", {},
-           {{"Jordan", T::Place}}, {{"Alice", T::Person}}, "[PERSON_1] said hi"),
-      Case("custom entity listed as supplied", "we use acme tools", {}, {{"ACME", T::Org}},
-           {{"ACME", T::Org}}, "we use [ORG_1] tools"),
       Case("containment uses full lower-casing", "visit the école or η οδος", {},
            {{"ÉCOLE", T::Org}, {"ΟΔΟΣ", T::Place}}, {{"ÉCOLE", T::Org}, {"ΟΔΟΣ", T::Place}},
            "visit the [ORG_1] or η [PLACE_1]"),
       // The empty entry gets a token of its own but is never substituted.
       Case("empty custom text is always listed", "hello Bob", {}, {{"", T::Person}},
            {{"Bob", T::Person}, {"", T::Person}}, "hello [PERSON_1]"),
-      Case("empty custom text occurs in the empty text", "", {}, {{"", T::Person}},
-           {{"", T::Person}}, ""),
-      Case("custom entity inside a longer word is listed", "Albert came", {}, {{"Al", T::Person}},
-           {{"Albert", T::Person}, {"Al", T::Person}}, "[PERSON_1] came"),
-      Case("pattern entity precedes a custom one with its text", "mail jane@acme.com now", {},
-           {{"jane@acme.com", T::Person}},
-           {{"jane@acme.com", T::Email}, {"jane@acme.com", T::Person}}, "mail [EMAIL_1] now"),
       Case("custom case variant shares the pattern token", "mail jane@acme.com now", {},
            {{"JANE@ACME.COM", T::Person}},
            {{"jane@acme.com", T::Email}, {"JANE@ACME.COM", T::Person}}, "mail [EMAIL_1] now"),
-      Case("repeated custom entity listed twice", "acme rocks", {},
-           {{"ACME", T::Org}, {"ACME", T::Org}}, {{"ACME", T::Org}, {"ACME", T::Org}},
-           "[ORG_1] rocks"),
-      Case("CamelCase equal to a lexicon entity is no project", "Mr. BLUEHARBOR and BlueHarbor", {},
-           {}, {{"BLUEHARBOR", T::Person}}, "Mr. [PERSON_1] and [PERSON_1]"),
       Case("CamelCase equal to a custom hit is no project", "ship BlueHarbor now", {},
            {{"blueharbor", T::Org}}, {{"blueharbor", T::Org}}, "ship [ORG_1] now"),
       Case("entities only inside code get tokens but stay",
@@ -90,22 +66,13 @@ TEST(Anonymize, ListsEntitiesExtendsTheCallersMapAndSubstitutes) {
       // What a detector found is replaced where it found it, whatever stands before it.
       Case("an address after an at sign", "ssh root@10.0.0.1 or admin@10.0.0.1", {}, {},
            {{"10.0.0.1", T::IpAddress}}, "ssh root@[IP_1] or admin@[IP_1]"),
-      Case("an address after a slash", "postgres://app@db.acme.io/prod", {}, {},
-           {{"app@db.acme.io", T::Email}}, "postgres://[EMAIL_1]/prod"),
-      Case("a project after a slash", "repo acme/BlueHarbor", {}, {},
-           {{"BlueHarbor", T::Project}}, "repo acme/[PROJECT_1]"),
-      Case("a handle after a slash", "medium.com/@jdoe", {}, {},
-           {{"medium.com", T::Url}, {"@jdoe", T::Handle}}, "[URL_1]/[HANDLE_1]"),
-      Case("a name before a fenced block", "Thanks Alice\n```\nTraceback\n```\n", {}, {},
-           {{"Alice", T::Person}}, "Thanks [PERSON_1]\n```\nTraceback\n```\n"),
-      Case("a quoted name after an honorific", "Ask Dr. \"Jane\" today", {}, {},
-           {{"\"Jane\"", T::Person}}, "Ask Dr. [PERSON_1] today"),
       Case("short capitals of a map stay out of ordinary words", "I work in the office or at home",
            {{"Portland", T::Place}, {"OR", T::Place}, {"Indianapolis", T::Place}, {"IN", T::Place}},
            {}, {}, "I work in the office or at home"),
+      Case("a project after a slash, numbered after a custom entity", "repo acme/BlueHarbor", {},
+           {{"acme", T::Org}}, {{"acme", T::Org}, {"BlueHarbor", T::Project}},
+           "repo [ORG_1]/[PROJECT_1]"),
       // Custom entities keep the map's rules: no place of their own cuts a word.
-      Case("a custom text inside a word stays", "Albert and Al", {}, {{"Al", T::Person}},
-           {{"Albert", T::Person}, {"Al", T::Person}}, "[PERSON_1] and [PERSON_2]"),
       // Patterns in their own order, then the lexicon, then the caller's entities in the
       // caller's order, then CamelCase: the caller's Sarah is numbered after Sarah Miller.
       Case("detector order decides numbering",
@@ -159,6 +126,11 @@ TEST(Anonymize, TokenShapedTextIsReservedSoRestoreGivesItBack) {
                                                   {"[IP_4]", "[IP_4]"}}));
   EXPECT_EQ(result.token_map->size(), 1u);
   EXPECT_EQ(deanonymize(result.text, *result.token_map), text);
+  // An unknown token beside mapped text only is still reserved.
+  const AnonymizeResult other = anonymize("Emily Johnson and [PERSON_7]", result.token_map);
+  TokenMap expected = *result.token_map;
+  expected.reverse.insert_or_assign("[PERSON_7]", "[PERSON_7]");
+  EXPECT_EQ(*other.token_map, expected);
   // A token the map holds is the map's: nothing is reserved, and it restores to its text.
   const AnonymizeResult next = anonymize("[PERSON_2] and [PERSON_1]", result.token_map);
   EXPECT_EQ(next.token_map, result.token_map);

@@ -23,22 +23,12 @@ TEST(TechAllowlist, HoldsFourHundredTwentyDistinctEntriesWithDriveAndNodeJSOnce)
 
 // Probed through copies, so that content counts, not the address of a literal.
 TEST(TechAllowlist, MembershipIsExactAndCaseSensitive) {
-  const std::string_view members[] = {
-      // One entry of each group.
-      "TypeScript", "CanvasRenderingContext2D", "AggregateError", "PassThrough", "DependencyList",
-      "UNIX_EPOCH", "Haiku", "B2C", "chown", "M4", "Bonjour", "Java", "JavaScript",
-      // Command names in lower case; "Node" is the product, "NodeJS" another entry.
-      "git", "npm", "node", "Node", "NodeJS",
-      // Every month but May, every weekday.
-      "January", "February", "March", "April", "June", "July", "August", "September", "October",
-      "November", "December", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday",
-      "Sunday",
-      // Related forms are separate entries.
-      "Postgres", "PostgreSQL", "VPN", "VPNs", "API", "APIs"};
-  const std::string_view non_members[] = {
-      "javascript", "JAVASCRIPT", " JavaScript", "JavaScript ", "JavaScriptX", "",
-      "Go\0"sv,     "Git",        "NPM",         "Curl",        "Sudo",        "nodejs",
-      "NodeJs",     "May",        "may",         "Postgresql",  "VPNS",        "Apis"};
+  const std::string_view members[] = {"CanvasRenderingContext2D", "UNIX_EPOCH", "B2C", "git",
+                                      "Node",  "NodeJS", "Java", "JavaScript", "April", "Sunday",
+                                      "VPN",   "VPNs"};
+  const std::string_view non_members[] = {"javascript", "JAVASCRIPT", " JavaScript", "JavaScriptX",
+                                          "",           "Go\0"sv,    "Git",        "NodeJs",
+                                          "May",        "VPNS"};
   for (std::string_view text : members) EXPECT_TRUE(is_tech_term(std::string(text))) << text;
   for (std::string_view text : non_members) {
     EXPECT_FALSE(is_tech_term(std::string(text))) << "\"" << text << "\"";

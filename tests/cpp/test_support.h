@@ -3,8 +3,6 @@
 #ifndef VELK_TESTS_CPP_TEST_SUPPORT_H_
 #define VELK_TESTS_CPP_TEST_SUPPORT_H_
 
-#include <time.h>
-
 #include <map>
 #include <ostream>
 #include <string>
@@ -58,14 +56,6 @@ inline std::string repeat(std::string_view piece, std::size_t size) {
   out.reserve(size + piece.size());
   while (out.size() < size) out.append(piece);
   return out;
-}
-
-// CPU time of this thread, so that other processes on a busy machine do not count. Linearity
-// checks compare two sizes by it; absolute times are never compared.
-inline double thread_seconds() {
-  timespec now{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
 
 }  // namespace test

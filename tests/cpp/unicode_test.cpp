@@ -2,6 +2,7 @@
 #include "velk/unicode.h"
 
 #include <gtest/gtest.h>
+#include <unicode/uchar.h>
 
 namespace velk {
 namespace {
@@ -13,11 +14,9 @@ TEST(LowerCase, FullMappingWithFinalSigma) {
       {"", ""},
       {"Hello WORLD 123", "hello world 123"},
       {"ΟΔΥΣΣΕΥΣ", "οδυσσευς"},        // final sigma at the end of the word
-      {"ΣΑΣ ΣΑΣ.", "σας σας."},        // and before a space or punctuation
       {"Σ", "σ"},                      // a lone capital sigma is no final one
       {"İstanbul", "i\u0307stanbul"},  // grows: 2 bytes become 3
       {"\u212A", "k"},                 // Kelvin sign shrinks to one byte
-      {"ÀÉÎÕÜ Straße ẞ", "àéîõü straße ß"},
       {std::string_view("A\0B", 3), std::string_view("a\0b", 3)},
       {"𐐀𐐁", "𐐨𐐩"},  // astral (Deseret) letters
   };
@@ -30,14 +29,14 @@ TEST(LowerCase, FullMappingWithFinalSigma) {
   EXPECT_EQ(out, "prefix:école") << "append_lower keeps what came before";
 }
 
-TEST(WhiteSpace, MatchesTheWhiteSpaceProperty) {
-  for (char32_t c : {0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x20, 0x85, 0xA0, 0x1680, 0x2000, 0x2005, 0x200A,
-                     0x2028, 0x2029, 0x202F, 0x205F, 0x3000}) {
-    EXPECT_TRUE(is_white_space(c)) << std::hex << static_cast<unsigned>(c);
-  }
-  // U+180E was White_Space once and is not any more; U+200B was never.
-  for (char32_t c : {0x00, 0x1F, 0x21, 0x180E, 0x200B, 0x2060, 0xFEFF, 0x1C}) {
-    EXPECT_FALSE(is_white_space(c)) << std::hex << static_cast<unsigned>(c);
+// U+180E was White_Space once and is not any more; ICU's data is the reference.
+TEST(WhiteSpace, IsExactlyTheWhiteSpaceProperty) {
+  int failures = 0;
+  for (char32_t c = 0; c <= 0x10FFFF && failures < 5; ++c) {
+    if (is_white_space(c) != static_cast<bool>(u_isUWhiteSpace(static_cast<UChar32>(c)))) {
+      ++failures;
+      ADD_FAILURE() << "U+" << std::hex << static_cast<unsigned>(c);
+    }
   }
 }
 
@@ -48,14 +47,11 @@ TEST(WordCharAndDigit, FollowOurDefinitionsNotTheEngines) {
     char32_t c;
     bool word, digit;
   } cases[] = {
-      {'a', true, false},      {'Z', true, false},     {'0', true, true},
-      {'_', true, false},      {'-', false, false},    {'@', false, false},
-      {' ', false, false},     {0xE9, true, false},    {0x0903, true, false},
+      {'Z', true, false},      {'0', true, true},      {'_', true, false},
+      {'-', false, false},     {0xE9, true, false},    {0x0903, true, false},
       {0x0301, true, false},   {0x20DD, true, false},  {0x0663, true, true},
-      {0xFF15, true, true},    {0x203F, true, false},  {0x200C, true, false},
-      {0x200D, true, false},   {0x00B2, false, false}, {0x00BD, false, false},
-      {0x2160, true, false},   {0x2163, true, false},  {0x3042, true, false},
-      {0x1F600, false, false}, {0x2019, false, false},
+      {0x203F, true, false},   {0x200C, true, false},  {0x200D, true, false},
+      {0x00B2, false, false},  {0x2160, true, false},  {0x1F600, false, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "U+" << std::hex << static_cast<unsigned>(c.c));
@@ -88,7 +84,6 @@ TEST(Trim, RemovesUnicodeWhiteSpaceOnly) {
   EXPECT_EQ(trim_white_space("\u3000\t Alice \u00A0\n"), "Alice");
   EXPECT_EQ(trim_white_space("\u180EAlice\u200B"), "\u180EAlice\u200B");
   EXPECT_EQ(trim_white_space(" \u2028 "), "");
-  EXPECT_EQ(trim_white_space("a b"), "a b");
 }
 
 }  // namespace

@@ -1,9 +1,9 @@
-"""The module as Python sees it: its namespace, documentation and signatures, argument
-conversion and its exact failures, AnonymizeResult, immutability, lone surrogates, and module
-life across imports and interpreters. Memory and reference counts: test_memory.py."""
+"""The module as Python sees it: its namespace, argument conversion and its exact failures,
+AnonymizeResult, immutability, lone surrogates, and module life across imports and interpreters.
+Its signatures are checked against the type stub by mypy.stubtest; memory and reference counts
+and threads in test_memory.py."""
 
 import importlib
-import inspect
 import json
 import os
 import re
@@ -18,65 +18,21 @@ E = va.EntityType
 WORKED_TEXT = "Ping @jdoe about BlueHarbor in Dallas, TX"
 
 
-def test_namespace():
+def test_namespace_and_fresh_tech_allowlist():
     assert va.__all__ == [
         "SESSION_FORMAT_VERSION", "EntityType", "Entity", "TokenMap", "AnonymizeResult",
         "anonymize", "anonymize_with_custom", "deanonymize", "build_token_map", "apply_token_map",
         "get_tech_allowlist",
     ]
-    assert all(hasattr(va, name) for name in va.__all__)
+    assert all(hasattr(va, name) for name in va.__all__) and va.__doc__ == ""
     assert va.SESSION_FORMAT_VERSION == 1 and type(va.SESSION_FORMAT_VERSION) is int
-    assert va.__doc__ == ""
     assert [cls.__name__ for cls in (va.EntityType, va.Entity, va.TokenMap, va.AnonymizeResult)] \
         == ["PyEntityType", "PyEntity", "PyTokenMap", "PyAnonymizeResult"]
-
-
-# (object, docstring, text signature); None where the object has no text signature.
-DOCUMENTED = [
-    (va.anonymize, "Detect entities in `text` and replace them with stable placeholder tokens.",
-     "(text, existing=None)"),
-    (va.anonymize_with_custom,
-     "Anonymize with caller-supplied custom entities in addition to built-in detectors.",
-     "(text, existing=None, custom_entities=None)"),
-    (va.deanonymize,
-     "Reverse substitution: replace placeholder tokens in `text` with real entities.",
-     "(text, token_map)"),
-    (va.build_token_map,
-     "Build or extend a TokenMap from detected entities with deterministic numbering.",
-     "(entities, existing=None)"),
-    (va.apply_token_map, "Apply a TokenMap's forward substitutions to text (entity \u2192 token).",
-     "(text, token_map)"),
-    (va.get_tech_allowlist,
-     "Get the tech allowlist as a list of allowlisted terms.\n"
-     "These are case-sensitive proper nouns (frameworks, languages, SaaS names)\n"
-     "that should not be masked during anonymization.\n"
-     "\n"
-     "Returns a list[str] for case-insensitive matching in the parity tests.",
-     "()"),
-    (va.TokenMap.to_session_json, "Serialize this map into a versioned JSON string.", "($self)"),
-    (va.TokenMap.from_session_json,
-     "Parse a versioned JSON string back into a TokenMap.\n"
-     "Raises ValueError if the JSON is malformed or the version is unsupported.",
-     "(json_str)"),
-    (E.token_prefix, 'Get the token prefix for this entity type (e.g., "PERSON", "EMAIL").',
-     "(py_et)"),
-    (va.Entity, "Python wrapper for Entity (detected span).", "(text, entity_type)"),
-    (va.TokenMap, "Python wrapper for TokenMap (bidirectional entity \u2194 token mapping).", "()"),
-    (va.AnonymizeResult,
-     "Python wrapper for AnonymizeResult (output of anonymize* functions).", None),
-    (E, "Python wrapper for EntityType enum.", None),
-]
-
-
-@pytest.mark.parametrize("obj,doc,signature", DOCUMENTED, ids=[d[0].__name__ for d in DOCUMENTED])
-def test_docstring_and_text_signature(obj, doc, signature):
-    assert obj.__doc__ == doc
-    assert obj.__text_signature__ == signature
-    if signature is None:
-        with pytest.raises(ValueError):
-            inspect.signature(obj)
-    else:
-        assert str(inspect.signature(obj)) == signature.replace("$self", "self, /")
+    first = va.get_tech_allowlist()
+    assert len(first) == len(set(first)) == 420 and all(type(term) is str for term in first)
+    assert {"NodeJS", "Drive", "git"} <= set(first) and "May" not in first
+    first.clear()
+    assert len(va.get_tech_allowlist()) == 420
 
 
 def spy_sequence(log):
@@ -112,31 +68,24 @@ FAILURES = [
     ("va.Entity('x')", "PyEntity.__new__() missing 1 required positional argument: 'entity_type'"),
     ("va.anonymize('a', None, None)",
      "anonymize() takes from 1 to 2 positional arguments but 3 were given"),
-    ("va.get_tech_allowlist(1)", "get_tech_allowlist() takes 0 positional arguments but 1 was given"),
     ("va.TokenMap(1)", "PyTokenMap.__new__() takes 0 positional arguments but 1 was given"),
     ("va.TokenMap().to_session_json(1)", "PyTokenMap.to_session_json() takes no arguments (1 given)"),
-    ("va.TokenMap.from_session_json('{}', '{}')",
-     "from_session_json() takes 1 positional argument but 2 were given"),
     ("va.anonymize('a', x=1)", "anonymize() got an unexpected keyword argument 'x'"),
     ("va.anonymize('a', text='b')", "anonymize() got multiple values for argument 'text'"),
     ("E()", "No constructor defined for PyEntityType"),
-    ("va.AnonymizeResult()", "No constructor defined for PyAnonymizeResult"),
     ("va.build_token_map('Alice')", "argument 'entities': Can't extract `str` to `Vec`"),
 ] + [(call, f"argument '{parameter}': '{found}' object cannot be converted to '{expected}'")
        for call, parameter, found, expected in [
     ("va.anonymize(b'a')", "text", "bytes", "PyString"),
-    ("va.TokenMap.from_session_json(b'{}')", "json_str", "bytes", "PyString"),
     ("va.anonymize('a', {})", "existing", "dict", "PyTokenMap"),
     ("va.apply_token_map('x', None)", "token_map", "NoneType", "PyTokenMap"),
     ("va.Entity('x', 0)", "entity_type", "int", "PyEntityType"),
     ("va.build_token_map(None)", "entities", "NoneType", "Sequence"),
-    ("va.build_token_map({'a': ALICE})", "entities", "dict", "Sequence"),
     ("va.build_token_map(generator())", "entities", "generator", "Sequence"),
     ("va.anonymize_with_custom('a', None, 5)", "custom_entities", "int", "Sequence"),
     ("va.anonymize_with_custom('a', custom_entities=[('Alice', E.Person)])", "custom_entities",
      "tuple", "PyEntity"),
     ("va.build_token_map([ALICE, 'B'])", "entities", "str", "PyEntity"),
-    ("va.anonymize(1, existing=1)", "text", "int", "PyString"),
     ("va.anonymize_with_custom('a', 2, 'x')", "existing", "int", "PyTokenMap"),
 ]]
 
@@ -163,8 +112,6 @@ def test_later_arguments_are_not_looked_at_after_a_failure():
 
 SURROGATE_CALLS = {
     "anonymize": lambda s: va.anonymize(s),
-    "anonymize_with_custom": lambda s: va.anonymize_with_custom(s, None, []),
-    "apply_token_map": lambda s: va.apply_token_map(text=s, token_map=va.TokenMap()),
     "deanonymize": lambda s: va.deanonymize(s, va.TokenMap()),
     "Entity": lambda s: va.Entity(s, E.Person),
     "from_session_json": lambda s: va.TokenMap.from_session_json(s),
@@ -182,21 +129,15 @@ def test_lone_surrogates_raise_the_interpreters_unicode_encode_error(call):
     assert caught.value.args == reference.value.args
 
 
-def test_result_getters_return_fresh_objects():
+def test_result_getters_return_fresh_objects_and_repr_counts_utf8_bytes():
     result = va.anonymize(WORKED_TEXT)
-    assert result.token_map is not result.token_map
-    assert len(result.token_map) == len(result.token_map) == 4
+    assert result.token_map is not result.token_map and len(result.token_map) == 4
     entities = result.entities
     assert entities is not result.entities and entities[0] is not result.entities[0]
     entities.clear()
-    entities.append(va.Entity("x", E.Person))
     assert [(e.text, e.entity_type) for e in result.entities] == [
         ("@jdoe", E.Handle), ("Dallas", E.Place), ("TX", E.Place), ("BlueHarbor", E.Project)]
-    assert type(result.entity_count) is int and result.entity_count == 4
-    assert type(result.text) is str
-
-
-def test_result_repr_counts_utf8_bytes():
+    assert type(result.entity_count) is int and type(result.text) is str
     # "Ping [HANDLE_1] about [PROJECT_1] in [PLACE_1], [PLACE_2]" is 57 bytes long.
     assert [repr(va.anonymize(text)) for text in ("Grüße", WORKED_TEXT, "東京 Bob")] == [
         "AnonymizeResult(text_len=7, entities=0)", "AnonymizeResult(text_len=57, entities=4)",
@@ -213,11 +154,8 @@ def test_entity_map_and_result_compare_and_hash_by_identity():
 
 
 RESULT = va.anonymize(WORKED_TEXT)
-READ_ONLY = [
-    (RESULT, "text"), (RESULT, "token_map"), (RESULT, "entity_count"), (RESULT, "entities"),
-    (RESULT, "extra"), (ALICE, "text"), (ALICE, "entity_type"), (ALICE, "extra"),
-    (va.TokenMap(), "extra"), (E.Person, "extra"),
-]
+READ_ONLY = [(RESULT, "text"), (RESULT, "entities"), (RESULT, "extra"), (ALICE, "text"),
+             (ALICE, "entity_type"), (va.TokenMap(), "extra"), (E.Person, "extra")]
 
 
 @pytest.mark.parametrize(
@@ -263,17 +201,6 @@ def test_reported_length_is_only_a_hint(length):
     assert (done.returncode, done.stdout) == (0, "1 hi [PERSON_1]\n"), done.stderr
 
 
-def test_tech_allowlist_is_a_fresh_list_of_distinct_strings():
-    first = va.get_tech_allowlist()
-    second = va.get_tech_allowlist()
-    assert first == second and first is not second
-    assert len(first) == 420 and len(set(first)) == 420
-    assert all(type(term) is str for term in first)
-    assert {"NodeJS", "Drive", "git"} <= set(first) and "May" not in first
-    first.clear()
-    assert va.get_tech_allowlist() == second
-
-
 def test_repeated_initialisation_returns_the_same_module():
     module = sys.modules["velk_anonymizer"]
     assert importlib.reload(va) is module
@@ -282,9 +209,7 @@ def test_repeated_initialisation_returns_the_same_module():
         again = importlib.import_module("velk_anonymizer")
     finally:
         sys.modules["velk_anonymizer"] = module
-    assert again is module
-    assert module.__all__[:2] == ["SESSION_FORMAT_VERSION", "EntityType"]
-    assert len(module.__all__) == 11
+    assert again is module and len(module.__all__) == 11
     assert module.EntityType is E and module.anonymize(WORKED_TEXT).entity_count == 4
 
 
