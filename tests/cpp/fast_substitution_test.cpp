@@ -69,10 +69,13 @@ TEST(FastSubstituteSegment, WorkedCasesGiveTheLiteralResult) {
 TEST(FastSubstituteSegment, ManyOccurrencesPerByteGiveTheLiteralResult) {
   std::vector<std::string> entities;
   for (std::size_t n = 1; n <= 40; ++n) entities.push_back(std::string(n, 'a'));
-  std::vector<EntityTokenPair> pairs;
+  // "ab-a" overlaps itself: its first occurrence in " ab-ab-a" fails the boundary and the
+  // overlapping second one is replaced, so the pair-by-pair search must find overlaps too.
+  std::vector<EntityTokenPair> pairs = {{"ab-a", "[X_1]"}};
   for (auto it = entities.rbegin(); it != entities.rend(); ++it) pairs.push_back({*it, "[A_1]"});
-  for (const std::string& text : {std::string(1000, 'a'), std::string(999, 'a') + " a-aa" +
-                                                              std::string(300, 'A') + "b"}) {
+  for (const std::string& text :
+       {std::string(1000, 'a') + " ab-ab-a",
+        std::string(999, 'a') + " a-aa" + std::string(300, 'A') + "b"}) {
     EXPECT_EQ(fast_substitute_segment(text, pairs), substitute_segment(text, pairs));
   }
 }

@@ -185,7 +185,7 @@ def run(call, i):
 
 
 def test_threads_sharing_objects_get_the_sequential_results():
-    calls = [(call, i) for call in ENTRY_POINTS.values() for i in range(48)]
+    calls = [(call, i) for call in ENTRY_POINTS.values() for i in range(24)]
     expected = [run(call, i) for call, i in calls]
     before = outcome([MAPS, ENTITY_LISTS, RESULTS])
     barrier = threading.Barrier(8)
@@ -195,7 +195,7 @@ def test_threads_sharing_objects_get_the_sequential_results():
 
     def worker(index):
         barrier.wait()
-        for round_number in range(10):  # each thread in its own rotating order
+        for round_number in range(4):  # each thread in its own rotating order
             for k in range(len(calls)):
                 n = (k + index * 97 + round_number) % len(calls)
                 if run(*calls[n]) != expected[n]:
