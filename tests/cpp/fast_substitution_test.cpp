@@ -4,8 +4,11 @@
 #include "velk/fast_substitution.h"
 
 #include <gtest/gtest.h>
+#include <unicode/uchar.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <map>
 #include <memory>
 #include <random>
 #include <string>
@@ -13,6 +16,7 @@
 
 #include "test_support.h"
 #include "velk/literal_substitution.h"
+#include "velk/regex.h"
 #include "velk/substitution.h"
 #include "velk/unicode.h"
 
@@ -86,6 +90,70 @@ TEST(FastApplyTokenMap, EntityTooLargeForTheRegexEngineIsStillReplaced) {
   const std::string text = "x " + huge + " x";
   EXPECT_EQ(apply_token_map_literal(text, map), "[P_1] " + huge + " [P_1]");  // skipped
   EXPECT_EQ(apply_token_map(text, map), "[P_1] [ORG_1] [P_1]");
+}
+
+std::string hex_escape(char32_t c) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "\\x{%X}", static_cast<unsigned>(c));
+  return buffer;
+}
+
+char32_t simple_fold(char32_t c) {
+  return static_cast<char32_t>(u_foldCase(static_cast<UChar32>(c), U_FOLD_CASE_DEFAULT));
+}
+
+// The fast path folds both sides with u_foldCase and compares code points; the literal
+// algorithm leaves caseless comparison to PCRE2. This pins the two relations together: every
+// fold class of two or more code points matches exactly itself, and no code point outside them
+// matches any of their members, so an update of either library that lets them drift apart
+// shows here. (Pairs that only the engine knows, among code points without case partners in
+// ICU, would need a newer engine than ICU; the fast path follows ICU there.)
+TEST(CaseFolding, TheRegexEngineMatchesExactlyTheFoldClasses) {
+  std::map<char32_t, std::vector<char32_t>> classes;
+  for (char32_t c = 0; c <= 0x10FFFF; ++c) {
+    if (c < 0xD800 || c > 0xDFFF) classes[simple_fold(c)].push_back(c);
+  }
+  std::string subject;  // every code point that has case partners
+  std::vector<bool> single(0x110000, false);
+  std::vector<char32_t> cased;
+  for (const auto& [fold, chars] : classes) {
+    if (chars.size() == 1) {
+      single[chars[0]] = true;
+      continue;
+    }
+    for (const char32_t c : chars) append_utf8(subject, c);
+    cased.insert(cased.end(), chars.begin(), chars.end());
+  }
+  ASSERT_GT(cased.size(), 2000u);
+  std::string singletons = "(?i)[";  // every other code point, as ranges
+  for (char32_t c = 0; c < single.size(); ++c) {
+    if (!single[c]) continue;
+    const char32_t first = c;
+    while (c + 1 < single.size() && single[c + 1]) ++c;
+    singletons += hex_escape(first) + "-" + hex_escape(c);
+  }
+  const Regex others = Regex::compile(singletons + "]");
+  ASSERT_TRUE(others.ok());
+  MatchResult other_match(others);
+  EXPECT_EQ(others.search(subject, 0, other_match), SearchStatus::kNoMatch)
+      << "a code point without case partners matches a cased one";
+  int failures = 0;
+  for (const char32_t c : cased) {
+    const Regex regex = Regex::compile("(?i)" + hex_escape(c));
+    ASSERT_TRUE(regex.ok());
+    MatchResult match(regex);
+    std::vector<char32_t> found;
+    for (std::size_t from = 0; regex.search(subject, from, match) == SearchStatus::kMatch;
+         from = match.end()) {
+      found.push_back(decode_utf8(subject, match.start()).code_point);
+    }
+    std::sort(found.begin(), found.end());
+    const std::vector<char32_t>& expected = classes[simple_fold(c)];
+    if (found != expected && ++failures <= 10) {
+      ADD_FAILURE() << "caseless " << hex_escape(c) << " matches " << found.size()
+                    << " code points, its fold class has " << expected.size();
+    }
+  }
 }
 
 // Every ASCII character, and a few others whose word-character status differs between
