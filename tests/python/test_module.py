@@ -4,6 +4,7 @@ Its signatures are checked against the type stub by mypy.stubtest; memory and re
 and threads in test_memory.py."""
 
 import importlib
+import inspect
 import json
 import os
 import re
@@ -33,6 +34,54 @@ def test_namespace_and_fresh_tech_allowlist():
     assert {"NodeJS", "Drive", "git"} <= set(first) and "May" not in first
     first.clear()
     assert len(va.get_tech_allowlist()) == 420
+
+
+# (object, docstring, text signature); None where the object has no text signature.
+DOCUMENTED = [
+    (va.anonymize, "Detect entities in `text` and replace them with stable placeholder tokens.",
+     "(text, existing=None)"),
+    (va.anonymize_with_custom,
+     "Anonymize with caller-supplied custom entities in addition to built-in detectors.",
+     "(text, existing=None, custom_entities=None)"),
+    (va.deanonymize,
+     "Reverse substitution: replace placeholder tokens in `text` with real entities.",
+     "(text, token_map)"),
+    (va.build_token_map,
+     "Build or extend a TokenMap from detected entities with deterministic numbering.",
+     "(entities, existing=None)"),
+    (va.apply_token_map, "Apply a TokenMap's forward substitutions to text (entity \u2192 token).",
+     "(text, token_map)"),
+    (va.get_tech_allowlist,
+     "Get the tech allowlist as a list of allowlisted terms.\n"
+     "These are case-sensitive proper nouns (frameworks, languages, SaaS names)\n"
+     "that should not be masked during anonymization.\n"
+     "\n"
+     "Returns a list[str] for case-insensitive matching in the parity tests.",
+     "()"),
+    (va.TokenMap.to_session_json, "Serialize this map into a versioned JSON string.", "($self)"),
+    (va.TokenMap.from_session_json,
+     "Parse a versioned JSON string back into a TokenMap.\n"
+     "Raises ValueError if the JSON is malformed or the version is unsupported.",
+     "(json_str)"),
+    (E.token_prefix, 'Get the token prefix for this entity type (e.g., "PERSON", "EMAIL").',
+     "(py_et)"),
+    (va.Entity, "Python wrapper for Entity (detected span).", "(text, entity_type)"),
+    (va.TokenMap, "Python wrapper for TokenMap (bidirectional entity \u2194 token mapping).", "()"),
+    (va.AnonymizeResult,
+     "Python wrapper for AnonymizeResult (output of anonymize* functions).", None),
+    (E, "Python wrapper for EntityType enum.", None),
+]
+
+
+@pytest.mark.parametrize("obj,doc,signature", DOCUMENTED, ids=[d[0].__name__ for d in DOCUMENTED])
+def test_docstring_and_text_signature(obj, doc, signature):
+    assert obj.__doc__ == doc
+    assert obj.__text_signature__ == signature
+    if signature is None:
+        with pytest.raises(ValueError):
+            inspect.signature(obj)
+    else:
+        assert str(inspect.signature(obj)) == signature.replace("$self", "self, /")
 
 
 def spy_sequence(log):
