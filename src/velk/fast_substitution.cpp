@@ -434,13 +434,18 @@ std::string fast_substitute_segment(std::string_view segment,
   const ForwardMatcher matcher(std::move(used));
   const ForwardMatcher* const matchers[] = {&matcher};
   find_replacements(matchers, segment, 0, replacements);
+  return splice(segment, replacements);
+}
+
+std::string splice(std::string_view text, const std::vector<Replacement>& replacements) {
   std::string out;
+  out.reserve(text.size() + 64);
   std::size_t copied = 0;
   for (const Replacement& r : replacements) {
-    out.append(segment.substr(copied, r.start - copied)).append(r.text);
+    out.append(text.substr(copied, r.start - copied)).append(r.text);
     copied = r.end;
   }
-  out.append(segment.substr(copied));
+  out.append(text.substr(copied));
   return out;
 }
 

@@ -72,6 +72,10 @@ class ForwardMatcher {
 void find_replacements(std::span<const ForwardMatcher* const> matchers, std::string_view stretch,
                        std::size_t offset, std::vector<Replacement>& out);
 
+// `text` with each replacement's stretch replaced by its text; `replacements` in text order,
+// none overlapping.
+std::string splice(std::string_view text, const std::vector<Replacement>& replacements);
+
 // The simple case fold of `text`, character by character (what caseless matching compares).
 std::string fold_text(std::string_view text);
 

@@ -61,18 +61,6 @@ std::vector<Replacement> forward_replacements(std::string_view text, const Token
   return out;
 }
 
-std::string splice(std::string_view text, const std::vector<Replacement>& replacements) {
-  std::string out;
-  out.reserve(text.size() + 64);
-  std::size_t copied = 0;
-  for (const Replacement& r : replacements) {
-    out.append(text.substr(copied, r.start - copied)).append(r.text);
-    copied = r.end;
-  }
-  out.append(text.substr(copied));
-  return out;
-}
-
 // The reverse substitution for keys of any shape (a hand-made session that maps pseudonyms):
 // each key in turn takes its occurrences, leftmost first, among the bytes no earlier key
 // replaced. Restored text is never searched, so the original text is all there is to search.
