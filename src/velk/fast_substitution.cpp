@@ -1,8 +1,8 @@
 // The fast forward substitution.
 //
 // No pair ever searches text that another pair put in, so every match of every pair is an
-// occurrence of its entity text in the original stretch. One Aho-Corasick scan per map layer
-// over the folded stretch finds them all; the pairs are then taken in their order, and each
+// occurrence of its entity text in the original stretch. One indexed scan per map layer over
+// the folded stretch finds them all; the pairs are then taken in their order, and each
 // keeps, leftmost first, the occurrences that the literal algorithm would match, judging the
 // characters around each one in the current text (original characters, or the edge of a token
 // put in by an earlier pair). substitution.md gives the argument step by step, with a worked
@@ -12,6 +12,8 @@
 #include <unicode/uchar.h>
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <iterator>
 #include <optional>
 #include <span>
@@ -60,142 +62,154 @@ std::string fold_text(std::string_view text) {
   return folded;
 }
 
+namespace {
+
+// Bytes read past the end of a text by prefix_hash: texts it hashes carry that much padding.
+constexpr std::size_t kPadding = 8;
+
+// A hash of the `length` bytes at `p`, eight at a time.
+std::uint64_t prefix_hash(const char* p, std::uint32_t length) {
+  std::uint64_t hash = length * 0x9e3779b97f4a7c15ULL;
+  std::uint32_t at = 0;
+  for (; length - at > 8; at += 8) {
+    std::uint64_t chunk;
+    std::memcpy(&chunk, p + at, sizeof chunk);
+    hash = (hash ^ chunk) * 0xff51afd7ed558ccdULL;
+    hash ^= hash >> 32;
+  }
+  std::uint64_t last;
+  std::memcpy(&last, p + at, sizeof last);
+  last &= ~std::uint64_t{0} >> (64 - 8 * (length - at));
+  hash = (hash ^ last) * 0xff51afd7ed558ccdULL;
+  return hash ^ (hash >> 32);
+}
+
+std::uint64_t slot_hash(std::uint64_t hash, std::uint32_t level) {
+  return (hash ^ (std::uint64_t{level} << 56)) * 0xff51afd7ed558ccdULL;
+}
+
+unsigned bits_for(std::size_t count) {
+  unsigned bits = 6;
+  while ((std::size_t{1} << bits) < count) ++bits;
+  return bits;
+}
+
+}  // namespace
+
 ForwardMatcher::ForwardMatcher(std::vector<EntityTokenPair> pairs) : pairs_(std::move(pairs)) {
+  // The folds first: ASCII texts fold to their lowercase, which needs no copy; the others are
+  // kept folded.
   info_.reserve(pairs_.size());
-  // What is only needed to build the automaton lives in this block, so that it is freed
-  // before the nodes are renumbered (a large map's peak memory is set here).
-  {
-    std::vector<std::string> folded;
-    folded.reserve(pairs_.size());
-    for (const EntityTokenPair& pair : pairs_) {
-      folded.push_back(fold_text(pair.entity));
-      info_.push_back({static_cast<std::uint32_t>(folded.back().size()),
-                       is_short_capitals(pair.entity), needs_closing_boundary(pair.entity)});
+  std::size_t prefixes = 0;
+  for (const EntityTokenPair& pair : pairs_) {
+    PairInfo info{static_cast<std::uint32_t>(pair.entity.size()), kNoFold,
+                  is_short_capitals(pair.entity), needs_closing_boundary(pair.entity)};
+    if (!is_ascii(pair.entity)) {
+      info.folded_at = static_cast<std::uint32_t>(folded_.size());
+      folded_ += fold_text(pair.entity);
+      info.folded_length = static_cast<std::uint32_t>(folded_.size() - info.folded_at);
     }
-
-    // The trie, built from the folded texts in byte order: each text shares with the one before
-    // it exactly the nodes of their common prefix, so it only adds nodes below that, and every
-    // node's children come out in byte order. Case variants end at one node, in pair order.
-    std::vector<std::uint32_t> order(pairs_.size());
-    for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::sort(order.begin(), order.end(), [&folded](std::uint32_t a, std::uint32_t b) {
-      const int c = folded[a].compare(folded[b]);
-      return c != 0 ? c < 0 : a < b;
-    });
-    struct Link {
-      std::uint32_t parent;
-      Edge edge;
-    };
-    std::vector<Link> links;
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> ends;  // (node, pair)
-    std::vector<std::uint32_t> path = {0};  // the nodes along the previous text
-    std::string_view previous;
-    std::uint32_t node_count = 1;
-    for (const std::uint32_t pair : order) {
-      const std::string_view text = folded[pair];
-      const std::size_t common =
-          static_cast<std::size_t>(std::mismatch(previous.begin(), previous.end(), text.begin(),
-                                                 text.end()).first - previous.begin());
-      path.resize(common + 1);
-      for (std::size_t d = common; d < text.size(); ++d) {
-        links.push_back({path.back(), {static_cast<std::uint8_t>(text[d]), node_count}});
-        path.push_back(node_count++);
-      }
-      ends.emplace_back(path[text.size()], pair);
-      previous = text;
-    }
-
-    // Laid out flat: each node's edges, and its outputs, side by side (a stable counting sort by
-    // node keeps their order).
-    nodes_.resize(node_count);
-    for (const Link& link : links) ++nodes_[link.parent].edges_end;
-    for (const auto& [node, pair] : ends) ++nodes_[node].outputs_end;
-    std::uint32_t edge_total = 0;
-    std::uint32_t output_total = 0;
-    for (Node& node : nodes_) {
-      node.edges_begin = edge_total;
-      edge_total += node.edges_end;
-      node.edges_end = node.edges_begin;
-      node.outputs_begin = output_total;
-      output_total += node.outputs_end;
-      node.outputs_end = node.outputs_begin;
-    }
-    edges_.resize(edge_total);
-    outputs_.resize(output_total);
-    for (const Link& link : links) edges_[nodes_[link.parent].edges_end++] = link.edge;
-    for (const auto& [node, pair] : ends) outputs_[nodes_[node].outputs_end++] = pair;
+    for (const std::uint32_t length : kAnchorLengths) prefixes += length <= info.folded_length;
+    info_.push_back(info);
   }
-  renumber_breadth_first();
 
-  // Breadth-first numbering puts the shallowest nodes first; full rows of next nodes make the
-  // steps that a scan takes most often one load. A small automaton (a few new entries) keeps
-  // only the root's row: its rows would cost more to build than they save on a short text.
-  const std::size_t dense_rows =
-      nodes_.size() < 256 ? 1 : std::min<std::size_t>(kDenseRows, nodes_.size() / 8);
-
-  // Failure and output links, breadth first so that every shallower node is done.
-  for (std::uint32_t node = 0; node < nodes_.size(); ++node) {
-    for (std::uint32_t e = nodes_[node].edges_begin; e < nodes_[node].edges_end; ++e) {
-      const Edge edge = edges_[e];
-      Node& child = nodes_[edge.target];
-      child.fail = node == 0 ? 0 : step(nodes_[node].fail, edge.byte);
-      const Node& fail = nodes_[child.fail];
-      child.output_link = fail.outputs_begin != fail.outputs_end ? child.fail : fail.output_link;
+  // Every prefix of every text at an anchor length goes into the filter; the anchors, sorted,
+  // give the groups.
+  const unsigned filter_bits = bits_for(16 * prefixes);
+  filter_.assign((std::size_t{1} << filter_bits) / 64, 0);
+  filter_shift_ = 64 - filter_bits;
+  const auto mark = [this](std::uint64_t hash, unsigned bits) {
+    const std::uint64_t bit = (hash >> filter_shift_) & ~std::uint64_t{1};
+    filter_[bit >> 6] |= std::uint64_t{bits} << (bit & 63);
+  };
+  struct Anchor {
+    std::uint64_t hash;
+    std::uint32_t level;
+    std::uint32_t pair;
+  };
+  std::vector<Anchor> anchors;
+  anchors.reserve(pairs_.size());
+  if (pairs_.size() >= kTwoByteTableFrom) two_bytes_.assign(65536, 0);
+  std::string folded;
+  for (std::uint32_t pair = 0; pair < pairs_.size(); ++pair) {
+    const PairInfo& info = info_[pair];
+    if (info.folded_at == kNoFold) {
+      folded.assign(pairs_[pair].entity);
+      std::transform(folded.begin(), folded.end(), folded.begin(), ascii_lower);
+    } else {
+      folded.assign(folded_, info.folded_at, info.folded_length);
     }
-    if (node < dense_rows) {
-      dense_.resize(dense_.size() + 256);
-      std::uint32_t* row = dense_.data() + dense_.size() - 256;
-      for (unsigned byte = 0; byte < 256; ++byte) {
-        row[byte] = node == 0 ? 0 : step(nodes_[node].fail, static_cast<std::uint8_t>(byte));
-      }
-      for (std::uint32_t e = nodes_[node].edges_begin; e < nodes_[node].edges_end; ++e) {
-        row[edges_[e].byte] = edges_[e].target;
-      }
-      dense_rows_ = node + 1;
+    folded.append(kPadding, '\0');
+    std::uint32_t level = 0;
+    while (level + 1 < std::size(kAnchorLengths) &&
+           kAnchorLengths[level + 1] <= info.folded_length) {
+      mark(prefix_hash(folded.data(), kAnchorLengths[level]), kLonger);
+      ++level;
     }
+    const std::uint64_t hash = prefix_hash(folded.data(), kAnchorLengths[level]);
+    mark(hash, kAnchor);
+    if (!two_bytes_.empty()) {
+      const auto first = static_cast<unsigned char>(folded[0]);
+      const auto second = static_cast<unsigned char>(folded[1]);
+      if (info.folded_length == 1) {
+        for (std::size_t next = 0; next < 256; ++next) two_bytes_[first + 256 * next] |= kOneByte;
+      } else {
+        two_bytes_[first + 256 * second] |= info.folded_length == 2 ? kTwoBytes : kLongerThanTwo;
+      }
+    }
+    anchors.push_back({hash, level, pair});
+    anchored_levels_ |= 1u << level;
+    levels_ = std::max(levels_, level + 1);
+  }
+  std::sort(anchors.begin(), anchors.end(), [](const Anchor& a, const Anchor& b) {
+    if (a.level != b.level) return a.level < b.level;
+    return a.hash != b.hash ? a.hash < b.hash : a.pair < b.pair;
+  });
+  by_anchor_.reserve(anchors.size());
+  for (const Anchor& anchor : anchors) {
+    if (groups_.empty() || groups_.back().hash != anchor.hash ||
+        groups_.back().level != anchor.level) {
+      const auto at = static_cast<std::uint32_t>(by_anchor_.size());
+      groups_.push_back({anchor.hash, anchor.level, at, at});
+    }
+    by_anchor_.push_back(anchor.pair);
+    ++groups_.back().end;
+  }
+  const unsigned slot_bits = bits_for(2 * groups_.size());
+  slots_.assign(std::size_t{1} << slot_bits, 0);
+  const std::size_t mask = slots_.size() - 1;
+  for (std::uint32_t g = 0; g < groups_.size(); ++g) {
+    std::size_t slot = slot_hash(groups_[g].hash, groups_[g].level) >> (64 - slot_bits);
+    while (slots_[slot] != 0) slot = (slot + 1) & mask;
+    slots_[slot] = g + 1;
   }
 }
 
-// Renumbers the nodes in breadth-first order (each node's children, in byte order, after all
-// shallower nodes); edges and outputs follow their nodes.
-void ForwardMatcher::renumber_breadth_first() {
-  std::vector<Node> nodes(nodes_.size());
-  std::vector<Edge> edges;
-  edges.reserve(edges_.size());
-  std::vector<std::uint32_t> outputs;
-  outputs.reserve(outputs_.size());
-  std::vector<std::uint32_t> queue = {0};  // old numbers, in new order
-  queue.reserve(nodes_.size());
-  for (std::uint32_t next = 0; next < queue.size(); ++next) {
-    const Node& old = nodes_[queue[next]];
-    Node& node = nodes[next];
-    node.edges_begin = static_cast<std::uint32_t>(edges.size());
-    for (std::uint32_t e = old.edges_begin; e < old.edges_end; ++e) {
-      edges.push_back({edges_[e].byte, static_cast<std::uint32_t>(queue.size())});
-      queue.push_back(edges_[e].target);
-    }
-    node.edges_end = static_cast<std::uint32_t>(edges.size());
-    node.outputs_begin = static_cast<std::uint32_t>(outputs.size());
-    outputs.insert(outputs.end(), outputs_.begin() + old.outputs_begin,
-                   outputs_.begin() + old.outputs_end);
-    node.outputs_end = static_cast<std::uint32_t>(outputs.size());
+const ForwardMatcher::Group* ForwardMatcher::find_group(std::uint64_t hash,
+                                                        std::uint32_t level) const {
+  const std::size_t mask = slots_.size() - 1;
+  const unsigned shift = 64 - static_cast<unsigned>(std::countr_zero(slots_.size()));
+  for (std::size_t slot = slot_hash(hash, level) >> shift; slots_[slot] != 0;
+       slot = (slot + 1) & mask) {
+    const Group& group = groups_[slots_[slot] - 1];
+    if (group.hash == hash && group.level == level) return &group;
   }
-  nodes_ = std::move(nodes);
-  edges_ = std::move(edges);
-  outputs_ = std::move(outputs);
+  return nullptr;
 }
 
-std::uint32_t ForwardMatcher::step(std::uint32_t node, std::uint8_t byte) const {
-  while (true) {
-    if (node < dense_rows_) return dense_[node * 256 + byte];
-    const Node& n = nodes_[node];
-    const auto first = edges_.begin() + n.edges_begin;
-    const auto last = edges_.begin() + n.edges_end;
-    const auto it = std::lower_bound(
-        first, last, byte, [](const Edge& edge, std::uint8_t b) { return edge.byte < b; });
-    if (it != last && it->byte == byte) return it->target;
-    node = n.fail;
+bool ForwardMatcher::matches_at(std::uint32_t pair, std::string_view folded,
+                                std::size_t at) const {
+  const PairInfo& info = info_[pair];
+  if (folded.size() - at < info.folded_length) return false;
+  const std::string_view there = folded.substr(at, info.folded_length);
+  if (info.folded_at != kNoFold) {
+    return there == std::string_view(folded_).substr(info.folded_at, info.folded_length);
   }
+  const std::string_view entity = pairs_[pair].entity;
+  for (std::size_t k = 0; k < entity.size(); ++k) {
+    if (ascii_lower(entity[k]) != there[k]) return false;
+  }
+  return true;
 }
 
 // The matching of one stretch: its folded form, the occurrences, and which bytes hold which
@@ -207,17 +221,19 @@ class StretchMatch {
     if (is_ascii(stretch)) {
       folded_.resize(stretch.size());
       std::transform(stretch.begin(), stretch.end(), folded_.begin(), ascii_lower);
-      return;
+    } else {
+      folded_.reserve(stretch.size() + kPadding);
+      origin_.reserve(stretch.size() + 1);
+      for (std::size_t p = 0; p < stretch.size();) {
+        const DecodedChar ch = decode_utf8(stretch, p);
+        append_utf8(folded_, fold_char(ch.code_point));
+        origin_.resize(folded_.size(), p);
+        p += ch.length;
+      }
+      origin_.push_back(stretch.size());
     }
-    folded_.reserve(stretch.size());
-    origin_.reserve(stretch.size() + 1);
-    for (std::size_t p = 0; p < stretch.size();) {
-      const DecodedChar ch = decode_utf8(stretch, p);
-      append_utf8(folded_, fold_char(ch.code_point));
-      origin_.resize(folded_.size(), p);
-      p += ch.length;
-    }
-    origin_.push_back(stretch.size());
+    folded_size_ = folded_.size();
+    folded_.append(kPadding, '\0');
   }
 
   void run(std::size_t offset, std::vector<Replacement>& out) {
@@ -278,26 +294,18 @@ class StretchMatch {
   }
 
   // Collects every occurrence of every pair; false when there are too many to keep. A long
-  // stretch is scanned in two halves side by side: the second half's scan starts early enough
-  // to see every occurrence that ends in it, and keeps only those.
+  // stretch is scanned in two halves side by side, split by where occurrences start.
   bool scan() {
     const std::size_t limit = 4 * stretch_.size() + 4096;
-    if (folded_.size() < kSecondThreadBytes) return scan_part(0, 0, folded_.size(), limit, found_);
-    std::size_t longest = 0;
-    for (const ForwardMatcher* matcher : matchers_) {
-      for (const auto& info : matcher->info_) {
-        longest = std::max<std::size_t>(longest, info.folded_length);
-      }
-    }
-    const std::size_t middle = folded_.size() / 2;
-    const std::size_t second_from = middle > longest ? middle - longest : 0;
+    if (folded_size_ < kSecondThreadBytes) return scan_part(0, folded_size_, limit, found_);
+    const std::size_t middle = folded_size_ / 2;
     std::vector<Occurrence> second_found;
     bool second_ok = true;
     {
       SecondThread second([&] {
-        second_ok = scan_part(second_from, middle, folded_.size(), limit / 2, second_found);
+        second_ok = scan_part(middle, folded_size_, limit / 2, second_found);
       });
-      const bool first_ok = scan_part(0, 0, middle, limit / 2, found_);
+      const bool first_ok = scan_part(0, middle, limit / 2, found_);
       second.wait();
       if (!first_ok || !second_ok) {
         found_.clear();
@@ -308,27 +316,43 @@ class StretchMatch {
     return true;
   }
 
-  // Scans folded_[from, to) and keeps the occurrences that end after `keep_after`.
-  bool scan_part(std::size_t from, std::size_t keep_after, std::size_t to, std::size_t limit,
+  // The occurrences that start in folded_[from, to).
+  bool scan_part(std::size_t from, std::size_t to, std::size_t limit,
                  std::vector<Occurrence>& found) const {
+    const std::string_view text = std::string_view(folded_).substr(0, folded_size_);
     for (std::uint32_t m = 0; m < matchers_.size(); ++m) {
       const ForwardMatcher& matcher = *matchers_[m];
-      std::uint32_t node = 0;
+      // The texts anchored on the `level` prefix at `j`, whose hash is `hash`, that stand there.
+      const auto take = [&](std::size_t j, std::uint32_t level, std::uint64_t hash) {
+        const ForwardMatcher::Group* group = matcher.find_group(hash, level);
+        if (group == nullptr) return;
+        for (std::uint32_t k = group->begin; k < group->end; ++k) {
+          const std::uint32_t pair = matcher.by_anchor_[k];
+          if (!matcher.matches_at(pair, text, j)) continue;
+          found.push_back({m, pair, origin(j), origin(j + matcher.info_[pair].folded_length)});
+        }
+      };
       for (std::size_t j = from; j < to; ++j) {
-        const auto byte = static_cast<std::uint8_t>(folded_[j]);
-        node = node < matcher.dense_rows_ ? matcher.dense_[node * 256 + byte]
-                                          : matcher.step(node, byte);
-        const ForwardMatcher::Node& n = matcher.nodes_[node];
-        std::uint32_t at = n.outputs_begin != n.outputs_end ? node : n.output_link;
-        if (at == 0 || j + 1 <= keep_after) continue;
-        for (; at != 0; at = matcher.nodes_[at].output_link) {
-          const ForwardMatcher::Node& o = matcher.nodes_[at];
-          for (std::uint32_t k = o.outputs_begin; k < o.outputs_end; ++k) {
-            const std::uint32_t pair = matcher.outputs_[k];
-            const std::size_t end = j + 1;
-            found.push_back(
-                {m, pair, origin(end - matcher.info_[pair].folded_length), origin(end)});
+        std::uint32_t level = 0;
+        if (!matcher.two_bytes_.empty()) {
+          // The padding gives a second byte at the end of the text; a text of two bytes or more
+          // is never found there, since the comparison stops at the end.
+          const std::uint8_t allows = matcher.two_bytes_[static_cast<unsigned char>(text[j]) +
+                                                         256 * static_cast<unsigned char>(folded_[j + 1])];
+          if (allows & ForwardMatcher::kOneByte) take(j, 0, prefix_hash(text.data() + j, 1));
+          if (allows & ForwardMatcher::kTwoBytes && text.size() - j >= 2) {
+            take(j, 1, prefix_hash(text.data() + j, 2));
           }
+          if ((allows & ForwardMatcher::kLongerThanTwo) == 0) continue;
+          level = 2;
+        }
+        for (; level < matcher.levels_; ++level) {
+          const std::uint32_t length = ForwardMatcher::kAnchorLengths[level];
+          if (text.size() - j < length) break;
+          const std::uint64_t hash = prefix_hash(text.data() + j, length);
+          const unsigned bits = matcher.filter_bits(hash);
+          if (bits & ForwardMatcher::kAnchor) take(j, level, hash);
+          if ((bits & ForwardMatcher::kLonger) == 0) break;
         }
         if (found.size() > limit) return false;
       }
@@ -341,7 +365,7 @@ class StretchMatch {
     found_.clear();
     const std::string folded_entity = fold_text(pair_of(pair).entity);
     const std::string_view folded = folded_entity;
-    const std::string_view text = folded_;
+    const std::string_view text = std::string_view(folded_).substr(0, folded_size_);
     for (std::size_t at = text.find(folded); at != std::string_view::npos;
          at = text.find(folded, at + utf8_sequence_length(static_cast<unsigned char>(text[at])))) {
       found_.push_back({pair.matcher, pair.pair, origin(at), origin(at + folded.size())});
@@ -408,7 +432,8 @@ class StretchMatch {
 
   std::span<const ForwardMatcher* const> matchers_;
   std::string_view stretch_;
-  std::string folded_;
+  std::string folded_;  // followed by kPadding bytes that prefix_hash may read
+  std::size_t folded_size_ = 0;
   std::vector<std::size_t> origin_;  // folded offset to original offset; empty when equal
   std::vector<Occurrence> found_;
   std::vector<Occurrence> pending_;

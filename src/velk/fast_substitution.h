@@ -1,4 +1,4 @@
-// The forward substitution as one automaton scan per stretch, whose cost follows the length of
+// The forward substitution as one indexed scan per stretch, whose cost follows the length of
 // the text and the number of places where entity texts occur, not the number of entity texts.
 // Its results equal those of the literal algorithm (literal_substitution.h).
 #ifndef VELK_FAST_SUBSTITUTION_H_
@@ -21,8 +21,14 @@ struct Replacement {
   std::string_view text;
 };
 
-// The entity texts of a map, folded and arranged for search. Immutable once built, so one
+// The entity texts of a map, folded and indexed for search. Immutable once built, so one
 // matcher serves any number of calls and threads; it views the texts of its pairs.
+//
+// Each folded text is indexed under a prefix of itself, its anchor: the longest of the lengths
+// in kAnchorLengths that it has. A scan hashes the folded text from each position one anchor
+// length after another, stops as soon as no entity text begins with what it has hashed (a
+// filter of bits answers that), and compares in full the texts anchored on what it hashed. Memory
+// follows the number of entity texts, not their bytes, and building it is one pass and a sort.
 class ForwardMatcher {
  public:
   // `pairs` in the order of sorted_forward_pairs, none with an empty entity text.
@@ -33,37 +39,54 @@ class ForwardMatcher {
  private:
   friend class StretchMatch;
 
-  struct Node {
-    std::uint32_t fail = 0;
-    std::uint32_t output_link = 0;  // nearest node on the failure chain with outputs, or 0
-    std::uint32_t outputs_begin = 0;
-    std::uint32_t outputs_end = 0;  // pairs whose folded text ends here, in pair order
-    std::uint32_t edges_begin = 0;
-    std::uint32_t edges_end = 0;
-  };
-  struct Edge {
-    std::uint8_t byte;
-    std::uint32_t target;
-  };
+  static constexpr std::uint32_t kAnchorLengths[] = {1, 2, 3, 4, 6, 8, 12, 16, 24, 32, 48, 64};
+  static constexpr std::uint32_t kNoFold = UINT32_MAX;
+
   struct PairInfo {
     std::uint32_t folded_length;  // in bytes
+    std::uint32_t folded_at;      // into folded_, or kNoFold when the fold is ASCII lowercase
     bool case_sensitive;
     bool closing_boundary;
   };
+  // The pairs whose texts share one anchor: by_anchor_[begin, end).
+  struct Group {
+    std::uint64_t hash;
+    std::uint32_t level;
+    std::uint32_t begin;
+    std::uint32_t end;
+  };
 
-  // Shallow nodes with a full row of next nodes each: at most this many rows (a megabyte).
-  static constexpr std::uint32_t kDenseRows = 1024;
+  // Two bits of the filter for a hashed prefix: kLonger when some text anchored deeper begins
+  // with it (hashing on may find more), kAnchor when some text is anchored on it.
+  static constexpr unsigned kLonger = 1;
+  static constexpr unsigned kAnchor = 2;
+  unsigned filter_bits(std::uint64_t hash) const {
+    const std::uint64_t bit = (hash >> filter_shift_) & ~std::uint64_t{1};
+    return static_cast<unsigned>(filter_[bit >> 6] >> (bit & 63)) & 3;
+  }
+  // For a matcher of many texts, a table of what the first two bytes allow, exact, so that
+  // most positions take one load: kOneByte (a text is that one byte), kTwoBytes (a text is
+  // those two) and kLonger (a text of three bytes or more begins with them).
+  static constexpr std::size_t kTwoByteTableFrom = 512;
+  static constexpr std::uint8_t kOneByte = 1;
+  static constexpr std::uint8_t kTwoBytes = 2;
+  static constexpr std::uint8_t kLongerThanTwo = 4;
 
-  std::uint32_t step(std::uint32_t node, std::uint8_t byte) const;
-  void renumber_breadth_first();
+  const Group* find_group(std::uint64_t hash, std::uint32_t level) const;
+  // Whether pair `pair`'s folded text stands in `folded` at `at`.
+  bool matches_at(std::uint32_t pair, std::string_view folded, std::size_t at) const;
 
   std::vector<EntityTokenPair> pairs_;
   std::vector<PairInfo> info_;
-  std::vector<Node> nodes_;          // node 0 is the root
-  std::vector<Edge> edges_;          // each node's edges sorted by byte
-  std::vector<std::uint32_t> outputs_;
-  std::vector<std::uint32_t> dense_;  // 256 next nodes for each node below dense_rows_
-  std::uint32_t dense_rows_ = 0;
+  std::string folded_;                // the folds that ASCII lowercase does not give
+  std::vector<std::uint64_t> filter_;  // two bits per hashed prefix, all lengths together
+  unsigned filter_shift_ = 63;
+  std::vector<std::uint8_t> two_bytes_;  // empty, or 65536 entries: first byte + 256 × second
+  std::vector<std::uint32_t> slots_;  // open addressing into groups_: 1 + index, 0 when free
+  std::vector<Group> groups_;
+  std::vector<std::uint32_t> by_anchor_;
+  std::uint32_t anchored_levels_ = 0;  // bit i: some text is anchored at kAnchorLengths[i]
+  std::uint32_t levels_ = 0;           // the deepest level anchored, plus one
 };
 
 // Appends to `out`, in text order, what the forward substitution replaces in `stretch` (text

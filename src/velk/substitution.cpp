@@ -12,7 +12,7 @@ namespace velk {
 
 namespace {
 
-// The automaton of each layer of the forward table, oldest first, each built once per layer.
+// The search index of each layer of the forward table, oldest first, each built once per layer.
 std::vector<std::shared_ptr<const ForwardMatcher>> forward_matchers(const TokenMap& map) {
   std::vector<std::shared_ptr<const ForwardMatcher>> matchers;
   for (const TableLayer* layer : map.forward.layers()) {

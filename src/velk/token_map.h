@@ -23,7 +23,7 @@
 
 namespace velk {
 
-// What other parts derive from one layer of a table (the substitution's automaton, the index
+// What other parts derive from one layer of a table (the substitution's search index, the index
 // of case variants), built on first use and shared by every later use of the layer, from any
 // thread. Layers are immutable once sealed, so this is a cache, not state: a copy starts
 // empty. A part that finds the layer's size changed since it derived something builds it

@@ -29,7 +29,7 @@ std::vector<EntityTokenPair> views(const test::Pairs& pairs) {
   return out;
 }
 
-// Worked cases where the automaton's shortcuts meet the rules: pairs run in the order given,
+// Worked cases where the scan's shortcuts meet the rules: pairs run in the order given,
 // as the literal algorithm runs them.
 TEST(FastSubstituteSegment, WorkedCasesGiveTheLiteralResult) {
   const struct {
@@ -237,6 +237,17 @@ const std::vector<Setting>& settings() {
        {"a", "b", "\\", "^", "`", "{", "~", "\t", "|", "\u00E9", "\u0100", "A", "0", " "},
        {"[P_1]", "[A\\_2]", "[^]", "[`A`]"},
        {20, 60, 20, 1500}},
+      // Texts of every anchor length, many sharing one anchor, some longer than the deepest.
+      {"long entity texts that share long beginnings",
+       {"https://example.com/", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", "Aa", "a", "\u212A", "k",
+        "\u00DF", "ss", "-", " ", "/", "_1", "b"},
+       {"[URL_1]", "[A_2]", "[K_3]"},
+       {20, 120, 14, 1500}},
+      // Enough entity texts for the table of first two bytes, with texts of one and two bytes.
+      {"a map large enough to index its first two bytes",
+       {"a", "b", "A", "\u00E9", "\u212A", "k", "-", " ", "_", "1", "[", "]", "ab"},
+       {"[PERSON_1]", "[P_2]", "[AB_3]"},
+       {520, 700, 40, 60}},
       {"long texts with touching replacements across bitmap words",
        {"a-", "b", "a", "-", " ", "ab", "\u00E9", "x"},
        {"[A_1]", "[B_2]", "[AB_3]", "[X-_4]"},
