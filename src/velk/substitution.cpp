@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <memory>
+#include <span>
 
 #include "velk/code_regions.h"
+#include "velk/second_thread.h"
 #include "velk/substitution_rules.h"
 
 namespace velk {
@@ -50,14 +52,39 @@ std::vector<Replacement> forward_replacements(std::string_view text, const Token
     if (!matcher->empty()) matchers.push_back(matcher.get());
   }
   if (matchers.empty()) return out;
+  std::vector<CodeRegion> stretches;  // the text between code regions
   std::size_t cursor = 0;
   for (const CodeRegion& region : regions) {
-    if (cursor < region.start) {
-      find_replacements(matchers, text.substr(cursor, region.start - cursor), cursor, out);
-    }
+    if (cursor < region.start) stretches.push_back({cursor, region.start});
     cursor = region.end;
   }
-  if (cursor < text.size()) find_replacements(matchers, text.substr(cursor), cursor, out);
+  if (cursor < text.size()) stretches.push_back({cursor, text.size()});
+  const auto run = [&](std::span<const CodeRegion> part, std::vector<Replacement>& found) {
+    for (const CodeRegion& s : part) {
+      find_replacements(matchers, text.substr(s.start, s.end - s.start), s.start, found);
+    }
+  };
+  // A long text of many stretches goes to two threads, half of its bytes each; one stretch
+  // that holds most of the text is split by the scan itself.
+  std::size_t total = 0;
+  std::size_t longest = 0;
+  for (const CodeRegion& s : stretches) {
+    total += s.end - s.start;
+    longest = std::max(longest, s.end - s.start);
+  }
+  if (total < kSecondThreadBytes || 2 * longest >= total) {
+    run(stretches, out);
+    return out;
+  }
+  std::size_t first_part = 0;
+  for (std::size_t bytes = 0; 2 * bytes < total; ++first_part) {
+    bytes += stretches[first_part].end - stretches[first_part].start;
+  }
+  std::vector<Replacement> second_found;
+  SecondThread second([&] { run(std::span(stretches).subspan(first_part), second_found); });
+  run(std::span(stretches).first(first_part), out);
+  second.wait();
+  out.insert(out.end(), second_found.begin(), second_found.end());
   return out;
 }
 
