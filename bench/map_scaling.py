@@ -118,7 +118,10 @@ def peak_memory_child(path: str) -> None:
         session = f.read()
     before = peak_kib()
     token_map = va.TokenMap.from_session_json(session)
-    va.anonymize("Ping Alice000001 Smith about it, with Zed Newcomer.", existing=token_map)
+    # A message that brings new entities, so that numbering builds what it derives too.
+    result = va.anonymize("Ping Alice000001 Smith about it, with Sarah Newcomer and "
+                          "bob@example.org.", existing=token_map)
+    assert len(result.token_map) > len(token_map), "the message must add entities"
     va.deanonymize("[PERSON_1]", token_map)
     after = peak_kib()
     print(json.dumps({"session_bytes": len(session.encode()), "process_kib_at_start": base,

@@ -26,8 +26,8 @@ const nlohmann::json& field(const nlohmann::json& value, const char* name, std::
   return value.is_array() ? value.at(index) : value.at(name);
 }
 
-StringMap table_of(const nlohmann::json& value) {
-  StringMap table;
+TextTable table_of(const nlohmann::json& value) {
+  TextTable table;
   for (const auto& [key, item] : value.items())
     table.insert_or_assign(key, item.get<std::string>());
   return table;

@@ -73,8 +73,8 @@ int main() {
   using namespace velk;
   // Built by hand, so that no table is touched before the threads start.
   TokenMap map;
-  map.forward = StringMap{{"Alice", "[PERSON_1]"}, {"Dallas", "[PLACE_1]"}, {"acme", "[ORG_1]"}};
-  map.reverse = StringMap{{"[PERSON_1]", "Alice"}, {"[PLACE_1]", "Dallas"}, {"[ORG_1]", "acme"}};
+  map.forward = TextTable{{"Alice", "[PERSON_1]"}, {"Dallas", "[PLACE_1]"}, {"acme", "[ORG_1]"}};
+  map.reverse = TextTable{{"[PERSON_1]", "Alice"}, {"[PLACE_1]", "Dallas"}, {"[ORG_1]", "acme"}};
   const auto shared_map = std::make_shared<const TokenMap>(std::move(map));
   const std::vector<Entity> shared_entities = {
       {"Alice", EntityType::Person}, {"BlueHarbor", EntityType::Project}, {"", EntityType::Org}};

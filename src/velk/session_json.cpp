@@ -64,15 +64,12 @@ void append_escaped(std::string& out, std::string_view text) {
 // Members in ascending byte order of their names: writing, reading and writing again gives
 // the same bytes, whatever order the hash table holds them in.
 void append_table(std::string& out, const LayeredTable& table) {
-  std::vector<const StringMap::value_type*> entries;
-  entries.reserve(table.size());
-  for (const auto& entry : table) entries.push_back(&entry);
+  std::vector<LayeredTable::value_type> entries(table.begin(), table.end());
   std::sort(entries.begin(), entries.end(),
-            [](const auto* a, const auto* b) { return a->first < b->first; });
+            [](const auto& a, const auto& b) { return a.first < b.first; });
   out.push_back('{');
   bool first = true;
-  for (const auto* entry : entries) {
-    const auto& [key, value] = *entry;
+  for (const auto& [key, value] : entries) {
     if (!first) out.push_back(',');
     first = false;
     out.push_back('"');
@@ -267,7 +264,7 @@ class Reader {
 
   // A table: an object whose values are all strings; a later duplicate name replaces the
   // earlier value.
-  bool read_table(StringMap& table) {
+  bool read_table(TextTable& table) {
     skip_white_space();
     if (at_end()) return fail_at_end("EOF while parsing a value");
     if (peek() != '{') return read_unexpected("a map");
@@ -286,7 +283,7 @@ class Reader {
       if (peek() != '"') return read_unexpected("a string");
       std::string value;
       if (!read_string(&value)) return false;
-      table.insert_or_assign(std::move(key), std::move(value));
+      table.insert_or_assign(key, value);
       bool closed = false;
       if (!read_object_separator(closed)) return false;
       if (closed) return true;
@@ -585,8 +582,8 @@ class Reader {
   std::string fault_;
   std::size_t fault_end_ = 0;
   std::uint32_t version_ = 0;
-  StringMap forward_;
-  StringMap reverse_;
+  TextTable forward_;
+  TextTable reverse_;
   std::string name_;     // the member name being matched
   std::string scratch_;  // names and strings read only to be skipped or quoted
 };

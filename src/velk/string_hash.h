@@ -15,14 +15,12 @@ namespace velk {
 struct StringHash {
   using is_transparent = void;
   // Deliberately not noexcept: libstdc++ then keeps each key's hash in its node instead of
-  // hashing every key again whenever a table is copied or grows. Maps are copied on every
-  // anonymize call, and that hashing was a tenth of a chat message's time.
+  // hashing every key again whenever a table grows.
   std::size_t operator()(std::string_view text) const {
     return std::hash<std::string_view>{}(text);
   }
 };
 
-using StringMap = std::unordered_map<std::string, std::string, StringHash, std::equal_to<>>;
 using StringSet = std::unordered_set<std::string, StringHash, std::equal_to<>>;
 // FNV-1a over the bytes of `text`, each passed through `fold` first (to hash caselessly).
 template <class Fold>

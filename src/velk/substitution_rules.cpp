@@ -45,7 +45,7 @@ std::vector<EntityTokenPair> sorted_forward_pairs(const TokenMap& map) {
   return sorted_pairs(map.forward);
 }
 
-std::vector<EntityTokenPair> sorted_forward_pairs(const StringMap& entries) {
+std::vector<EntityTokenPair> sorted_forward_pairs(const TextTable& entries) {
   return sorted_pairs(entries);
 }
 

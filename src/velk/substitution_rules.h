@@ -24,7 +24,7 @@ struct EntityTokenPair {
 // and the same map read back from its session substitute alike.
 std::vector<EntityTokenPair> sorted_forward_pairs(const TokenMap& map);
 // The same for the entries of one layer of the forward table.
-std::vector<EntityTokenPair> sorted_forward_pairs(const StringMap& entries);
+std::vector<EntityTokenPair> sorted_forward_pairs(const TextTable& entries);
 
 // The reverse entries to restore, as (token, entity text): non-empty tokens whose entity text
 // holds no token (restoring it would put a token into the text), longest token first, equal

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
-#include <deque>
+#include <optional>
 #include <stdexcept>
 #include <unordered_map>
 
@@ -24,34 +24,30 @@ LayeredTable::const_iterator LayeredTable::find(std::string_view key) const {
   return end();
 }
 
-const std::string& LayeredTable::at(std::string_view key) const {
+std::string_view LayeredTable::at(std::string_view key) const {
   const auto it = find(key);
   if (it == end()) throw std::out_of_range("LayeredTable::at");
   return it->second;
 }
 
-std::string* LayeredTable::try_add(std::string_view key) {
-  if (contains(key)) return nullptr;
-  const auto [it, added] = writable_top().entries.try_emplace(std::string(key));
-  ++size_;
-  return &it->second;
-}
-
 bool LayeredTable::try_emplace(std::string_view key, std::string_view value) {
-  std::string* slot = try_add(key);
-  if (slot) slot->assign(value);
-  return slot != nullptr;
+  if (contains(key)) return false;
+  writable_top().entries.try_emplace(key, value);
+  ++size_;
+  return true;
 }
 
-void LayeredTable::insert_or_assign(std::string key, std::string value) {
+void LayeredTable::insert_or_assign(std::string_view key, std::string_view value) {
   const auto it = find(key);
   if (it != end() && it.layer_ + 1 != layers_.size()) {
     // Held by a lower layer: one flat layer makes the key this table's to change.
-    StringMap all(begin(), end());
+    TextTable all;
+    all.reserve(size_);
+    for (const auto& [k, v] : *this) all.try_emplace(k, v);
     assign(std::move(all));
   }
   if (!contains(key)) ++size_;
-  writable_top().entries.insert_or_assign(std::move(key), std::move(value));
+  writable_top().entries.insert_or_assign(key, value);
 }
 
 void LayeredTable::reserve(std::size_t extra) {
@@ -78,7 +74,7 @@ bool operator==(const LayeredTable& a, const LayeredTable& b) {
   return true;
 }
 
-void LayeredTable::assign(StringMap entries) {
+void LayeredTable::assign(TextTable entries) {
   size_ = entries.size();
   layers_.clear();
   layers_.push_back(std::make_shared<TableLayer>());
@@ -94,13 +90,13 @@ TableLayer& LayeredTable::writable_top() {
 
 void LayeredTable::merge_small_layers() {
   while (layers_.size() >= 2) {
-    const StringMap& upper = layers_[layers_.size() - 1]->entries;
-    const StringMap& lower = layers_[layers_.size() - 2]->entries;
+    const TextTable& upper = layers_[layers_.size() - 1]->entries;
+    const TextTable& lower = layers_[layers_.size() - 2]->entries;
     if (lower.size() > 2 * upper.size()) break;
     auto merged = std::make_shared<TableLayer>();
     merged->entries.reserve(lower.size() + upper.size());
-    merged->entries.insert(lower.begin(), lower.end());
-    merged->entries.insert(upper.begin(), upper.end());
+    for (const auto& [key, value] : lower) merged->entries.try_emplace(key, value);
+    for (const auto& [key, value] : upper) merged->entries.try_emplace(key, value);
     layers_.pop_back();
     layers_.back() = std::move(merged);
   }
@@ -111,67 +107,89 @@ void LayeredTable::merge_small_layers() {
 
 namespace {
 
-// Tables keyed by texts as they compare lower-cased, without lower-casing ASCII texts: an ASCII
-// text's full lower-casing is its ASCII lower-casing, so such a text stands as it is, and any
-// other text stands lower-cased (which leaves no ASCII capital in it). Hash and equality fold
-// ASCII capitals.
-struct CaselessHash {
-  // Not noexcept, so that nodes keep their hash (see StringHash).
-  std::size_t operator()(std::string_view text) const {
-    const std::uint64_t hash = fnv1a(text, ascii_lower);
-    return static_cast<std::size_t>(hash ^ (hash >> 29));
-  }
-};
+// Texts compare lower-cased. An ASCII text's full lower-casing is its ASCII lower-casing, so such
+// a text stands as it is (hash and equality fold ASCII capitals); any other text stands
+// lower-cased, which leaves no ASCII capital in it.
+std::size_t caseless_hash(std::string_view text) {
+  const std::uint64_t hash = fnv1a(text, ascii_lower);
+  return static_cast<std::size_t>(hash ^ (hash >> 29));
+}
 
-struct CaselessEqual {
-  bool operator()(std::string_view a, std::string_view b) const noexcept {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(),
-                      [](char x, char y) { return ascii_lower(x) == ascii_lower(y); });
-  }
-};
+bool caseless_equal(std::string_view a, std::string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(),
+                    [](char x, char y) { return ascii_lower(x) == ascii_lower(y); });
+}
 
-// A lower-cased key to its token, both viewed in storage that outlives the index.
-class LowerIndex {
+// The case variants among the keys of one table, by entry: of several keys with one
+// lower-cased form, the first in byte order answers, so that which variant is reused does not
+// depend on the order of insertion. Entries of the table are added in order; the table may
+// grow meanwhile (its texts never move).
+class CaseVariants {
  public:
-  void reserve(std::size_t size) { index_.reserve(size); }
-  // Adds `key` (a forward key). Of several keys with one lower-cased form, the first in byte
-  // order answers, so that which case variant is reused does not depend on hash order.
-  void add(std::string_view key, std::string_view token, const std::string* lower = nullptr) {
-    const auto [it, is_new] = index_.try_emplace(as_key(key, lower), Variant{key, token});
-    if (!is_new && key < it->second.key) it->second = {key, token};
-  }
-  struct Variant {
-    std::string_view key;
-    std::string_view token;
-  };
+  explicit CaseVariants(const TextTable& table) : table_(table) {}
 
-  // The variant of `key` that answers, if any; `lower` is its lower-cased form when known.
-  const Variant* find(std::string_view key, const std::string* lower) const {
-    const auto it = is_ascii(key) ? index_.find(key) : index_.find(lower ? *lower : to_lower(key));
-    return it == index_.end() ? nullptr : &it->second;
+  // Adds the entry at `index`; `lower` is its key lower-cased, when known.
+  void add(std::size_t index, const std::string* lower = nullptr) {
+    if (2 * (count_ + 1) > slots_.size()) rehash(std::max<std::size_t>(16, 2 * slots_.size()));
+    const std::string_view key = table_.entry(index).first;
+    if (!is_ascii(key)) lowered_.emplace(index, lower ? *lower : to_lower(key));
+    const std::size_t slot = slot_for(form(index));
+    if (slots_[slot] == 0) {
+      slots_[slot] = static_cast<std::uint32_t>(index + 1);
+      ++count_;
+    } else if (key < table_.entry(slots_[slot] - 1).first) {
+      slots_[slot] = static_cast<std::uint32_t>(index + 1);
+    }
+  }
+
+  // The (key, token) that answers for the case variants of `key`, if any; `lower` is `key`
+  // lower-cased, when known.
+  std::optional<TextTable::value_type> find(std::string_view key, const std::string* lower) const {
+    if (slots_.empty()) return std::nullopt;
+    std::string owned;
+    std::string_view wanted = key;
+    if (!is_ascii(key)) wanted = lower ? std::string_view(*lower) : (owned = to_lower(key));
+    const std::uint32_t held = slots_[slot_for(wanted)];
+    if (held == 0) return std::nullopt;
+    return table_.entry(held - 1);
   }
 
  private:
-  std::string_view as_key(std::string_view key, const std::string* lower) {
-    if (is_ascii(key)) return key;
-    return owned_.emplace_back(lower ? *lower : to_lower(key));
+  std::string_view form(std::size_t index) const {
+    const auto it = lowered_.find(index);
+    return it == lowered_.end() ? table_.entry(index).first : std::string_view(it->second);
+  }
+  std::size_t slot_for(std::string_view wanted) const {
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t slot = caseless_hash(wanted) & mask;; slot = (slot + 1) & mask) {
+      if (slots_[slot] == 0 || caseless_equal(form(slots_[slot] - 1), wanted)) return slot;
+    }
+  }
+  void rehash(std::size_t slot_count) {
+    std::vector<std::uint32_t> held;
+    for (const std::uint32_t slot : slots_) {
+      if (slot != 0) held.push_back(slot);
+    }
+    slots_.assign(slot_count, 0);
+    for (const std::uint32_t slot : held) slots_[slot_for(form(slot - 1))] = slot;
   }
 
-  std::unordered_map<std::string_view, Variant, CaselessHash, CaselessEqual> index_;
-  std::deque<std::string> owned_;  // lower-cased forms of the keys that are not ASCII
+  const TextTable& table_;
+  std::vector<std::uint32_t> slots_;  // 1 + entry index, 0 when free; at most half full
+  std::size_t count_ = 0;
+  std::unordered_map<std::size_t, std::string> lowered_;  // keys that are not ASCII
 };
 
 using Counters = std::unordered_map<std::string, std::uint64_t, StringHash, std::equal_to<>>;
 
-// The case-variant index of one forward layer, kept with the layer.
-std::shared_ptr<const LowerIndex> lower_index_of(const TableLayer& layer) {
-  return std::static_pointer_cast<const LowerIndex>(
+// The case variants of one forward layer, kept with the layer.
+std::shared_ptr<const CaseVariants> case_variants_of(const TableLayer& layer) {
+  return std::static_pointer_cast<const CaseVariants>(
       layer.derived.get(DerivedSlot::kLowerIndex, layer.entries.size(), [&layer] {
-        auto index = std::make_shared<LowerIndex>();
-        index->reserve(layer.entries.size());
-        for (const auto& [key, token] : layer.entries) index->add(key, token);
-        return index;
+        auto variants = std::make_shared<CaseVariants>(layer.entries);
+        for (std::size_t i = 0; i < layer.entries.size(); ++i) variants->add(i);
+        return variants;
       }));
 }
 
@@ -201,58 +219,61 @@ TokenMap build_token_map(std::span<const Entity> entities, const TokenMap* exist
   const std::vector<const TableLayer*> forward_layers = map.forward.layers();
   const std::vector<const TableLayer*> reverse_layers = map.reverse.layers();
 
-  // What the map's layers derive (case-variant indexes, counters) is kept with them and built
-  // only when an entity needs it: most calls in a conversation only meet mapped texts. Texts
-  // added by this call go into `added`.
-  std::vector<std::shared_ptr<const LowerIndex>> indexes;
-  bool have_indexes = false;
-  LowerIndex added;
+  // What the map's layers derive (case variants, counters) is kept with them and built only
+  // when an entity needs it: most calls in a conversation only meet mapped texts. Texts added
+  // by this call go into the layer on top, whose case variants `added` follows.
+  std::vector<std::shared_ptr<const CaseVariants>> layer_variants;
+  bool have_variants = false;
+  std::optional<CaseVariants> added;
   Counters counters;
   bool have_counters = false;
 
   for (std::size_t i = 0; i < entities.size(); ++i) {
     const Entity& entity = entities[i];
-    std::string* token = map.forward.try_add(entity.text);
-    if (!token) continue;  // a known text keeps its token
-    if (!have_indexes) {
-      for (const TableLayer* layer : forward_layers) indexes.push_back(lower_index_of(*layer));
-      added.reserve(entities.size());
+    if (map.forward.contains(entity.text)) continue;  // a known text keeps its token
+    if (!have_variants) {
+      for (const TableLayer* layer : forward_layers) {
+        layer_variants.push_back(case_variants_of(*layer));
+      }
       map.forward.reserve(entities.size());
       map.reverse.reserve(entities.size());
-      have_indexes = true;
+      have_variants = true;
     }
     // The case variant first in byte order answers, across the layers and what was added.
     const std::string* lower = lowered ? &lower_texts[i] : nullptr;
-    const LowerIndex::Variant* variant = added.find(entity.text, lower);
-    for (const auto& index : indexes) {
-      const LowerIndex::Variant* found = index->find(entity.text, lower);
-      if (found && (!variant || found->key < variant->key)) variant = found;
+    std::optional<TextTable::value_type> variant;
+    if (added) variant = added->find(entity.text, lower);
+    for (const auto& variants : layer_variants) {
+      const auto found = variants->find(entity.text, lower);
+      if (found && (!variant || found->first < variant->first)) variant = found;
     }
-    // The new key is viewed where the map keeps it; nodes never move.
-    const std::string_view key = map.forward.find(entity.text)->first;
+    std::string token;
     if (variant) {
-      token->assign(variant->token);
-      added.add(key, *token, lower);
-      continue;
-    }
-    if (!have_counters) {
-      for (const TableLayer* layer : reverse_layers) {
-        for (const auto& [prefix, number] : *counters_of(*layer)) {
-          auto& counter = counters[prefix];
-          counter = std::max(counter, number);
+      token.assign(variant->second);
+    } else {
+      if (!have_counters) {
+        for (const TableLayer* layer : reverse_layers) {
+          for (const auto& [prefix, number] : *counters_of(*layer)) {
+            auto& counter = counters[prefix];
+            counter = std::max(counter, number);
+          }
         }
+        have_counters = true;
       }
-      have_counters = true;
+      const std::string_view prefix = token_prefix(entity.entity_type);
+      auto counter = counters.find(prefix);
+      if (counter == counters.end()) counter = counters.emplace(std::string(prefix), 0).first;
+      // Past 4294967295 numbering goes on in 64 bits; a number that no longer parses as a
+      // 32-bit counter may already stand in `reverse`, so skip any token that is taken.
+      do {
+        token = make_token(prefix, ++counter->second);
+      } while (!map.reverse.try_emplace(token, entity.text));
     }
-    const std::string_view prefix = token_prefix(entity.entity_type);
-    auto counter = counters.find(prefix);
-    if (counter == counters.end()) counter = counters.emplace(std::string(prefix), 0).first;
-    // Past 4294967295 numbering goes on in 64 bits; a number that no longer parses as a
-    // 32-bit counter may already stand in `reverse`, so skip any token that is taken.
-    do {
-      token->assign(make_token(prefix, ++counter->second));
-    } while (!map.reverse.try_emplace(*token, entity.text));
-    added.add(key, *token, lower);
+    map.forward.try_emplace(entity.text, token);
+    // The first text added put a layer of this map's own on top; the later ones go there too.
+    const TextTable& top = map.forward.top()->entries;
+    if (!added) added.emplace(top);
+    added->add(top.size() - 1, lower);
   }
   return map;
 }

@@ -19,6 +19,7 @@
 
 #include "velk/entity.h"
 #include "velk/string_hash.h"
+#include "velk/text_table.h"
 #include "velk/token_syntax.h"
 
 namespace velk {
@@ -60,7 +61,7 @@ class DerivedSlot {
 
 // Entries of one layer, and what has been derived from them.
 struct TableLayer {
-  StringMap entries;
+  TextTable entries;
   DerivedSlot derived;
 };
 
@@ -71,19 +72,19 @@ struct TableLayer {
 // keeps their number logarithmic in the number of entries. A key is held by one layer only.
 class LayeredTable {
  public:
-  using value_type = StringMap::value_type;
+  using value_type = TextTable::value_type;
 
   class const_iterator {
    public:
-    using iterator_category = std::forward_iterator_tag;
-    using value_type = StringMap::value_type;
+    using iterator_category = std::input_iterator_tag;
+    using value_type = TextTable::value_type;
     using difference_type = std::ptrdiff_t;
-    using pointer = const value_type*;
-    using reference = const value_type&;
+    using reference = value_type;
+    using pointer = TextTable::Arrow;
 
     const_iterator() = default;
-    reference operator*() const { return *it_; }
-    pointer operator->() const { return &*it_; }
+    value_type operator*() const { return *it_; }
+    TextTable::Arrow operator->() const { return {*it_}; }
     const_iterator& operator++() {
       ++it_;
       settle();
@@ -100,7 +101,7 @@ class LayeredTable {
 
    private:
     friend class LayeredTable;
-    const_iterator(const LayeredTable* table, std::size_t layer, StringMap::const_iterator it)
+    const_iterator(const LayeredTable* table, std::size_t layer, TextTable::const_iterator it)
         : table_(table), layer_(layer), it_(it) {}
     std::size_t count() const { return table_ ? table_->layers_.size() : 0; }
     // Moves past the end of empty layers.
@@ -112,12 +113,12 @@ class LayeredTable {
 
     const LayeredTable* table_ = nullptr;
     std::size_t layer_ = 0;
-    StringMap::const_iterator it_{};
+    TextTable::const_iterator it_{};
   };
 
   LayeredTable() = default;
-  LayeredTable(std::initializer_list<value_type> entries) { assign(StringMap(entries)); }
-  LayeredTable& operator=(StringMap entries) {
+  LayeredTable(std::initializer_list<value_type> entries) { assign(TextTable(entries)); }
+  LayeredTable& operator=(TextTable entries) {
     assign(std::move(entries));
     return *this;
   }
@@ -136,7 +137,7 @@ class LayeredTable {
   bool empty() const { return size_ == 0; }
 
   const_iterator begin() const {
-    const_iterator it(this, 0, layers_.empty() ? StringMap::const_iterator{}
+    const_iterator it(this, 0, layers_.empty() ? TextTable::const_iterator{}
                                                : layers_.front()->entries.begin());
     it.settle();
     return it;
@@ -145,24 +146,23 @@ class LayeredTable {
 
   const_iterator find(std::string_view key) const;
   bool contains(std::string_view key) const { return find(key) != end(); }
-  const std::string& at(std::string_view key) const;
+  std::string_view at(std::string_view key) const;
 
-  // Adds `key` with an empty value unless some layer holds it; the value to fill in when it
-  // was added, else nullptr.
-  std::string* try_add(std::string_view key);
   // Adds `key` unless some layer holds it; true when it was added.
   bool try_emplace(std::string_view key, std::string_view value);
   bool emplace(std::string_view key, std::string_view value) { return try_emplace(key, value); }
-  void insert_or_assign(std::string key, std::string value);
+  void insert_or_assign(std::string_view key, std::string_view value);
   void reserve(std::size_t extra);
 
   // The layers, oldest first, for what parts derive from them.
   std::vector<const TableLayer*> layers() const;
+  // The newest layer, which takes what is added; nullptr when there is none.
+  const TableLayer* top() const { return layers_.empty() ? nullptr : layers_.back().get(); }
 
   friend bool operator==(const LayeredTable& a, const LayeredTable& b);
 
  private:
-  void assign(StringMap entries);
+  void assign(TextTable entries);
   // The top layer when no other table holds it, else a new empty one put on top.
   TableLayer& writable_top();
   // Merges the top layer into the one below while that one is at most twice its size.
