@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
+#include <map>
+#include <random>
+#include <string>
 #include <vector>
 
 #include "test_support.h"
@@ -15,6 +17,45 @@ namespace {
 using test::make_map;
 using test::make_tables;
 using T = EntityType;
+
+// A text table against std::map under random inserts and overwrites, texts of every size up
+// to past the largest block; views taken early must still read the same bytes at the end.
+TEST(TextTable, AgreesWithAStandardMapAndKeepsItsViews) {
+  std::mt19937 rng(5);
+  TextTable table;
+  std::map<std::string, std::string> reference;
+  std::vector<std::pair<std::string_view, std::string>> views;  // an early view, its bytes
+  const auto text = [&rng] {
+    const std::size_t sizes[] = {0, 1, 15, 16, 17, 4095, 4097, (1 << 20) + 3};
+    const std::size_t roll = rng() % 1000;
+    const std::size_t size = roll < 20 ? sizes[roll % 7] : roll == 20 ? sizes[7] : rng() % 12;
+    std::string out(size, 'a');
+    for (char& c : out) c = static_cast<char>('a' + rng() % 3);
+    return out;
+  };
+  for (int step = 0; step < 8000; ++step) {
+    const std::string key = text();
+    const std::string value = text();
+    if (rng() % 4 == 0) {
+      table.insert_or_assign(key, value);
+      reference[key] = value;
+    } else {
+      EXPECT_EQ(table.try_emplace(key, value), reference.emplace(key, value).second) << key;
+    }
+    if (step % 200 == 0) {
+      const auto it = table.find(key);
+      ASSERT_NE(it, table.end());
+      views.emplace_back(it->first, std::string(it->first));
+    }
+  }
+  ASSERT_EQ(table.size(), reference.size());
+  for (const auto& [key, value] : table) EXPECT_EQ(reference.at(std::string(key)), value);
+  for (const auto& [key, value] : reference) EXPECT_TRUE(table.contains(key)) << key;
+  EXPECT_FALSE(table.contains("not a key"));
+  for (const auto& [view, bytes] : views) EXPECT_EQ(view, bytes);
+  const TextTable copy = table;
+  for (const auto& [key, value] : reference) EXPECT_EQ(copy.find(key)->second, value);
+}
 
 TEST(BuildTokenMap, NumbersPerPrefixAndSharesCaseVariants) {
   const std::vector<Entity> entities = {{"Alice", T::Person}, {"Bob", T::Person},
