@@ -19,23 +19,27 @@
 
 namespace velk {
 
-class TextTable {
- public:
+// An iterator over entries that reads each as a pair of views: by value, so `->` points into
+// a copy that Arrow holds.
+struct TextPairIterator {
+  using iterator_category = std::input_iterator_tag;
   using value_type = std::pair<std::string_view, std::string_view>;
-
-  // What `->` on an iterator points into: the entry's pair of views, held by value.
+  using difference_type = std::ptrdiff_t;
+  using reference = value_type;
   struct Arrow {
     value_type entry;
     const value_type* operator->() const { return &entry; }
   };
+  using pointer = Arrow;
+};
 
-  class const_iterator {
+class TextTable {
+ public:
+  using value_type = TextPairIterator::value_type;
+  using Arrow = TextPairIterator::Arrow;
+
+  class const_iterator : public TextPairIterator {
    public:
-    using iterator_category = std::input_iterator_tag;
-    using value_type = TextTable::value_type;
-    using difference_type = std::ptrdiff_t;
-    using reference = value_type;
-    using pointer = Arrow;
 
     const_iterator() = default;
     value_type operator*() const { return table_->entry(index_); }

@@ -74,13 +74,8 @@ class LayeredTable {
  public:
   using value_type = TextTable::value_type;
 
-  class const_iterator {
+  class const_iterator : public TextPairIterator {
    public:
-    using iterator_category = std::input_iterator_tag;
-    using value_type = TextTable::value_type;
-    using difference_type = std::ptrdiff_t;
-    using reference = value_type;
-    using pointer = TextTable::Arrow;
 
     const_iterator() = default;
     value_type operator*() const { return *it_; }
