@@ -225,6 +225,12 @@ class StretchMatch {
       folded_.reserve(stretch.size() + kPadding);
       origin_.reserve(stretch.size() + 1);
       for (std::size_t p = 0; p < stretch.size();) {
+        const auto byte = static_cast<unsigned char>(stretch[p]);
+        if (byte < 0x80) {
+          folded_.push_back(ascii_lower(static_cast<char>(byte)));
+          origin_.push_back(p++);
+          continue;
+        }
         const DecodedChar ch = decode_utf8(stretch, p);
         append_utf8(folded_, fold_char(ch.code_point));
         origin_.resize(folded_.size(), p);
