@@ -244,10 +244,7 @@ class StretchMatch {
 
   void run(std::size_t offset, std::vector<Replacement>& out) {
     if (scan()) {
-      std::sort(found_.begin(), found_.end(), [this](const Occurrence& a, const Occurrence& b) {
-        if (a.matcher != b.matcher || a.pair != b.pair) return comes_first(ref(a), ref(b));
-        return a.start < b.start;
-      });
+      group_by_pair();
       for (std::size_t i = 0; i < found_.size();) {
         std::size_t j = i;
         while (j < found_.size() && found_[j].matcher == found_[i].matcher &&
@@ -278,6 +275,26 @@ class StretchMatch {
 
  private:
   static PairRef ref(const Occurrence& o) { return {o.matcher, o.pair}; }
+
+  // Puts found_ in pair order, each pair's occurrences by start. The scan reports them by
+  // start within each half, so with one matcher and many occurrences a stable counting sort by
+  // pair does it.
+  void group_by_pair() {
+    const std::size_t pairs = matchers_[0]->pairs_.size();
+    if (matchers_.size() != 1 || 16 * found_.size() < pairs) {
+      std::sort(found_.begin(), found_.end(), [this](const Occurrence& a, const Occurrence& b) {
+        if (a.matcher != b.matcher || a.pair != b.pair) return comes_first(ref(a), ref(b));
+        return a.start < b.start;
+      });
+      return;
+    }
+    std::vector<std::uint32_t> next(pairs + 1, 0);
+    for (const Occurrence& o : found_) ++next[o.pair + 1];
+    for (std::size_t p = 0; p < pairs; ++p) next[p + 1] += next[p];
+    std::vector<Occurrence> grouped(found_.size());
+    for (const Occurrence& o : found_) grouped[next[o.pair]++] = o;
+    found_.swap(grouped);
+  }
 
   const EntityTokenPair& pair_of(PairRef ref) const {
     return matchers_[ref.matcher]->pairs_[ref.pair];

@@ -2,6 +2,7 @@
 #include "velk/substitution_rules.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <unordered_map>
 
 #include "velk/ascii.h"
@@ -19,9 +20,29 @@ bool needs_escape(char ch) {
   return std::string_view("\\.+*?()|[]{}^$#&-~").find(ch) != std::string_view::npos;
 }
 
-bool longer_then_bytewise(const EntityTokenPair& a, const EntityTokenPair& b) {
-  if (a.entity.size() != b.entity.size()) return a.entity.size() > b.entity.size();
-  return a.entity < b.entity;
+// Sorts `pairs` longest first, equal lengths in ascending byte order of the first text. Each
+// pair carries its first eight bytes as a number, so that most comparisons take no call.
+void sort_longer_then_bytewise(std::vector<EntityTokenPair>& pairs) {
+  struct Keyed {
+    std::size_t size;
+    std::uint64_t head;  // the first eight bytes, big-endian, zeros past the end
+    EntityTokenPair pair;
+  };
+  std::vector<Keyed> keyed;
+  keyed.reserve(pairs.size());
+  for (const EntityTokenPair& pair : pairs) {
+    std::uint64_t head = 0;
+    for (std::size_t i = 0; i < 8; ++i) {
+      head = head << 8 | (i < pair.entity.size() ? static_cast<unsigned char>(pair.entity[i]) : 0);
+    }
+    keyed.push_back({pair.entity.size(), head, pair});
+  }
+  std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
+    if (a.size != b.size) return a.size > b.size;
+    if (a.head != b.head) return a.head < b.head;
+    return a.pair.entity < b.pair.entity;
+  });
+  for (std::size_t i = 0; i < pairs.size(); ++i) pairs[i] = keyed[i].pair;
 }
 
 }  // namespace
@@ -35,7 +56,7 @@ std::vector<EntityTokenPair> sorted_pairs(const Table& forward) {
   for (const auto& [entity, token] : forward) {
     if (!entity.empty()) pairs.push_back({entity, token});
   }
-  std::sort(pairs.begin(), pairs.end(), longer_then_bytewise);
+  sort_longer_then_bytewise(pairs);
   return pairs;
 }
 
@@ -55,7 +76,7 @@ std::vector<EntityTokenPair> sorted_reverse_pairs(const TokenMap& map) {
   for (const auto& [token, entity] : map.reverse) {
     if (!token.empty() && !find_token(entity)) pairs.push_back({token, entity});
   }
-  std::sort(pairs.begin(), pairs.end(), longer_then_bytewise);
+  sort_longer_then_bytewise(pairs);
   return pairs;
 }
 
