@@ -67,21 +67,31 @@ namespace {
 // Bytes read past the end of a text by prefix_hash: texts it hashes carry that much padding.
 constexpr std::size_t kPadding = 8;
 
-// A hash of the `length` bytes at `p`, eight at a time.
-std::uint64_t prefix_hash(const char* p, std::uint32_t length) {
-  std::uint64_t hash = length * 0x9e3779b97f4a7c15ULL;
-  std::uint32_t at = 0;
-  for (; length - at > 8; at += 8) {
-    std::uint64_t chunk;
-    std::memcpy(&chunk, p + at, sizeof chunk);
-    hash = (hash ^ chunk) * 0xff51afd7ed558ccdULL;
-    hash ^= hash >> 32;
-  }
-  std::uint64_t last;
-  std::memcpy(&last, p + at, sizeof last);
-  last &= ~std::uint64_t{0} >> (64 - 8 * (length - at));
-  hash = (hash ^ last) * 0xff51afd7ed558ccdULL;
+std::uint64_t mix(std::uint64_t hash, std::uint64_t chunk) {
+  hash = (hash ^ chunk) * 0xff51afd7ed558ccdULL;
   return hash ^ (hash >> 32);
+}
+
+// The `count` bytes at `p` (1 to 8) as a number; reads eight.
+std::uint64_t load_bytes(const char* p, std::uint32_t count) {
+  std::uint64_t chunk;
+  std::memcpy(&chunk, p, sizeof chunk);
+  return chunk & (~std::uint64_t{0} >> (64 - 8 * count));
+}
+
+[[gnu::noinline]] std::uint64_t long_prefix_hash(const char* p, std::uint32_t length,
+                                                 std::uint64_t hash) {
+  std::uint32_t at = 0;
+  for (; length - at > 8; at += 8) hash = mix(hash, load_bytes(p + at, 8));
+  return mix(hash, load_bytes(p + at, length - at));
+}
+
+// A hash of the `length` bytes at `p`, eight at a time. Most prefixes a scan hashes are short,
+// so those take the inline path.
+[[gnu::always_inline]] inline std::uint64_t prefix_hash(const char* p, std::uint32_t length) {
+  const std::uint64_t hash = length * 0x9e3779b97f4a7c15ULL;
+  if (length <= 8) return mix(hash, load_bytes(p, length));
+  return long_prefix_hash(p, length, hash);
 }
 
 std::uint64_t slot_hash(std::uint64_t hash, std::uint32_t level) {
@@ -281,10 +291,16 @@ class StretchMatch {
   // pair does it.
   void group_by_pair() {
     const std::size_t pairs = matchers_[0]->pairs_.size();
-    if (matchers_.size() != 1 || 16 * found_.size() < pairs) {
+    if (matchers_.size() != 1) {
       std::sort(found_.begin(), found_.end(), [this](const Occurrence& a, const Occurrence& b) {
         if (a.matcher != b.matcher || a.pair != b.pair) return comes_first(ref(a), ref(b));
         return a.start < b.start;
+      });
+      return;
+    }
+    if (16 * found_.size() < pairs) {
+      std::sort(found_.begin(), found_.end(), [](const Occurrence& a, const Occurrence& b) {
+        return a.pair != b.pair ? a.pair < b.pair : a.start < b.start;
       });
       return;
     }
