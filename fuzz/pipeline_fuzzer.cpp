@@ -73,7 +73,8 @@ void check_result(std::string_view text, const TokenMap* existing,
       }
     }
     if (!known)
-      fail("a new forward entry holds a known token", entity + " -> " + token, describe(map));
+      fail("a new forward entry holds a known token",
+           std::string(entity) + " -> " + std::string(token), describe(map));
   }
   // Entity texts here stay far below the size at which the literal algorithm must skip one.
   check_equal(apply_token_map_literal(text, map), apply_token_map(text, map),
