@@ -76,6 +76,9 @@ TEST(ApplyTokenMap, ReplacesEntitiesCaselesslyAtWordEdgesOutsideCode) {
       {"equal lengths go in byte order of the entity text",
        make_tables({{"alice", "[PERSON_1]"}, {"@jdoe", "[HANDLE_1]"}}, {}),
        "@jdoe and alice@jdoe and Alice", "[HANDLE_1] and [PERSON_1]@jdoe and [PERSON_1]"},
+      {"equal lengths that begin alike go in byte order too",
+       make_map({{"a-a-a-a-b", "[B_1]"}, {"a-a-a-a-a", "[A_1]"}}), "a-a-a-a-a-a-a-b",
+       "[A_1]-a-a-b"},
       // A session document may map texts to pseudonyms or any other text: it goes in as it
       // is, and since inserted text is never searched again it cannot multiply the text.
       {"values that are not one whole token go in literally",
