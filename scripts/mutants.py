@@ -52,7 +52,7 @@ FILE_LAYER = {
 }
 # The pytest suites that use the pure-Python package.
 PY_SUITES = ["test_stream_restore.py", "test_conversation.py", "test_pickling.py",
-             "test_cli.py", "test_readme.py"]
+             "test_cli.py", "test_readme.py", "test_extra.py"]
 
 
 @dataclass(frozen=True)
@@ -297,6 +297,21 @@ MUTANTS = [
       "os.fchmod(fd, os.stat(target).st_mode & 0o7777)", "os.stat(target)"),
     M("py-pickle-wrong-kind", P + "pickling.py",
       "(_TYPE_NAMES[int(value)],)", "(_TYPE_NAMES[int(value) - 1],)"),
+    M("py-session-broken-read-as-missing", P + "session.py",
+      "            if self.exists():\n                raise",
+      "            if False:\n                raise"),
+    M("py-cli-tokens-numbers-unsorted", P + "cli.py",
+      "return (kinds.get(match[1], unknown)[0], int(match[2]), token)",
+      "return (kinds.get(match[1], unknown)[0], 0, token)"),
+    M("py-cli-progress-for-one-file", P + "cli.py",
+      "if len(items) > 1 and sys.stderr", "if len(items) > 0 and sys.stderr"),
+    M("py-cli-stream-offset-ignores-pending", P + "cli.py",
+      "consumed - pending + error.start", "consumed + error.start"),
+    M("py-extra-repeats-module-findings", P + "extra.py",
+      "known = {entity.text.lower() for entity in result.entities}", "known: set[str] = set()"),
+    M("py-extra-keeps-names-inside-words", P + "extra.py",
+      "new = [entity for entity in new if not _inside_a_word(text, entity.text)]",
+      "new = list(new)"),
 ]
 
 

@@ -37,10 +37,6 @@ TEST(FastSubstituteSegment, WorkedCasesGiveTheLiteralResult) {
     test::Pairs pairs;
     std::string text, expected;
   } cases[] = {
-      {"an entity text inside a token already put in is not found there",
-       {{"alice", "[PERSON_1]"}, {"person_1", "[P_2]"}},
-       "alice and person_1",
-       "[PERSON_1] and [P_2]"},
       {"a shorter entity text ending inside a longer one's occurrence",
        {{"bob", "[B_1]"}, {"x\u00E9", "[X_2]"}},
        "x\u00E9bob",
@@ -58,8 +54,6 @@ TEST(FastSubstituteSegment, WorkedCasesGiveTheLiteralResult) {
        {{std::string(70, 'x') + " bob " + std::string(70, 'y'), "[L_1]"}, {"bob", "[B_1]"}},
        "bob " + std::string(70, 'x') + " bob " + std::string(70, 'y') + " bob",
        "[B_1] [L_1] [B_1]"},
-      {"Kelvin sign and long s fold to one byte", {{"kiss", "[P_1]"}},
-       "\u212AI\u017FS kiss", "[P_1] [P_1]"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -114,18 +114,6 @@ TEST(ExtractLexiconEntities, EveryWhiteSpaceCharacterAndNoOtherSeparatesWords) {
   }
 }
 
-TEST(ExtractLexiconEntities, SplitsLongWordsWithNonAsciiLettersAtEveryOffset) {
-  for (std::string_view space : {" ", "\u00A0", "\u3000"}) {
-    for (std::size_t length = 0; length <= 24; ++length) {
-      SCOPED_TRACE("length " + std::to_string(length) + ", space " + debug_string(space));
-      const std::string first = "J" + std::string(length, 'x') + "\u00E9";
-      const std::string second = "\u00E9" + std::string(length, 'y');
-      EXPECT_EQ(extract_lexicon_entities("Dr. " + first + std::string(space) + second),
-                std::vector<Entity>{person(first)});
-    }
-  }
-}
-
 // Texts of megabytes, where a recognizer that is not linear would run for hours.
 TEST(ExtractLexiconEntities, LongTextsGiveExactlyTheEntitiesOfShortOnes) {
   // Non-ASCII, so lower-casing takes the full Unicode path on one 10 MB word.

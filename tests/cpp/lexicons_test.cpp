@@ -30,7 +30,6 @@ TEST(ParseLexicon, LoadsTrimmedLinesExceptBlanksAndComments) {
     std::string text;
     Words expected;  // sorted
   } cases[] = {
-      {"empty text", "", {}},
       {"CRLF line ends, the last line without one", "beta\r\nalpha", {"alpha", "beta"}},
       {"blank and white-space lines", "\n \n\t\nalpha\n\n\r\n", {"alpha"}},
       {"comment lines, also indented", "# header\n   # indented\nalpha\n#\n", {"alpha"}},

@@ -21,15 +21,6 @@ TEST(Regex, FindsLeftmostMatchFromAnOffsetWithGroups) {
   EXPECT_EQ(regex.search(text, match.end(), match), SearchStatus::kNoMatch);
 }
 
-TEST(Regex, CaselessMatchingUsesUnicodeFolding) {
-  const Regex regex = Regex::compile("(?i)kiss", /*jit=*/false);
-  ASSERT_TRUE(regex.ok());
-  MatchResult match(regex);
-  for (std::string text : {"KISS", "\u212Ai\u017Fs", "kIsS"}) {
-    EXPECT_EQ(regex.search(text, 0, match), SearchStatus::kMatch) << text;
-  }
-}
-
 TEST(Regex, RefusesMalformedAndOversizedPatterns) {
   EXPECT_FALSE(Regex::compile("(unclosed").ok());
   EXPECT_FALSE(Regex::compile(std::string(200000, 'a') + "\\b").ok());

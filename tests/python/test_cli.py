@@ -2,6 +2,7 @@
 and files; `python -m velk`; several processes anonymizing into one session at once; every
 error path with its exit status and message."""
 
+import contextlib
 import fcntl
 import json
 import os
@@ -42,8 +43,6 @@ def test_the_console_script_is_installed_beside_the_interpreter():
     assert VELK.is_file() and os.access(VELK, os.X_OK)
     status, out, err = velk_cli("--version")
     assert (status, err) == (0, "") and out.decode().startswith("velk ")
-    status, out, _ = velk_cli("--help")
-    assert status == 0 and b"anonymize" in out and b"restore" in out and b"tokens" in out
 
 
 def test_anonymize_and_restore_through_pipes(tmp_path):
@@ -96,38 +95,21 @@ def test_files_in_and_out_keep_their_names_and_bytes(tmp_path):
     assert [name for name in os.listdir(tmp_path / "back") if name.endswith(".tmp")] == []
 
 
-def test_tokens_lists_the_session_as_a_table(tmp_path):
-    session = tmp_path / "chat.json"
-    velk_cli("anonymize", "-s", session, input="Ping @jdoe and Sarah Miller in 東京 or Dallas, "
-             "TX; mail sarah@example.com".encode())
-    forward = json.loads(session.read_text())["tokenMap"]["forward"]
-    status, out, err = velk_cli("tokens", "-s", session)
-    assert (status, err) == (0, "")
-    lines = out.decode().splitlines()
-    assert lines[0].split() == ["TOKEN", "KIND", "TEXT"]
-    rows = [line.split(None, 2) for line in lines[1:]]
-    assert {token: text for token, _, text in rows} == {v: k for k, v in forward.items()}
-    kinds = {"PERSON": "Person", "PLACE": "Place", "HANDLE": "Handle", "EMAIL": "Email"}
-    assert all(kind == kinds[token[1:token.index("_")]] for token, kind, _ in rows)
-    # Kinds in the module's order, then numbers in order.
-    assert [row[0] for row in rows[:2]] == ["[PERSON_1]", "[PLACE_1]"]
-    # Column starts line up.
-    starts = {line.index(row[2]) for line, row in zip(lines[1:], rows) if "東京" not in line}
-    assert len(starts) == 1
-
-
-def test_tokens_shows_texts_on_one_line(tmp_path):
+def test_tokens_lists_kinds_in_the_modules_order_then_numbers_with_texts_on_one_line(tmp_path):
     session = tmp_path / "odd.json"
     doc = {"version": 1, "tokenMap": {"forward": {}, "reverse": {
-        "[PERSON_1]": "two\nlines\tand\x07", "[ROBOT_2]": "R2", "key": "value"}}}
+        "[PLACE_1]": "東京", "[PERSON_10]": "two\nlines\tand\x07", "[PERSON_2]": "Ann",
+        "[ROBOT_2]": "R2", "key": "value"}}}
     session.write_text(json.dumps(doc))
     status, out, _ = velk_cli("tokens", "-s", session)
     assert status == 0
     assert out.decode().splitlines() == [
-        "TOKEN       KIND    TEXT",
-        "[PERSON_1]  Person  two\\nlines\\tand\\x07",
-        "[ROBOT_2]   -       R2",
-        "key         -       value",
+        "TOKEN        KIND    TEXT",
+        "[PERSON_2]   Person  Ann",
+        "[PERSON_10]  Person  two\\nlines\\tand\\x07",
+        "[PLACE_1]    Place   東京",
+        "[ROBOT_2]    -       R2",
+        "key          -       value",
     ]
 
 
@@ -182,29 +164,21 @@ def terminal_pair():
 def read_terminal(controller):
     """All that the programs on a pseudo-terminal wrote, once they closed it."""
     shown = b""
-    while True:
-        try:
-            data = os.read(controller, 4096)
-        except OSError:  # EIO: the other side closed
-            break
-        if not data:
-            break
-        shown += data
+    with contextlib.suppress(OSError):  # EIO: the other side closed
+        while data := os.read(controller, 4096):
+            shown += data
     os.close(controller)
     return shown
 
 
-def test_a_progress_bar_only_when_standard_error_is_a_terminal(tmp_path):
-    files = []
-    for n in range(3):
-        files.append(tmp_path / f"in{n}.txt")
-        files[-1].write_text(f"Ping @user{n}")
+# Off a terminal standard error stays empty (test_files_in_and_out_keep_their_names_and_bytes).
+def test_a_progress_bar_for_several_files_on_a_terminal(tmp_path):
+    files = [tmp_path / f"in{n}.txt" for n in range(3)]
+    for n, path in enumerate(files):
+        path.write_text(f"Ping @user{n}")
     session = tmp_path / "s.json"
-    # Not a terminal: nothing on standard error.
-    assert velk_cli("anonymize", "-s", session, "-o", tmp_path / "o1", *files) == (0, b"", "")
-    # A terminal: the bar.
     controller, terminal = terminal_pair()
-    process = subprocess.Popen([VELK, "anonymize", "-s", session, "-o", tmp_path / "o2", *files],
+    process = subprocess.Popen([VELK, "anonymize", "-s", session, "-o", tmp_path / "out", *files],
                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=terminal)
     os.close(terminal)
     shown = read_terminal(controller)
@@ -265,10 +239,8 @@ def run_error(tmp_path, args, input=b""):
      "velk restore: error: -o DIR needs input files (standard input has no name to keep)"),
     (["anonymize", "-s", "x.json", "-o", "out", "a", "-"],
      "velk anonymize: error: standard input (-) cannot be one of several inputs"),
-    (["anonymize", "-s", "x.json", "--frobnicate"],
-     "velk: error: unrecognized arguments: --frobnicate"),
 ], ids=["no command", "unknown command", "no session", "extra argument", "several files",
-        "-o with stdin", "- among several", "unknown option"])
+        "-o with stdin", "- among several"])
 def test_usage_errors_exit_2(tmp_path, args, message):
     status, out, err = run_error(tmp_path, args)
     assert status == 2 and out == b""
@@ -282,15 +254,15 @@ def broken_session(tmp_path):
     return path
 
 
-@pytest.mark.parametrize("command", [["restore"], ["tokens"], ["restore", "in.txt"]])
+@pytest.mark.parametrize("command", ["restore", "tokens"])
 def test_a_missing_session_is_an_error_for_restore_and_tokens(tmp_path, command):
-    (tmp_path / "in.txt").write_text("[PERSON_1]")
-    status, out, err = run_error(tmp_path, [command[0], "-s", "nope.json", *command[1:]])
+    status, out, err = run_error(tmp_path, [command, "-s", "nope.json"])
     assert (status, out, err) == (1, b"", "velk: session file 'nope.json' does not exist\n")
     assert not (tmp_path / "nope.json").exists()
 
 
-@pytest.mark.parametrize("command", ["anonymize", "restore", "tokens"])
+# Anonymize reads the session under its lock, restore and tokens read it alike.
+@pytest.mark.parametrize("command", ["anonymize", "tokens"])
 def test_a_malformed_session_is_an_error_and_is_left_as_it_is(tmp_path, command):
     path = broken_session(tmp_path)
     status, out, err = run_error(tmp_path, [command, "-s", "broken.json"], input=b"Ping @jdoe")
@@ -307,15 +279,13 @@ def test_a_session_in_a_missing_folder(tmp_path):
                    f"{os.path.realpath(tmp_path)}/no/such/s.json.lock: No such file or directory\n")
 
 
-@pytest.mark.parametrize("command", ["anonymize", "restore"])
-def test_unreadable_inputs(tmp_path, command):
-    velk_cli("anonymize", "-s", tmp_path / "s.json", input=b"x")
+def test_unreadable_inputs(tmp_path):
     (tmp_path / "folder").mkdir()
     for args, message in [
         (["missing.txt"], "velk: cannot read 'missing.txt': No such file or directory\n"),
         (["folder"], "velk: cannot read 'folder': Is a directory\n"),
     ]:
-        assert run_error(tmp_path, [command, "-s", "s.json", *args]) == (1, b"", message)
+        assert run_error(tmp_path, ["anonymize", "-s", "s.json", *args]) == (1, b"", message)
 
 
 @pytest.mark.parametrize("command", ["anonymize", "restore"])

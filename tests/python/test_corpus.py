@@ -2,7 +2,6 @@
 process, on a process pool, or on a real Dask cluster (started and stopped here), for any batch
 size, and after a worker is killed mid-run."""
 
-import importlib.util
 import os
 import signal
 from collections.abc import Sequence
@@ -14,8 +13,6 @@ from hypothesis import strategies as st
 
 import velk
 import velk_anonymizer as va
-
-HAS_EXTRA = importlib.util.find_spec("velk.extra") is not None
 
 # Documents that exercise the numbering: repeats and case variants across documents, token-
 # shaped texts typed by users (known and unknown, Unicode digits, in code), empty documents.
@@ -66,14 +63,6 @@ def test_any_corpus_and_batch_size_give_the_sequential_result(docs, batch_size):
     assert outcome(result) == sequential(docs)
 
 
-def test_typed_tokens_are_reserved_and_restored_as_written():
-    result = velk.anonymize_corpus(["Ask Bob Jones", "[PERSON_2] wrote [PERSON_١]",
-                                    "and Sarah Miller"], extra=False)
-    assert result.texts == ["Ask [PERSON_1]", "[PERSON_2] wrote [PERSON_١]", "and [PERSON_3]"]
-    assert [va.deanonymize(text, result.token_map) for text in result.texts] == [
-        "Ask Bob Jones", "[PERSON_2] wrote [PERSON_١]", "and Sarah Miller"]
-
-
 @pytest.mark.parametrize("docs, batch_size, error, message", [
     (["fine", 3], 1, velk.CorpusError, "document 1 is a int, not a str"),
     (["a", "b", "c", None], 2, velk.CorpusError, "document 3 is a NoneType, not a str"),
@@ -85,15 +74,6 @@ def test_bad_input_is_named(docs, batch_size, error, message):
     assert str(raised.value) == message
 
 
-@pytest.mark.skipif(HAS_EXTRA, reason="velk.extra is installed")
-def test_extra_without_its_module_fails_before_any_work():
-    with pytest.raises(velk.CorpusError) as raised:
-        velk.anonymize_corpus(DOCS)
-    assert str(raised.value) == \
-        "extra detection is not available (No module named 'velk.extra')"
-
-
-@pytest.mark.skipif(not HAS_EXTRA, reason="velk.extra is not installed")
 @pytest.mark.parametrize("batch_size", [1, 3, 256])
 def test_extra_entities_count_as_custom_entities(batch_size):
     from velk.extra import extra_entities

@@ -1,6 +1,6 @@
 """What the detectors found is replaced, ordinary words are not touched, and restoring gives back
-what the user wrote: the shapes that used to leak, and properties over generated developer
-text."""
+what the user wrote: shapes that used to leak and that the generated text below does not make,
+and properties over generated developer text."""
 
 import re
 
@@ -10,53 +10,21 @@ from hypothesis import strategies as st
 import velk_anonymizer as va
 
 
-def run(text, existing=None):
-    result = va.anonymize(text, existing=existing)
+def run(text):
+    result = va.anonymize(text)
     return result.text, va.deanonymize(result.text, result.token_map), result
 
 
 LEAKED_SHAPES = [
-    ("see https://x.io/a/ now", "see [URL_1] now"),
-    ("Docs: https://x.io/a.", "Docs: [URL_1]"),
-    ("https://x.io/reset?uid=9?", "[URL_1]"),
     ('Ask Dr. "Jane" today', "Ask Dr. [PERSON_1] today"),
     ('the "Acme, Inc." team', "the [ORG_1] team"),
-    ("ssh root@10.0.0.1", "ssh root@[IP_1]"),
-    ("postgres://app@db.acme.io/prod", "postgres://[EMAIL_1]/prod"),
-    ("repo acme/BlueHarbor", "repo acme/[PROJECT_1]"),
-    ("medium.com/@jdoe", "[URL_1]/[HANDLE_1]"),
-    ("Thanks Alice\n```\nTraceback\n```\n", "Thanks [PERSON_1]\n```\nTraceback\n```\n"),
     ("patch by Colin\nWatson", "patch by [PERSON_1]"),
-    ("Ask [PERSON_1] and Emily Johnson about it.", "Ask [PERSON_1] and [PERSON_2] about it."),
 ]
 
 
 def test_shapes_that_leaked_are_replaced_and_restore_exactly():
     outcomes = [run(text)[:2] for text, _ in LEAKED_SHAPES]
     assert outcomes == [(expected, text) for text, expected in LEAKED_SHAPES]
-
-
-def test_state_codes_do_not_turn_ordinary_words_into_tokens():
-    _, _, first = run("We moved from Portland, OR to Indianapolis, IN.")
-    later = "I work in the office or at home, in Portland"
-    assert run(later, first.token_map)[:2] == ("I work in the office or at home, in [PLACE_1]", later)
-
-
-def test_a_read_back_session_substitutes_like_its_map():
-    text = "@jdoe and alice@jdoe and Alice"
-    _, _, result = run(text)
-    read_back = va.TokenMap.from_session_json(result.token_map.to_session_json())
-    assert read_back.to_session_json() == result.token_map.to_session_json()
-    assert va.apply_token_map(text, read_back) == va.apply_token_map(text, result.token_map) == (
-        "[HANDLE_1] and [PERSON_1]@jdoe and [PERSON_1]")
-
-
-def test_a_session_with_pseudonyms_replaces_and_restores():
-    session = ('{"version":1,"tokenMap":{"forward":{"Alice":"Carol","Bob":"Dave"},'
-               '"reverse":{"Carol":"Alice","Dave":"Bob"}}}')
-    token_map = va.TokenMap.from_session_json(session)
-    text = va.apply_token_map("Alice told Bob", token_map)
-    assert (text, va.deanonymize(text, token_map)) == ("Carol told Dave", "Alice told Bob")
 
 
 # Generated developer text: entity shapes, glue that the substitution's edge rules refuse but

@@ -1,6 +1,6 @@
 """EntityType, Entity and TokenMap from Python: values, equality, hashing and repr; attributes
 that are new objects on each access; sequences and keywords taken as arguments; texts carried
-whole; session documents written and read, refusals as ValueError."""
+whole; refused session documents as ValueError."""
 
 import pytest
 
@@ -63,23 +63,9 @@ def test_maps_take_any_sequence_and_keywords_and_carry_texts_whole():
         assert va.deanonymize(va.apply_token_map(text, base), base) == text
 
 
-def test_writer_output_is_exact_and_reads_back():
-    text = 'say "hi"\\\n\t\x1b\x00/\x7f Zürich 😀'
-    escaped = 'say \\"hi\\"\\\\\\n\\t\\u001b\\u0000/\x7f Zürich 😀'
-    document = va.build_token_map([va.Entity(text, E.Person)]).to_session_json()
-    assert document == (f'{{"version":1,"tokenMap":{{"forward":{{"{escaped}":"[PERSON_1]"}},'
-                        f'"reverse":{{"[PERSON_1]":"{escaped}"}}}}}}')
-    assert va.TokenMap.from_session_json(document).to_session_json() == document
-
-
-# The reader's messages are pinned by the C++ suite; here they reach Python whole.
-@pytest.mark.parametrize("document,message", [
-    ('{"version":"Zürich"}', 'session JSON is malformed: invalid type: string "Zürich", '
-                             'expected u32 at line 1 column 19'),
-    ("[4294967295,[{},{}]]",
-     "unsupported session format version 4294967295 (this build supports 1)"),
-], ids=["malformed", "unsupported"])
-def test_refused_documents_raise_value_error_with_the_exact_message(document, message):
+# The reader's messages are pinned by the C++ suite; here one reaches Python whole.
+def test_a_refused_document_raises_value_error_with_the_whole_message():
     with pytest.raises(ValueError) as caught:
-        va.TokenMap.from_session_json(document)
-    assert str(caught.value) == message
+        va.TokenMap.from_session_json('{"version":"Zürich"}')
+    assert str(caught.value) == ('session JSON is malformed: invalid type: string "Zürich", '
+                                 'expected u32 at line 1 column 19')
