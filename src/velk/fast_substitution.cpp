@@ -12,6 +12,7 @@
 #include <unicode/uchar.h>
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 #include <iterator>
@@ -110,7 +111,7 @@ ForwardMatcher::ForwardMatcher(std::vector<EntityTokenPair> pairs) : pairs_(std:
   // The folds first: ASCII texts fold to their lowercase, which needs no copy; the others are
   // kept folded.
   info_.reserve(pairs_.size());
-  std::size_t prefixes = 0;
+  std::array<std::size_t, std::size(kAnchorLengths)> prefixes{};  // texts hashed at each length
   for (const EntityTokenPair& pair : pairs_) {
     PairInfo info{static_cast<std::uint32_t>(pair.entity.size()), kNoFold,
                   is_short_capitals(pair.entity), needs_closing_boundary(pair.entity)};
@@ -119,18 +120,23 @@ ForwardMatcher::ForwardMatcher(std::vector<EntityTokenPair> pairs) : pairs_(std:
       folded_ += fold_text(pair.entity);
       info.folded_length = static_cast<std::uint32_t>(folded_.size() - info.folded_at);
     }
-    for (const std::uint32_t length : kAnchorLengths) prefixes += length <= info.folded_length;
+    for (std::size_t level = 0; level < prefixes.size(); ++level) {
+      prefixes[level] += kAnchorLengths[level] <= info.folded_length;
+    }
     info_.push_back(info);
   }
 
   // Every prefix of every text at an anchor length goes into the filter; the anchors, sorted,
   // give the groups.
-  const unsigned filter_bits = bits_for(16 * prefixes);
-  filter_.assign((std::size_t{1} << filter_bits) / 64, 0);
-  filter_shift_ = 64 - filter_bits;
-  const auto mark = [this](std::uint64_t hash, unsigned bits) {
-    const std::uint64_t bit = (hash >> filter_shift_) & ~std::uint64_t{1};
-    filter_[bit >> 6] |= std::uint64_t{bits} << (bit & 63);
+  for (std::size_t level = 0; level < prefixes.size(); ++level) {
+    const unsigned bits = bits_for(16 * prefixes[level]);
+    filters_[level].words.assign((std::size_t{1} << bits) / 64, 0);
+    filters_[level].shift = 64 - bits;
+  }
+  const auto mark = [this](std::uint32_t level, std::uint64_t hash, unsigned bits) {
+    Filter& filter = filters_[level];
+    const std::uint64_t bit = (hash >> filter.shift) & ~std::uint64_t{1};
+    filter.words[bit >> 6] |= std::uint64_t{bits} << (bit & 63);
   };
   struct Anchor {
     std::uint64_t hash;
@@ -153,11 +159,11 @@ ForwardMatcher::ForwardMatcher(std::vector<EntityTokenPair> pairs) : pairs_(std:
     std::uint32_t level = 0;
     while (level + 1 < std::size(kAnchorLengths) &&
            kAnchorLengths[level + 1] <= info.folded_length) {
-      mark(prefix_hash(folded.data(), kAnchorLengths[level]), kLonger);
+      mark(level, prefix_hash(folded.data(), kAnchorLengths[level]), kLonger);
       ++level;
     }
     const std::uint64_t hash = prefix_hash(folded.data(), kAnchorLengths[level]);
-    mark(hash, kAnchor);
+    mark(level, hash, kAnchor);
     if (!two_bytes_.empty()) {
       const auto first = static_cast<unsigned char>(folded[0]);
       const auto second = static_cast<unsigned char>(folded[1]);
@@ -287,10 +293,9 @@ class StretchMatch {
   static PairRef ref(const Occurrence& o) { return {o.matcher, o.pair}; }
 
   // Puts found_ in pair order, each pair's occurrences by start. The scan reports them by
-  // start within each half, so with one matcher and many occurrences a stable counting sort by
-  // pair does it.
+  // start within each half, so with one matcher a stable radix sort by pair does it, a byte of
+  // the pair number at a time, without the mispredicted branches of a comparison sort.
   void group_by_pair() {
-    const std::size_t pairs = matchers_[0]->pairs_.size();
     if (matchers_.size() != 1) {
       std::sort(found_.begin(), found_.end(), [this](const Occurrence& a, const Occurrence& b) {
         if (a.matcher != b.matcher || a.pair != b.pair) return comes_first(ref(a), ref(b));
@@ -298,18 +303,16 @@ class StretchMatch {
       });
       return;
     }
-    if (16 * found_.size() < pairs) {
-      std::sort(found_.begin(), found_.end(), [](const Occurrence& a, const Occurrence& b) {
-        return a.pair != b.pair ? a.pair < b.pair : a.start < b.start;
-      });
-      return;
+    std::uint32_t highest = 0;
+    for (const Occurrence& o : found_) highest = std::max(highest, o.pair);
+    std::vector<Occurrence> sorted(found_.size());
+    for (unsigned shift = 0; shift < 32 && (highest >> shift) != 0; shift += 8) {
+      std::array<std::uint32_t, 257> next{};
+      for (const Occurrence& o : found_) ++next[((o.pair >> shift) & 255) + 1];
+      for (std::size_t d = 0; d < 256; ++d) next[d + 1] += next[d];
+      for (const Occurrence& o : found_) sorted[next[(o.pair >> shift) & 255]++] = o;
+      found_.swap(sorted);
     }
-    std::vector<std::uint32_t> next(pairs + 1, 0);
-    for (const Occurrence& o : found_) ++next[o.pair + 1];
-    for (std::size_t p = 0; p < pairs; ++p) next[p + 1] += next[p];
-    std::vector<Occurrence> grouped(found_.size());
-    for (const Occurrence& o : found_) grouped[next[o.pair]++] = o;
-    found_.swap(grouped);
   }
 
   const EntityTokenPair& pair_of(PairRef ref) const {
@@ -389,7 +392,7 @@ class StretchMatch {
           const std::uint32_t length = ForwardMatcher::kAnchorLengths[level];
           if (text.size() - j < length) break;
           const std::uint64_t hash = prefix_hash(text.data() + j, length);
-          const unsigned bits = matcher.filter_bits(hash);
+          const unsigned bits = matcher.filter_bits(level, hash);
           if (bits & ForwardMatcher::kAnchor) take(j, level, hash);
           if ((bits & ForwardMatcher::kLonger) == 0) break;
         }

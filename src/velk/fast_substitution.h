@@ -4,6 +4,7 @@
 #ifndef VELK_FAST_SUBSTITUTION_H_
 #define VELK_FAST_SUBSTITUTION_H_
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -60,9 +61,10 @@ class ForwardMatcher {
   // with it (hashing on may find more), kAnchor when some text is anchored on it.
   static constexpr unsigned kLonger = 1;
   static constexpr unsigned kAnchor = 2;
-  unsigned filter_bits(std::uint64_t hash) const {
-    const std::uint64_t bit = (hash >> filter_shift_) & ~std::uint64_t{1};
-    return static_cast<unsigned>(filter_[bit >> 6] >> (bit & 63)) & 3;
+  unsigned filter_bits(std::uint32_t level, std::uint64_t hash) const {
+    const Filter& filter = filters_[level];
+    const std::uint64_t bit = (hash >> filter.shift) & ~std::uint64_t{1};
+    return static_cast<unsigned>(filter.words[bit >> 6] >> (bit & 63)) & 3;
   }
   // For a matcher of many texts, a table of what the first two bytes allow, exact, so that
   // most positions take one load: kOneByte (a text is that one byte), kTwoBytes (a text is
@@ -79,8 +81,13 @@ class ForwardMatcher {
   std::vector<EntityTokenPair> pairs_;
   std::vector<PairInfo> info_;
   std::string folded_;                // the folds that ASCII lowercase does not give
-  std::vector<std::uint64_t> filter_;  // two bits per hashed prefix, all lengths together
-  unsigned filter_shift_ = 63;
+  // Two bits per hashed prefix, a filter per anchor length: the short prefixes that a scan
+  // hashes at nearly every position then stay in the nearest cache.
+  struct Filter {
+    std::vector<std::uint64_t> words;
+    unsigned shift = 63;
+  };
+  std::array<Filter, std::size(kAnchorLengths)> filters_;
   std::vector<std::uint8_t> two_bytes_;  // empty, or 65536 entries: first byte + 256 × second
   std::vector<std::uint32_t> slots_;  // open addressing into groups_: 1 + index, 0 when free
   std::vector<Group> groups_;
