@@ -125,7 +125,7 @@ MUTANTS = [
     M("fast-stretch-halves-drop-second", V + "substitution.cpp",
       "out.insert(out.end(), second_found.begin(), second_found.end());", ""),
     M("fast-filter-stops-early", V + "fast_substitution.cpp",
-      "mark(prefix_hash(folded.data(), kAnchorLengths[level]), kLonger);", ""),
+      "mark(level, prefix_hash(folded.data(), kAnchorLengths[level]), kLonger);", ""),
     M("fast-two-bytes-one-byte-texts", V + "fast_substitution.cpp",
       "for (std::size_t next = 0; next < 256; ++next) two_bytes_[first + 256 * next] |= kOneByte;",
       "two_bytes_[first] |= kOneByte;"),
