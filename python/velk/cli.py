@@ -433,7 +433,7 @@ def _corpus(args: argparse.Namespace) -> None:
             try:
                 final = run(codec, batches, output.write, existing=base, executor=executor,
                             extra=args.extra, progress=bars.update)
-                session.write(final)
+                session.write_document(final.document())
             except BrokenProcessPool:
                 output.discard()
                 raise CommandError("a worker process ended unexpectedly; nothing was written")\

@@ -14,18 +14,24 @@ executor offers. Three steps:
    worker receives once.
 
 The result does not depend on the executor, the number of workers or the batch size.
+
+On two cores, this process shares the CPU with the workers, so every second it spends is a
+second they lose: it only moves bytes and numbers entities. Records are parsed and written
+again on the workers, detection comes back in a compact form (texts, one byte per kind), and
+the session document is written once, for the workers and for the session file alike.
 """
 
 from __future__ import annotations
 
-import hashlib
 import importlib
+import itertools
 import json
 import re
+import uuid
 from collections import deque
 from collections.abc import Callable, Iterable, Iterator, Sequence
 from concurrent.futures import Executor, Future
-from dataclasses import dataclass
+from dataclasses import dataclass, field
 from typing import Any, Protocol, TypeVar
 
 import velk_anonymizer as va
@@ -38,9 +44,11 @@ R = TypeVar("R")
 BatchIn = TypeVar("BatchIn", contravariant=True)
 OutCo = TypeVar("OutCo", covariant=True)
 
-# What detection reports for one document: its entities as (text, kind number), leaving out
-# texts already reported earlier in the same batch, and its token-shaped texts.
-Found = tuple[list[tuple[str, int]], list[str]]
+# What detection reports for one batch: the texts of its documents' entities in document
+# order, leaving out texts already reported earlier in the batch; their kinds, one byte each
+# (the kind's number); and for each document that holds token-shaped texts, how many of those
+# entity texts come before the document's own, and its token-shaped texts.
+Found = tuple[list[str], bytes, list[tuple[int, list[str]]]]
 
 # A superset of the module's token syntax ([CAPITALS_DIGITS], any Unicode decimal digits):
 # whatever lies between the underscore and the bracket is left to the module to judge, so
@@ -99,7 +107,7 @@ def anonymize_corpus(
 
     final = run(codec, batches, collect, existing=existing, executor=executor,
                 extra=extra)
-    return CorpusResult(texts, final)
+    return CorpusResult(texts, final.token_map)
 
 
 # -------------------------------------------------------------------------------------------
@@ -190,6 +198,20 @@ def _json_kind(value: object) -> str:
     return kinds.get(type(value), type(value).__name__)
 
 
+@dataclass
+class FinalMap:
+    """The map that holds all the corpus's tokens, with its session document (UTF-8), written
+    once whoever asks for it first: the workers or the session file."""
+
+    token_map: va.TokenMap
+    _document: bytes | None = field(default=None, repr=False)
+
+    def document(self) -> bytes:
+        if self._document is None:
+            self._document = self.token_map.to_session_json().encode("utf-8")
+        return self._document
+
+
 def run(
     codec: Codec[Batch, Out],
     batches: Callable[[], Iterable[Batch]],
@@ -199,7 +221,7 @@ def run(
     executor: Executor | None,
     extra: bool,
     progress: Callable[[str, int], None] | None = None,
-) -> va.TokenMap:
+) -> FinalMap:
     """Anonymizes the corpus that ``batches()`` yields (called twice: once to detect, once to
     substitute), passing each batch's output to ``deliver`` in order; returns the final map.
     ``progress(step, documents)`` is told of every finished batch."""
@@ -207,14 +229,14 @@ def run(
         _extra_detector()  # fails here, before any work, when it is not installed
     tasks = _Tasks(executor)
     numbering = _Numbering(existing)
-    for found in tasks.ordered(_detect_batch, ((codec, batch, extra) for batch in batches())):
-        numbering.add(found)
+    calls = ((batch, _detect_batch, (codec, batch, extra)) for batch in batches())
+    for batch, found in tasks.ordered(calls):
+        numbering.add(*found)
         if progress is not None:
-            progress("detect", len(found))
-    final = numbering.finish()
+            progress("detect", codec.size(batch))
+    final = FinalMap(numbering.finish())
 
-    shared = _SharedMap(final)
-    for batch, out in tasks.ordered_with_map(shared, codec, batches(), extra):
+    for batch, out in tasks.ordered_with_map(final, codec, batches(), extra):
         deliver(out)
         if progress is not None:
             progress("substitute", codec.size(batch))
@@ -232,26 +254,31 @@ def _extra_detector() -> Callable[[str], list[va.Entity]]:
     return detector
 
 
-def _detect_batch(codec: Codec[Batch, Any], batch: Batch, extra: bool) -> list[Found]:
+def _detect_batch(codec: Codec[Batch, Any], batch: Batch, extra: bool) -> Found:
     """Detection for one batch, on a worker."""
     detector = _extra_detector() if extra else None
     seen: set[str] = set()
-    found: list[Found] = []
+    texts: list[str] = []
+    kinds = bytearray()
+    reservations: list[tuple[int, list[str]]] = []
     for doc in codec.documents(batch)[0]:
         if detector is None:
             entities = va.anonymize(doc).entities
         else:
             entities = va.anonymize_with_custom(doc, custom_entities=detector(doc)).entities
-        # A text already numbered is left as it is by build_token_map, so a repeat need not
-        # travel back.
-        fresh: list[tuple[str, int]] = []
+        if "_" in doc:
+            candidates = _CANDIDATE.findall(doc)
+            if candidates:
+                reservations.append((len(texts), list(dict.fromkeys(candidates))))
+        # A text already numbered is left as it is by build_token_map (whatever its kind), so
+        # a repeat need not travel back.
         for entity in entities:
-            if entity.text not in seen:
-                seen.add(entity.text)
-                fresh.append((entity.text, int(entity.entity_type)))
-        candidates = list(dict.fromkeys(_CANDIDATE.findall(doc))) if "_" in doc else []
-        found.append((fresh, candidates))
-    return found
+            text = entity.text
+            if text not in seen:
+                seen.add(text)
+                texts.append(text)
+                kinds.append(int(entity.entity_type))
+    return texts, bytes(kinds), reservations
 
 
 def _substitute(codec: Codec[Batch, Out], batch: Batch, token_map: va.TokenMap,
@@ -273,7 +300,9 @@ class _Numbering:
 
     Entities wait until a reservation or the end needs the map: one ``build_token_map`` call
     over many entities costs much less than many calls over few, since each call also pays for
-    the size of the map it extends. What waits is bounded by the final map's size.
+    the size of the map it extends. A text that an earlier batch reported does not wait again
+    (``build_token_map`` would leave it as it is), so what waits is bounded by the final map's
+    size, and so is the cost of the one call.
     """
 
     def __init__(self, existing: va.TokenMap | None) -> None:
@@ -281,19 +310,28 @@ class _Numbering:
         self.numbered: set[str] = set()
         self.pending: list[va.Entity] = []
 
-    def add(self, found: list[Found]) -> None:
-        for entities, candidates in found:
-            if candidates:
-                self._number()  # earlier documents first: a reservation moves later numbers
-                self._reserve(candidates)
-            for text, kind in entities:
-                if text not in self.numbered:
-                    self.numbered.add(text)
-                    self.pending.append(va.Entity(text, _KINDS[kind]))
+    def add(self, texts: list[str], kinds: bytes,
+            reservations: list[tuple[int, list[str]]]) -> None:
+        start = 0
+        for before, candidates in reservations:
+            self._wait(texts[start:before], kinds[start:before])
+            self._number()  # earlier documents first: a reservation moves later numbers
+            self._reserve(candidates)
+            start = before
+        self._wait(texts[start:] if start else texts, kinds[start:] if start else kinds)
 
     def finish(self) -> va.TokenMap:
         self._number()
         return self.map
+
+    def _wait(self, texts: list[str], kinds: bytes) -> None:
+        # Whole batches at a time, without a Python statement per entity: this runs beside the
+        # workers and takes its CPU time from them.
+        numbered = self.numbered
+        fresh = [text not in numbered for text in texts]
+        numbered.update(texts)
+        self.pending.extend(map(va.Entity, itertools.compress(texts, fresh),
+                                map(_KINDS.__getitem__, itertools.compress(kinds, fresh))))
 
     def _number(self) -> None:
         if self.pending:
@@ -323,22 +361,23 @@ class _Numbering:
 
 @dataclass(frozen=True)
 class _MapRef:
-    """The final map as it travels to workers: its digest, and its session document only
-    when the worker may not have it yet."""
+    """The final map as it travels to workers: a key of its own, and its session document
+    (UTF-8) only when the worker may not have it yet."""
 
     key: str
-    document: str | None
+    document: bytes | None
 
 
 class _SharedMap:
-    def __init__(self, token_map: va.TokenMap) -> None:
-        self.map = token_map
-        document = token_map.to_session_json()
-        self.full = _MapRef(hashlib.blake2b(document.encode("utf-8")).hexdigest(), document)
+    def __init__(self, final: FinalMap) -> None:
+        self.map = final.token_map
+        # A random key names this map: a digest would cost a pass over the document, and two
+        # runs that happen to reach the same map lose nothing by each sending it.
+        self.full = _MapRef(uuid.uuid4().hex, final.document())
         self.key_only = _MapRef(self.full.key, None)
 
 
-# The map a worker process last received, kept so that later batches need only its digest. One
+# The map a worker process last received, kept so that later batches need only its key. One
 # map at a time: a worker serves one corpus run after another.
 _worker_map: dict[str, va.TokenMap] = {}
 
@@ -351,7 +390,7 @@ def _substitute_batch(codec: Codec[Batch, Out], batch: Batch, ref: _MapRef,
     if token_map is None:
         if ref.document is None:
             return False, None
-        token_map = va.TokenMap.from_session_json(ref.document)
+        token_map = va.TokenMap.from_session_json(ref.document.decode("utf-8"))
         _worker_map.clear()
         _worker_map[ref.key] = token_map
     return True, _substitute(codec, batch, token_map, extra)
@@ -368,23 +407,27 @@ class _Tasks:
         # order, few enough that memory stays bounded by them.
         self.window = 4 * self.workers + 4
 
-    def ordered(self, fn: Callable[..., R], calls: Iterable[tuple[Any, ...]]) -> Iterator[R]:
+    def ordered(
+        self, calls: Iterable[tuple[Batch, Callable[..., R], tuple[Any, ...]]]
+    ) -> Iterator[tuple[Batch, R]]:
+        """(batch, result) for every (batch, function, arguments), in order."""
         if self.executor is None:
-            for args in calls:
-                yield fn(*args)
+            for batch, fn, args in calls:
+                yield batch, fn(*args)
             return
-        for _, future in self._submitted((args, fn, args) for args in calls):
-            yield future.result()
+        for batch, future in self._submitted(calls):
+            yield batch, future.result()
 
-    def ordered_with_map(self, shared: _SharedMap, codec: Codec[Batch, Out],
+    def ordered_with_map(self, final: FinalMap, codec: Codec[Batch, Out],
                          batches: Iterable[Batch], extra: bool) -> Iterator[tuple[Batch, Out]]:
         if self.executor is None:
             for batch in batches:
-                yield batch, _substitute(codec, batch, shared.map, extra)
+                yield batch, _substitute(codec, batch, final.token_map, extra)
             return
         executor = self.executor
+        shared = _SharedMap(final)
         # The first batch for each worker goes out with the map, so that every worker is
-        # likely to get it once; later batches carry only its digest.
+        # likely to get it once; later batches carry only its key.
         calls = (
             (batch, _substitute_batch,
              (codec, batch, shared.full if number < self.workers else shared.key_only, extra))
