@@ -432,7 +432,8 @@ def _corpus(args: argparse.Namespace) -> None:
                 raise CommandError(f"cannot write '{target}': {error.strerror}") from None
             try:
                 final = run(codec, batches, output.write, existing=base, executor=executor,
-                            extra=args.extra, progress=bars.update)
+                            extra=args.extra, progress=bars.update, notice=bars.notice,
+                            document=True)
                 session.write_document(final.document())
             except BrokenProcessPool:
                 output.discard()
@@ -486,6 +487,16 @@ class _Bars:
                        total=self.detected if step == "substitute" else None)
             self.bars[step] = bar
         bar.update(documents)
+
+    def notice(self, message: str) -> None:
+        """A line on standard error that leaves the bars whole."""
+        if self.bars:
+            from tqdm import tqdm
+
+            tqdm.write(f"velk: {message}", file=sys.stderr)
+        elif sys.stderr is not None:
+            sys.stderr.write(f"velk: {message}\n")
+            sys.stderr.flush()
 
 
 def _describe(error: OSError) -> str:

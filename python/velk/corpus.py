@@ -6,19 +6,20 @@ executor offers. Three steps:
 
 1. Detection, in parallel, a batch of documents per task: each document's entities (those of
    ``anonymize`` with no map) and the token-shaped texts it holds.
-2. Numbering, in this process and in document order: the document's token-shaped texts that
-   the map does not know are reserved (as ``anonymize`` reserves them), then its entities go
-   through ``build_token_map``. Maps are layered, so this costs what it adds, not the map's
-   size.
+2. Numbering, in document order: the document's token-shaped texts that the map does not know
+   are reserved (as ``anonymize`` reserves them), then its entities go through
+   ``build_token_map``. Maps are layered, so this costs what it adds, not the map's size.
 3. Substitution, in parallel: every document is anonymized with the final map, which each
    worker receives once.
 
 The result does not depend on the executor, the number of workers or the batch size.
 
 On two cores, this process shares the CPU with the workers, so every second it spends is a
-second they lose: it only moves bytes and numbers entities. Records are parsed and written
-again on the workers, detection comes back in a compact form (texts, one byte per kind), and
-the session document is written once, for the workers and for the session file alike.
+second they lose: it only moves bytes and puts the entities in order. Records are parsed and
+written again on the workers; detection comes back compact (texts, one byte per kind); what
+numbering has to do travels to the workers as a list of steps, and each makes the map itself,
+sooner than it could receive the map's session document, which one of them writes for the
+session file.
 """
 
 from __future__ import annotations
@@ -26,12 +27,13 @@ from __future__ import annotations
 import importlib
 import itertools
 import json
+import pickle
 import re
 import uuid
 from collections import deque
 from collections.abc import Callable, Iterable, Iterator, Sequence
-from concurrent.futures import Executor, Future
-from dataclasses import dataclass, field
+from concurrent.futures import BrokenExecutor, Executor, Future, ProcessPoolExecutor
+from dataclasses import dataclass
 from typing import Any, Protocol, TypeVar
 
 import velk_anonymizer as va
@@ -198,19 +200,6 @@ def _json_kind(value: object) -> str:
     return kinds.get(type(value), type(value).__name__)
 
 
-@dataclass
-class FinalMap:
-    """The map that holds all the corpus's tokens, with its session document (UTF-8), written
-    once whoever asks for it first: the workers or the session file."""
-
-    token_map: va.TokenMap
-    _document: bytes | None = field(default=None, repr=False)
-
-    def document(self) -> bytes:
-        if self._document is None:
-            self._document = self.token_map.to_session_json().encode("utf-8")
-        return self._document
-
 
 def run(
     codec: Codec[Batch, Out],
@@ -221,25 +210,32 @@ def run(
     executor: Executor | None,
     extra: bool,
     progress: Callable[[str, int], None] | None = None,
+    notice: Callable[[str], None] | None = None,
+    document: bool = False,
 ) -> FinalMap:
     """Anonymizes the corpus that ``batches()`` yields (called twice: once to detect, once to
     substitute), passing each batch's output to ``deliver`` in order; returns the final map.
-    ``progress(step, documents)`` is told of every finished batch."""
+    ``progress(step, documents)`` is told of every finished batch, ``notice(sentence)`` of a
+    process pool started again. With ``document``, a worker writes the final map's session
+    document, and this process need not make the map at all."""
     if extra:
         _extra_detector()  # fails here, before any work, when it is not installed
-    tasks = _Tasks(executor)
-    numbering = _Numbering(existing)
-    calls = ((batch, _detect_batch, (codec, batch, extra)) for batch in batches())
-    for batch, found in tasks.ordered(calls):
-        numbering.add(*found)
-        if progress is not None:
-            progress("detect", codec.size(batch))
-    final = FinalMap(numbering.finish())
+    tasks = _Tasks(executor, notice)
+    try:
+        numbering = _Numbering()
+        calls = ((batch, _call(_detect_batch, codec, batch, extra)) for batch in batches())
+        for batch, found in tasks.ordered(calls):
+            numbering.add(*found)
+            if progress is not None:
+                progress("detect", codec.size(batch))
+        final = numbering.finish(existing)
 
-    for batch, out in tasks.ordered_with_map(final, codec, batches(), extra):
-        deliver(out)
-        if progress is not None:
-            progress("substitute", codec.size(batch))
+        for batch, out in tasks.ordered_with_map(final, codec, batches(), extra, document):
+            deliver(out)
+            if progress is not None:
+                progress("substitute", codec.size(batch))
+    finally:
+        tasks.close()
     return final
 
 
@@ -295,34 +291,95 @@ def _substitute(codec: Codec[Batch, Out], batch: Batch, token_map: va.TokenMap,
     return codec.output(context, texts)
 
 
-class _Numbering:
-    """The map as the documents' entities arrive in document order.
 
-    Entities wait until a reservation or the end needs the map: one ``build_token_map`` call
-    over many entities costs much less than many calls over few, since each call also pays for
-    the size of the map it extends. A text that an earlier batch reported does not wait again
+# -------------------------------------------------------------------------------------------
+# Numbering
+
+
+# One step of numbering: entities to number (their texts and kinds, as in ``Found``), then
+# token-shaped texts to reserve.
+Step = tuple[list[str], bytes, list[str]]
+
+# Past this many reservations, this process makes the map and sends it, rather than every
+# worker making it again: each reservation costs a build_token_map call of its own.
+_MOST_STEPS_SENT = 64
+
+
+@dataclass(frozen=True)
+class _Recipe:
+    """How the final map is made: the map that numbering starts from, then the steps in
+    document order. It is what travels to the workers, smaller than the map's session document
+    and quicker to receive: a worker makes the map itself while this process carries on."""
+
+    base: va.TokenMap | None
+    steps: list[Step]
+
+    def make(self) -> va.TokenMap:
+        token_map = self.base if self.base is not None else va.TokenMap()
+        for texts, kinds, candidates in self.steps:
+            if texts:
+                entities = list(map(va.Entity, texts, map(_KINDS.__getitem__, kinds)))
+                token_map = va.build_token_map(entities, existing=token_map)
+            if candidates:
+                token_map = _reserve(token_map, candidates)
+        return token_map
+
+
+class FinalMap:
+    """The map that holds all the corpus's tokens, made only when asked for, with its session
+    document (UTF-8), written once: by a worker, or here when no worker has."""
+
+    def __init__(self, recipe: _Recipe, token_map: va.TokenMap | None = None) -> None:
+        self.recipe = recipe
+        self._token_map = token_map
+        self._document: bytes | None = None
+
+    @property
+    def token_map(self) -> va.TokenMap:
+        if self._token_map is None:
+            self._token_map = self.recipe.make()
+        return self._token_map
+
+    def document(self) -> bytes:
+        if self._document is None:
+            self._document = self.token_map.to_session_json().encode("utf-8")
+        return self._document
+
+
+class _Numbering:
+    """The steps of numbering, as the documents' entities arrive in document order.
+
+    Entities are numbered in as few ``build_token_map`` calls as the reservations allow: one
+    call over many entities costs much less than many calls over few, since each call also pays
+    for the size of the map it extends. A text that an earlier batch reported is left out
     (``build_token_map`` would leave it as it is), so what waits is bounded by the final map's
-    size, and so is the cost of the one call.
+    size, and so is the cost of each step.
     """
 
-    def __init__(self, existing: va.TokenMap | None) -> None:
-        self.map = existing if existing is not None else va.TokenMap()
+    def __init__(self) -> None:
         self.numbered: set[str] = set()
-        self.pending: list[va.Entity] = []
+        self.steps: list[Step] = []
+        self.texts: list[str] = []
+        self.kinds = bytearray()
 
     def add(self, texts: list[str], kinds: bytes,
             reservations: list[tuple[int, list[str]]]) -> None:
         start = 0
         for before, candidates in reservations:
             self._wait(texts[start:before], kinds[start:before])
-            self._number()  # earlier documents first: a reservation moves later numbers
-            self._reserve(candidates)
+            # Earlier documents first: a reservation moves later numbers.
+            self.steps.append((self.texts, bytes(self.kinds), candidates))
+            self.texts, self.kinds = [], bytearray()
             start = before
         self._wait(texts[start:] if start else texts, kinds[start:] if start else kinds)
 
-    def finish(self) -> va.TokenMap:
-        self._number()
-        return self.map
+    def finish(self, existing: va.TokenMap | None) -> FinalMap:
+        self.steps.append((self.texts, bytes(self.kinds), []))
+        recipe = _Recipe(existing, self.steps)
+        if len(recipe.steps) <= _MOST_STEPS_SENT:
+            return FinalMap(recipe)
+        token_map = recipe.make()
+        return FinalMap(_Recipe(token_map, []), token_map)
 
     def _wait(self, texts: list[str], kinds: bytes) -> None:
         # Whole batches at a time, without a Python statement per entity: this runs beside the
@@ -330,29 +387,24 @@ class _Numbering:
         numbered = self.numbered
         fresh = [text not in numbered for text in texts]
         numbered.update(texts)
-        self.pending.extend(map(va.Entity, itertools.compress(texts, fresh),
-                                map(_KINDS.__getitem__, itertools.compress(kinds, fresh))))
+        self.texts.extend(itertools.compress(texts, fresh))
+        self.kinds.extend(itertools.compress(kinds, fresh))
 
-    def _number(self) -> None:
-        if self.pending:
-            self.map = va.build_token_map(self.pending, existing=self.map)
-            self.pending = []
 
-    def _reserve(self, candidates: list[str]) -> None:
-        """Reserves the candidates that are tokens the map does not hold, as ``anonymize``
-        does with the token-shaped texts of its input: anonymizing just those texts does
-        exactly that, unless a detector finds something in them (a long run of digits)."""
-        reserved = va.anonymize("\n".join(candidates), existing=self.map)
-        if not reserved.entities:
-            self.map = reserved.token_map
-            return
-        # Rare: add the reverse entries to the session document instead.
-        document = json.loads(self.map.to_session_json())
-        reverse: dict[str, str] = document["tokenMap"]["reverse"]
-        for candidate in candidates:
-            if _TOKEN.fullmatch(candidate) and candidate not in reverse:
-                reverse[candidate] = candidate
-        self.map = va.TokenMap.from_session_json(json.dumps(document, ensure_ascii=False))
+def _reserve(token_map: va.TokenMap, candidates: list[str]) -> va.TokenMap:
+    """Reserves the candidates that are tokens the map does not hold, as ``anonymize`` does with
+    the token-shaped texts of its input: anonymizing just those texts does exactly that, unless
+    a detector finds something in them (a long run of digits)."""
+    reserved = va.anonymize("\n".join(candidates), existing=token_map)
+    if not reserved.entities:
+        return reserved.token_map
+    # Rare: add the reverse entries to the session document instead.
+    document = json.loads(token_map.to_session_json())
+    reverse: dict[str, str] = document["tokenMap"]["reverse"]
+    for candidate in candidates:
+        if _TOKEN.fullmatch(candidate) and candidate not in reverse:
+            reverse[candidate] = candidate
+    return va.TokenMap.from_session_json(json.dumps(document, ensure_ascii=False))
 
 
 # -------------------------------------------------------------------------------------------
@@ -361,19 +413,19 @@ class _Numbering:
 
 @dataclass(frozen=True)
 class _MapRef:
-    """The final map as it travels to workers: a key of its own, and its session document
-    (UTF-8) only when the worker may not have it yet."""
+    """The final map as it travels to workers: a key of its own, and the pickled recipe only
+    when the worker may not have the map yet."""
 
     key: str
-    document: bytes | None
+    recipe: bytes | None
 
 
 class _SharedMap:
     def __init__(self, final: FinalMap) -> None:
-        self.map = final.token_map
-        # A random key names this map: a digest would cost a pass over the document, and two
-        # runs that happen to reach the same map lose nothing by each sending it.
-        self.full = _MapRef(uuid.uuid4().hex, final.document())
+        # Pickled once, not once per worker. A random key names the map: two runs that happen
+        # to reach the same map lose nothing by each sending it.
+        recipe = pickle.dumps(final.recipe, protocol=pickle.HIGHEST_PROTOCOL)
+        self.full = _MapRef(uuid.uuid4().hex, recipe)
         self.key_only = _MapRef(self.full.key, None)
 
 
@@ -382,82 +434,159 @@ class _SharedMap:
 _worker_map: dict[str, va.TokenMap] = {}
 
 
-def _substitute_batch(codec: Codec[Batch, Out], batch: Batch, ref: _MapRef,
-                      extra: bool) -> tuple[bool, Out | None]:
-    """Substitution for one batch, on a worker: (False, None) when the worker does not hold the
-    map yet and the task carried only its digest."""
+def _substitute_batch(codec: Codec[Batch, Out], batch: Batch, ref: _MapRef, extra: bool,
+                      document: bool) -> tuple[bool, Out | None, bytes | None]:
+    """Substitution for one batch, on a worker, with the map's session document when asked:
+    (False, None, None) when the worker does not hold the map yet and the task carried only its
+    key."""
     token_map = _worker_map.get(ref.key)
     if token_map is None:
-        if ref.document is None:
-            return False, None
-        token_map = va.TokenMap.from_session_json(ref.document.decode("utf-8"))
+        if ref.recipe is None:
+            return False, None, None
+        recipe: _Recipe = pickle.loads(ref.recipe)
+        token_map = recipe.make()
         _worker_map.clear()
         _worker_map[ref.key] = token_map
-    return True, _substitute(codec, batch, token_map, extra)
+    written = token_map.to_session_json().encode("utf-8") if document else None
+    return True, _substitute(codec, batch, token_map, extra), written
+
+
+def _call(fn: Callable[..., R], *args: Any) -> Callable[[Executor], Future[R]]:
+    return lambda executor: executor.submit(fn, *args)
 
 
 class _Tasks:
     """Runs tasks on the executor (or in this process) with a bounded number in flight,
-    giving results back in submission order."""
+    giving results back in submission order.
 
-    def __init__(self, executor: Executor | None) -> None:
+    A process pool that breaks (a worker killed, by the kernel's OOM killer say) is replaced by
+    a new one like it, and the batches it held run again there; unless it breaks again before
+    any batch has come back from the new one, which a batch that kills its worker every time
+    would do. Dask replaces lost workers on its own.
+    """
+
+    def __init__(self, executor: Executor | None,
+                 notice: Callable[[str], None] | None = None) -> None:
         self.executor = executor
+        self.notice = notice
         self.workers = _workers(executor)
         # Enough batches in flight to keep every worker busy while results come back in
         # order, few enough that memory stays bounded by them.
         self.window = 4 * self.workers + 4
+        self.started: list[ProcessPoolExecutor] = []  # pools started here, shut down here
+        self.came_back = True  # since the pool was last replaced
+        self.sent_with_map = 0  # tasks that carried the map, since the pool was last replaced
+
+    def close(self) -> None:
+        for pool in self.started:
+            pool.shutdown(wait=True, cancel_futures=True)
 
     def ordered(
-        self, calls: Iterable[tuple[Batch, Callable[..., R], tuple[Any, ...]]]
+        self, calls: Iterable[tuple[Batch, Callable[[Executor], Future[R]]]]
     ) -> Iterator[tuple[Batch, R]]:
-        """(batch, result) for every (batch, function, arguments), in order."""
+        """(batch, result) for every (batch, call), in order: ``call(executor)`` submits the
+        batch's task (again, if a pool is replaced)."""
         if self.executor is None:
-            for batch, fn, args in calls:
-                yield batch, fn(*args)
+            for batch, call in calls:
+                yield batch, call(_InPlace()).result()
             return
-        for batch, future in self._submitted(calls):
-            yield batch, future.result()
+        queue: deque[tuple[Batch, Callable[[Executor], Future[R]], Future[R]]] = deque()
+        try:
+            for batch, call in calls:
+                queue.append((batch, call, self._submit(call)))
+                if len(queue) >= self.window:
+                    yield self._next(queue)
+            while queue:
+                yield self._next(queue)
+        finally:
+            for _, _, future in queue:
+                future.cancel()
 
     def ordered_with_map(self, final: FinalMap, codec: Codec[Batch, Out],
-                         batches: Iterable[Batch], extra: bool) -> Iterator[tuple[Batch, Out]]:
+                         batches: Iterable[Batch], extra: bool,
+                         document: bool) -> Iterator[tuple[Batch, Out]]:
         if self.executor is None:
             for batch in batches:
                 yield batch, _substitute(codec, batch, final.token_map, extra)
             return
-        executor = self.executor
         shared = _SharedMap(final)
-        # The first batch for each worker goes out with the map, so that every worker is
-        # likely to get it once; later batches carry only its key.
-        calls = (
-            (batch, _substitute_batch,
-             (codec, batch, shared.full if number < self.workers else shared.key_only, extra))
-            for number, batch in enumerate(batches)
-        )
-        for batch, future in self._submitted(calls):
-            held, out = future.result()
+
+        def call(batch: Batch, number: int) -> Callable[[Executor], Future[Any]]:
+            def submit(executor: Executor) -> Future[Any]:
+                # The first batch for each worker goes out with the map, so that every worker
+                # is likely to get it once; later batches carry only its key. The first batch
+                # of all asks for the session document.
+                ref = shared.full if self.sent_with_map < self.workers else shared.key_only
+                if ref is shared.full:
+                    self.sent_with_map += 1
+                return executor.submit(_substitute_batch, codec, batch, ref, extra,
+                                       document and number == 0)
+            return submit
+
+        calls = ((batch, call(batch, number)) for number, batch in enumerate(batches))
+        for batch, (held, out, written) in self.ordered(calls):
             if not held:  # a worker that missed the first wave, or one started since
-                held, out = executor.submit(_substitute_batch, codec, batch, shared.full,
-                                            extra).result()
+                resend = _call(_substitute_batch, codec, batch, shared.full, extra, False)
+                _, (held, out, _) = next(self.ordered([(batch, resend)]))
             assert held
+            if written is not None:
+                final._document = written
             yield batch, out
 
-    def _submitted(
-        self, calls: Iterable[tuple[Any, Callable[..., Any], tuple[Any, ...]]]
-    ) -> Iterator[tuple[Any, Future[Any]]]:
-        """(payload, future) for every (payload, function, arguments), in order, with at most
-        ``window`` futures pending; those still pending when the caller stops are cancelled."""
+    def _submit(self, call: Callable[[Executor], Future[R]]) -> Future[R]:
         assert self.executor is not None
-        queue: deque[tuple[Any, Future[Any]]] = deque()
         try:
-            for payload, fn, args in calls:
-                queue.append((payload, self.executor.submit(fn, *args)))
-                if len(queue) >= self.window:
-                    yield queue.popleft()
-            while queue:
-                yield queue.popleft()
-        finally:
-            for _, future in queue:
-                future.cancel()
+            return call(self.executor)
+        except BrokenExecutor as error:  # the pool broke before this task reached it
+            future: Future[R] = Future()
+            future.set_exception(error)
+            return future
+
+    def _next(
+        self, queue: deque[tuple[Batch, Callable[[Executor], Future[R]], Future[R]]]
+    ) -> tuple[Batch, R]:
+        while True:
+            batch, _, future = queue[0]
+            try:
+                result = future.result()
+            except BrokenExecutor:
+                if not self._replace():
+                    raise
+                for index, (pending, call, old) in enumerate(queue):
+                    if old.cancelled() or old.exception() is not None:
+                        queue[index] = (pending, call, self._submit(call))
+                continue
+            queue.popleft()
+            self.came_back = True
+            return batch, result
+
+    def _replace(self) -> bool:
+        """Replaces a broken process pool by a new one like it, where that is allowed."""
+        broken = self.executor
+        if not isinstance(broken, ProcessPoolExecutor) or not self.came_back:
+            return False
+        self.executor = ProcessPoolExecutor(
+            self.workers, mp_context=broken._mp_context,
+            initializer=broken._initializer, initargs=broken._initargs)
+        if broken in self.started:
+            self.started.remove(broken)
+            broken.shutdown(wait=True, cancel_futures=True)
+        self.started.append(self.executor)
+        self.came_back = False
+        self.sent_with_map = 0
+        if self.notice is not None:
+            self.notice("a worker process ended unexpectedly; its batches run again on "
+                        "new workers")
+        return True
+
+
+class _InPlace(Executor):
+    """Runs each task at once, in this process, as it is submitted."""
+
+    def submit(self, fn: Callable[..., R], /, *args: Any, **kwargs: Any) -> Future[R]:
+        future: Future[R] = Future()
+        future.set_result(fn(*args, **kwargs))
+        return future
 
 
 def _workers(executor: Executor | None) -> int:
