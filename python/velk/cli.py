@@ -10,7 +10,6 @@ from __future__ import annotations
 import argparse
 import codecs
 import contextlib
-import itertools
 import json
 import os
 import re
@@ -373,8 +372,9 @@ def _add_corpus(sub: argparse.ArgumentParser) -> None:
     engine.add_argument("--scheduler", metavar="ADDRESS",
                         help="run on the Dask cluster whose scheduler is at ADDRESS "
                         "(needs velk_anonymizer[dask])")
-    sub.add_argument("--batch-size", type=_positive, default=256, metavar="N",
-                     help="records per task (default: 256)")
+    sub.add_argument("--batch-size", type=_positive, default=1024, metavar="N",
+                     help="records per task, at most (default: 1024); a task also takes at "
+                     f"most about {_BATCH_BYTES >> 20} MiB of input")
     sub.add_argument("--no-extra", dest="extra", action="store_false",
                      help="only the built-in detectors, without velk.extra's")
 
@@ -387,6 +387,11 @@ def _positive(text: str) -> int:
     if value < 1:
         raise argparse.ArgumentTypeError(f"must be at least 1, not {value}")
     return value
+
+
+# Input per task, at most (and one line): large tasks cost this process little per record, and
+# the tasks in flight (a few per worker) hold little memory even when the records are large.
+_BATCH_BYTES = 4 << 20
 
 
 def _corpus(args: argparse.Namespace) -> None:
@@ -407,9 +412,11 @@ def _corpus(args: argparse.Namespace) -> None:
     def batches() -> Iterable[tuple[int, list[bytes]]]:
         with source.open("rb") as lines:
             first = 1
-            while batch := list(itertools.islice(lines, batch_size)):
-                yield first, batch
-                first += len(batch)
+            while chunk := lines.readlines(_BATCH_BYTES):
+                for start in range(0, len(chunk), batch_size):
+                    batch = chunk[start:start + batch_size]
+                    yield first, batch
+                    first += len(batch)
 
     with contextlib.ExitStack() as stack:
         executor: Executor | None = None

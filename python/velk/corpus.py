@@ -526,12 +526,16 @@ class _Tasks:
         calls = ((batch, call(batch, number)) for number, batch in enumerate(batches))
         for batch, (held, out, written) in self.ordered(calls):
             if not held:  # a worker that missed the first wave, or one started since
-                resend = _call(_substitute_batch, codec, batch, shared.full, extra, False)
-                _, (held, out, _) = next(self.ordered([(batch, resend)]))
+                held, out, _ = self._now(
+                    _call(_substitute_batch, codec, batch, shared.full, extra, False))
             assert held
             if written is not None:
                 final._document = written
             yield batch, out
+
+    def _now(self, call: Callable[[Executor], Future[R]]) -> R:
+        """The result of one more task, submitted at once."""
+        return self._next(deque([(None, call, self._submit(call))]))[1]
 
     def _submit(self, call: Callable[[Executor], Future[R]]) -> Future[R]:
         assert self.executor is not None
@@ -545,6 +549,8 @@ class _Tasks:
     def _next(
         self, queue: deque[tuple[Batch, Callable[[Executor], Future[R]], Future[R]]]
     ) -> tuple[Batch, R]:
+        """The first task's batch and result, once it is done; a broken pool is replaced and
+        the tasks that had not come back are submitted again."""
         while True:
             batch, _, future = queue[0]
             try:
@@ -552,9 +558,13 @@ class _Tasks:
             except BrokenExecutor:
                 if not self._replace():
                     raise
-                for index, (pending, call, old) in enumerate(queue):
+                # A broken pool has failed every task it had not finished.
+                entries = list(queue)
+                queue.clear()
+                for pending, call, old in entries:
                     if old.cancelled() or old.exception() is not None:
-                        queue[index] = (pending, call, self._submit(call))
+                        old = self._submit(call)
+                    queue.append((pending, call, old))
                 continue
             queue.popleft()
             self.came_back = True

@@ -3,8 +3,11 @@ process, on worker processes and on a Dask cluster; malformed input named by its
 output and the session unchanged."""
 
 import json
+import os
+import signal
 import subprocess
 import sys
+import time
 from pathlib import Path
 
 import pytest
@@ -76,6 +79,45 @@ def test_a_dask_scheduler_gives_the_same_files(tmp_path):
     assert (status, out) == (0, "")
     assert ((tmp_path / "out.jsonl").read_text(encoding="utf-8"),
             (tmp_path / "chat.json").read_text(encoding="utf-8")) == expected(RECORDS)
+
+
+def children(pid):
+    found = []
+    for entry in os.listdir("/proc"):
+        try:
+            with open(f"/proc/{entry}/stat", encoding="ascii", errors="replace") as stat:
+                if int(stat.read().rsplit(")", 1)[1].split()[1]) == pid:
+                    found.append(int(entry))
+        except (OSError, ValueError, IndexError):  # not a process, or one that has ended
+            continue
+    return found
+
+
+def test_a_killed_worker_process_is_replaced_and_the_files_are_the_same(tmp_path):
+    records = [dict(record, id=number) for number, record in enumerate(RECORDS * 100)]
+    write_jsonl(tmp_path / "in.jsonl", records)
+    # Tasks of one record each make the run last long enough to kill a worker in the middle.
+    command = subprocess.Popen(
+        [str(VELK), "corpus", "in.jsonl", "-o", "out.jsonl", "--field", "text", "-s",
+         "chat.json", "--no-extra", "--batch-size", "1", "--workers", "2"],
+        cwd=tmp_path, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    try:
+        deadline = time.monotonic() + 60
+        while True:  # the workers are the children of the forkserver, a child of the command
+            workers = [worker for child in children(command.pid) for worker in children(child)]
+            if workers or command.poll() is not None or time.monotonic() > deadline:
+                break
+            time.sleep(0.002)
+        assert workers, "no worker process appeared"
+        os.kill(workers[0], signal.SIGKILL)
+        out, err = command.communicate(timeout=300)
+    finally:
+        command.kill()
+    assert (command.returncode, out.decode(), err.decode()) == (
+        0, "", "velk: a worker process ended unexpectedly; its batches run again on new "
+               "workers\n")
+    assert ((tmp_path / "out.jsonl").read_text(encoding="utf-8"),
+            (tmp_path / "chat.json").read_text(encoding="utf-8")) == expected(records)
 
 
 GOOD = b'{"text": "Ping @jdoe"}\n'
