@@ -434,25 +434,40 @@ class _SharedMap:
 _worker_map: dict[str, va.TokenMap] = {}
 
 
-def _substitute_batch(codec: Codec[Batch, Out], batch: Batch, ref: _MapRef, extra: bool,
-                      document: bool) -> tuple[bool, Out | None, bytes | None]:
-    """Substitution for one batch, on a worker, with the map's session document when asked:
-    (False, None, None) when the worker does not hold the map yet and the task carried only its
-    key."""
+def _held_map(ref: _MapRef) -> va.TokenMap | None:
+    """The map on a worker: the one it holds, or the one it makes from the recipe."""
     token_map = _worker_map.get(ref.key)
-    if token_map is None:
-        if ref.recipe is None:
-            return False, None, None
+    if token_map is None and ref.recipe is not None:
         recipe: _Recipe = pickle.loads(ref.recipe)
         token_map = recipe.make()
         _worker_map.clear()
         _worker_map[ref.key] = token_map
-    written = token_map.to_session_json().encode("utf-8") if document else None
-    return True, _substitute(codec, batch, token_map, extra), written
+    return token_map
+
+
+def _substitute_batch(codec: Codec[Batch, Out], batch: Batch, ref: _MapRef,
+                      extra: bool) -> tuple[bool, Out | None]:
+    """Substitution for one batch, on a worker: (False, None) when the worker does not hold the
+    map yet and the task carried only its key."""
+    token_map = _held_map(ref)
+    if token_map is None:
+        return False, None
+    return True, _substitute(codec, batch, token_map, extra)
+
+
+def _session_document(ref: _MapRef) -> bytes:
+    """The map's session document, UTF-8, written on a worker (the task carries the recipe)."""
+    token_map = _held_map(ref)
+    assert token_map is not None
+    return token_map.to_session_json().encode("utf-8")
 
 
 def _call(fn: Callable[..., R], *args: Any) -> Callable[[Executor], Future[R]]:
     return lambda executor: executor.submit(fn, *args)
+
+
+# A task in flight: its batch, how to submit it again, its future, and the pool it went to.
+_Pending = tuple[Batch, Callable[[Executor], Future[R]], Future[R], int]
 
 
 class _Tasks:
@@ -474,6 +489,7 @@ class _Tasks:
         # order, few enough that memory stays bounded by them.
         self.window = 4 * self.workers + 4
         self.started: list[ProcessPoolExecutor] = []  # pools started here, shut down here
+        self.pool = 0  # how many times the pool was replaced: tasks know where they went
         self.came_back = True  # since the pool was last replaced
         self.sent_with_map = 0  # tasks that carried the map, since the pool was last replaced
 
@@ -490,16 +506,16 @@ class _Tasks:
             for batch, call in calls:
                 yield batch, call(_InPlace()).result()
             return
-        queue: deque[tuple[Batch, Callable[[Executor], Future[R]], Future[R]]] = deque()
+        queue: deque[_Pending[Batch, R]] = deque()
         try:
             for batch, call in calls:
-                queue.append((batch, call, self._submit(call)))
+                queue.append(self._submit(batch, call))
                 if len(queue) >= self.window:
                     yield self._next(queue)
             while queue:
                 yield self._next(queue)
         finally:
-            for _, _, future in queue:
+            for _, _, future, _ in queue:
                 future.cancel()
 
     def ordered_with_map(self, final: FinalMap, codec: Codec[Batch, Out],
@@ -511,60 +527,67 @@ class _Tasks:
             return
         shared = _SharedMap(final)
 
-        def call(batch: Batch, number: int) -> Callable[[Executor], Future[Any]]:
+        def call(batch: Batch) -> Callable[[Executor], Future[Any]]:
             def submit(executor: Executor) -> Future[Any]:
                 # The first batch for each worker goes out with the map, so that every worker
-                # is likely to get it once; later batches carry only its key. The first batch
-                # of all asks for the session document.
+                # is likely to get it once; later batches carry only its key.
                 ref = shared.full if self.sent_with_map < self.workers else shared.key_only
                 if ref is shared.full:
                     self.sent_with_map += 1
-                return executor.submit(_substitute_batch, codec, batch, ref, extra,
-                                       document and number == 0)
+                return executor.submit(_substitute_batch, codec, batch, ref, extra)
             return submit
 
-        calls = ((batch, call(batch, number)) for number, batch in enumerate(batches))
-        for batch, (held, out, written) in self.ordered(calls):
+        # The session document is a task of its own, out of the batches' order, so that no
+        # batch waits for it: it goes right after the first wave, to a worker that is about to
+        # hold the map, while the others go on with the batches.
+        written: _Pending[None, bytes] | None = None
+
+        def calls() -> Iterator[tuple[Batch, Callable[[Executor], Future[Any]]]]:
+            nonlocal written
+            for number, batch in enumerate(batches):
+                yield batch, call(batch)
+                if document and number + 1 == self.workers:
+                    written = self._submit(None, _call(_session_document, shared.full))
+            if document and written is None:
+                written = self._submit(None, _call(_session_document, shared.full))
+
+        for batch, (held, out) in self.ordered(calls()):
             if not held:  # a worker that missed the first wave, or one started since
-                held, out, _ = self._now(
-                    _call(_substitute_batch, codec, batch, shared.full, extra, False))
+                resend = _call(_substitute_batch, codec, batch, shared.full, extra)
+                held, out = self._next(deque([self._submit(None, resend)]))[1]
             assert held
-            if written is not None:
-                final._document = written
             yield batch, out
+        if written is not None:
+            final._document = self._next(deque([written]))[1]
 
-    def _now(self, call: Callable[[Executor], Future[R]]) -> R:
-        """The result of one more task, submitted at once."""
-        return self._next(deque([(None, call, self._submit(call))]))[1]
-
-    def _submit(self, call: Callable[[Executor], Future[R]]) -> Future[R]:
+    def _submit(self, batch: Batch, call: Callable[[Executor], Future[R]]) -> _Pending[Batch, R]:
         assert self.executor is not None
         try:
-            return call(self.executor)
+            future = call(self.executor)
         except BrokenExecutor as error:  # the pool broke before this task reached it
-            future: Future[R] = Future()
+            future = Future()
             future.set_exception(error)
-            return future
+        return batch, call, future, self.pool
 
-    def _next(
-        self, queue: deque[tuple[Batch, Callable[[Executor], Future[R]], Future[R]]]
-    ) -> tuple[Batch, R]:
+    def _next(self, queue: deque[_Pending[Batch, R]]) -> tuple[Batch, R]:
         """The first task's batch and result, once it is done; a broken pool is replaced and
-        the tasks that had not come back are submitted again."""
+        the tasks that it failed are submitted again."""
         while True:
-            batch, _, future = queue[0]
+            batch, _, future, pool = queue[0]
             try:
                 result = future.result()
             except BrokenExecutor:
-                if not self._replace():
+                # A task of a pool replaced already only needs submitting again.
+                if pool == self.pool and not self._replace():
                     raise
                 # A broken pool has failed every task it had not finished.
                 entries = list(queue)
                 queue.clear()
-                for pending, call, old in entries:
-                    if old.cancelled() or old.exception() is not None:
-                        old = self._submit(call)
-                    queue.append((pending, call, old))
+                for entry in entries:
+                    _, call, old, went_to = entry
+                    if went_to != self.pool and (old.cancelled() or old.exception() is not None):
+                        entry = self._submit(entry[0], call)
+                    queue.append(entry)
                 continue
             queue.popleft()
             self.came_back = True
@@ -582,6 +605,7 @@ class _Tasks:
             self.started.remove(broken)
             broken.shutdown(wait=True, cancel_futures=True)
         self.started.append(self.executor)
+        self.pool += 1
         self.came_back = False
         self.sent_with_map = 0
         if self.notice is not None:

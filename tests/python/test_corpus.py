@@ -5,6 +5,7 @@ size, and after a worker is killed mid-run."""
 import importlib.util
 import os
 import signal
+import time
 from collections.abc import Sequence
 from concurrent.futures import ProcessPoolExecutor
 from concurrent.futures.process import BrokenProcessPool
@@ -222,12 +223,15 @@ def test_a_process_pool_whose_worker_is_killed_is_replaced_and_the_result_stays_
     assert outcome(result) == reference
 
 
-class PoisonedTexts:
-    """Plain documents, as anonymize_corpus has them; a worker that meets "poison" dies."""
+class Texts:
+    """Plain documents, as anonymize_corpus has them; a worker that meets "poison" dies, one
+    that meets "pause" waits a second first."""
 
     def documents(self, batch):
         if "poison" in batch[1]:
             os.kill(os.getpid(), signal.SIGKILL)
+        if "pause" in batch[1]:
+            time.sleep(1)
         return batch[1], None
 
     def size(self, batch):
@@ -241,8 +245,33 @@ def test_a_batch_that_kills_every_worker_ends_the_run_after_one_new_pool():
     docs = ["poison"] + BIG[:40]
     notices, delivered = [], []
     with ProcessPoolExecutor(2) as own, pytest.raises(BrokenProcessPool):
-        run(PoisonedTexts(), lambda: ((start, docs[start:start + 4])
-                                      for start in range(0, len(docs), 4)),
+        run(Texts(), lambda: ((start, docs[start:start + 4]) for start in range(0, len(docs), 4)),
             delivered.append, existing=None, executor=own, extra=False, notice=notices.append)
     assert (notices, delivered) == (
         ["a worker process ended unexpectedly; its batches run again on new workers"], [])
+
+
+def test_the_session_document_asked_of_a_pool_that_breaks_is_asked_of_the_new_one():
+    # Both workers pause on the first two batches, so that the task that writes the session
+    # document is still waiting when a worker is killed.
+    docs = ["pause"] + BIG[:9] + ["pause"] + BIG[9:200]
+
+    def killed_in_substitution(pool):
+        return KillingSequence(docs, at=25, kill=lambda: os.kill(next(iter(pool._processes)),
+                                                                 signal.SIGKILL),
+                               passes=[False, True])
+
+    def corpus(executor, sequence):
+        texts = []
+        final = run(Texts(), lambda: ((start, list(sequence[start:start + 10]))
+                                      for start in range(0, len(sequence), 10)),
+                    texts.extend, existing=EXISTING, executor=executor, extra=False,
+                    document=True)
+        return texts, final.document().decode("utf-8")
+
+    with ProcessPoolExecutor(2) as own:
+        sequence = killed_in_substitution(own)
+        result = corpus(own, sequence)
+    assert sequence.kills == 1
+    assert result == corpus(None, docs)
+    assert result[1] == sequential(docs, EXISTING)[1]
