@@ -221,9 +221,11 @@ def run(
     if extra:
         _extra_detector()  # fails here, before any work, when it is not installed
     tasks = _Tasks(executor, notice)
+    run_key = uuid.uuid4().hex
     try:
         numbering = _Numbering()
-        calls = ((batch, _call(_detect_batch, codec, batch, extra)) for batch in batches())
+        calls = ((batch, _call(_detect_batch, codec, batch, extra, run_key, number))
+                 for number, batch in enumerate(batches()))
         for batch, found in tasks.ordered(calls):
             numbering.add(*found)
             if progress is not None:
@@ -236,6 +238,7 @@ def run(
                 progress("substitute", codec.size(batch))
     finally:
         tasks.close()
+        _worker_reported.pop(run_key, None)  # where batches ran in this process
     return final
 
 
@@ -250,9 +253,19 @@ def _extra_detector() -> Callable[[str], list[va.Entity]]:
     return detector
 
 
-def _detect_batch(codec: Codec[Batch, Any], batch: Batch, extra: bool) -> Found:
-    """Detection for one batch, on a worker."""
+# The texts a worker process has reported in one run (named by its key), each with the number
+# of the earliest batch it reported it in.
+_worker_reported: dict[str, dict[str, int]] = {}
+
+
+def _detect_batch(codec: Codec[Batch, Any], batch: Batch, extra: bool, run_key: str,
+                  number: int) -> Found:
+    """Detection for the batch numbered ``number`` of a run, on a worker."""
     detector = _extra_detector() if extra else None
+    reported = _worker_reported.get(run_key)
+    if reported is None:
+        _worker_reported.clear()
+        reported = _worker_reported[run_key] = {}
     seen: set[str] = set()
     texts: list[str] = []
     kinds = bytearray()
@@ -266,14 +279,21 @@ def _detect_batch(codec: Codec[Batch, Any], batch: Batch, extra: bool) -> Found:
             candidates = _CANDIDATE.findall(doc)
             if candidates:
                 reservations.append((len(texts), list(dict.fromkeys(candidates))))
-        # A text already numbered is left as it is by build_token_map (whatever its kind), so
-        # a repeat need not travel back.
+        # Numbering needs each text where it first occurs: build_token_map leaves a text it
+        # has numbered as it is (whatever its kind). So a repeat within the batch need not
+        # travel back, nor a text this worker reported in an earlier batch. That holds in any
+        # order of batches on any workers, and however often a batch runs: no worker leaves a
+        # text out of the first batch that holds it.
         for entity in entities:
             text = entity.text
-            if text not in seen:
-                seen.add(text)
-                texts.append(text)
-                kinds.append(int(entity.entity_type))
+            if text in seen:
+                continue
+            seen.add(text)
+            if reported.get(text, number) < number:
+                continue
+            reported[text] = number
+            texts.append(text)
+            kinds.append(int(entity.entity_type))
     return texts, bytes(kinds), reservations
 
 

@@ -4,10 +4,11 @@ size, and after a worker is killed mid-run."""
 
 import importlib.util
 import os
+import random
 import signal
 import time
 from collections.abc import Sequence
-from concurrent.futures import ProcessPoolExecutor
+from concurrent.futures import Executor, ProcessPoolExecutor, ThreadPoolExecutor
 from concurrent.futures.process import BrokenProcessPool
 
 import pytest
@@ -66,6 +67,36 @@ def test_corpus_numbers_tokens_as_one_document_after_another(batch_size, existin
        st.integers(1, 5))
 def test_any_corpus_and_batch_size_give_the_sequential_result(docs, batch_size):
     result = velk.anonymize_corpus(docs, extra=False, batch_size=batch_size)
+    assert outcome(result) == sequential(docs)
+
+
+class Jumbled(Executor):
+    """Threads of this process that start each task after a random pause, so that batches run
+    and finish in no particular order, sharing what a worker process remembers."""
+
+    def __init__(self, seed):
+        self.threads = ThreadPoolExecutor(4)
+        self.random = random.Random(seed)
+
+    def submit(self, fn, /, *args, **kwargs):
+        pause = self.random.random() / 500
+
+        def task():
+            time.sleep(pause)
+            return fn(*args, **kwargs)
+        return self.threads.submit(task)
+
+    def shutdown(self, wait=True, *, cancel_futures=False):
+        self.threads.shutdown(wait, cancel_futures=cancel_futures)
+
+
+@settings(max_examples=30, deadline=None)
+@given(st.lists(st.lists(st.sampled_from(FRAGMENTS), max_size=4).map(" ".join), max_size=30),
+       st.integers(1, 3), st.integers(0, 2**32))
+def test_batches_in_any_order_give_the_sequential_result(docs, batch_size, seed):
+    with Jumbled(seed) as jumbled:
+        result = velk.anonymize_corpus(docs, executor=jumbled, extra=False,
+                                       batch_size=batch_size)
     assert outcome(result) == sequential(docs)
 
 
