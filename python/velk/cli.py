@@ -475,6 +475,12 @@ class _Bars:
     def __init__(self) -> None:
         self.bars: dict[str, Any] = {}
         self.detected = 0
+        # What tqdm decides by itself (disable=None), decided here: elsewhere than on a
+        # terminal, tqdm is not even imported: a few hundredths of a second of CPU time.
+        try:
+            self.shown = sys.stderr is not None and sys.stderr.isatty()
+        except ValueError:  # closed
+            self.shown = False
 
     def __enter__(self) -> _Bars:
         return self
@@ -486,6 +492,8 @@ class _Bars:
     def update(self, step: str, documents: int) -> None:
         if step == "detect":
             self.detected += documents
+        if not self.shown:
+            return
         bar = self.bars.get(step)
         if bar is None:
             from tqdm import tqdm  # only here: it takes a while to import

@@ -14,6 +14,7 @@ import pytest
 
 import velk
 import velk_anonymizer as va
+from test_cli import read_terminal, terminal_pair
 
 VELK = Path(sys.executable).parent / "velk"
 
@@ -54,6 +55,25 @@ def test_records_keep_their_fields_and_order_and_the_session_gets_the_map(
                                    "chat.json", "--no-extra", "--batch-size", batch_size,
                                    *engine, cwd=tmp_path)
     assert (status, out, err) == (0, "", "")
+    assert ((tmp_path / "out.jsonl").read_text(encoding="utf-8"),
+            (tmp_path / "chat.json").read_text(encoding="utf-8")) == expected(RECORDS)
+
+
+@pytest.mark.parametrize("engine", [[], ["--workers", "2"]], ids=["in-process", "workers"])
+def test_progress_bars_for_both_passes_on_a_terminal_only(tmp_path, engine):
+    write_jsonl(tmp_path / "in.jsonl", RECORDS)
+    controller, terminal = terminal_pair()
+    process = subprocess.Popen(
+        [str(VELK), "corpus", "in.jsonl", "-o", "out.jsonl", "--field", "text", "-s",
+         "chat.json", "--no-extra", "--batch-size", "3", *engine],
+        cwd=tmp_path, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=terminal)
+    os.close(terminal)
+    shown = read_terminal(controller)
+    assert process.wait(timeout=300) == 0
+    assert process.stdout.read() == b""
+    process.stdout.close()
+    assert b"detect" in shown and b"substitute" in shown and b"100%" in shown \
+        and b"20/20" in shown, shown
     assert ((tmp_path / "out.jsonl").read_text(encoding="utf-8"),
             (tmp_path / "chat.json").read_text(encoding="utf-8")) == expected(RECORDS)
 
