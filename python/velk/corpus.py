@@ -92,7 +92,8 @@ def anonymize_corpus(
     custom entities). ``executor`` (any ``concurrent.futures.Executor``: a process pool, or a
     Dask cluster's ``Client.get_executor()``) runs the batches of ``batch_size`` documents;
     without one, everything runs in this process. Any executor and any batch size give the same
-    result.
+    result. A process pool whose worker dies is replaced, for the rest of the call, by a new
+    pool like it (the one given stays broken); a Dask cluster replaces the worker itself.
     """
     if batch_size < 1:
         raise ValueError(f"batch_size must be at least 1, not {batch_size}")
@@ -198,7 +199,6 @@ def _json_kind(value: object) -> str:
     kinds = {dict: "an object", list: "an array", str: "a string", bool: "a boolean",
              int: "a number", float: "a number", type(None): "null"}
     return kinds.get(type(value), type(value).__name__)
-
 
 
 def run(
