@@ -15,7 +15,7 @@ import os
 import re
 import sys
 import unicodedata
-from collections.abc import Callable, Iterable, Sequence
+from collections.abc import Callable, Iterable, Iterator, Sequence
 from concurrent.futures import Executor
 from dataclasses import dataclass
 from pathlib import Path
@@ -24,7 +24,7 @@ from typing import Any, BinaryIO, TypeVar
 import velk_anonymizer as va
 
 from velk._files import StagedFile, StagedWriter
-from velk.corpus import CorpusError, JsonLines, run
+from velk.corpus import Codec, CorpusError, JsonLines, JsonLinesFile, run
 from velk.extra import anonymize
 from velk.session import SessionError, SessionFile
 from velk.stream import StreamRestorer
@@ -406,17 +406,7 @@ def _corpus(args: argparse.Namespace) -> None:
             "it is not a file (it is read twice)" if source.exists() else "no such file"))
     if target.is_dir():
         raise CommandError(f"cannot write '{target}': it is a folder")
-    codec = JsonLines(args.field, args.input)
-    batch_size: int = args.batch_size
-
-    def batches() -> Iterable[tuple[int, list[bytes]]]:
-        with source.open("rb") as lines:
-            first = 1
-            while chunk := lines.readlines(_BATCH_BYTES):
-                for start in range(0, len(chunk), batch_size):
-                    batch = chunk[start:start + batch_size]
-                    yield first, batch
-                    first += len(batch)
+    codec, batches = _corpus_input(args, source)
 
     with contextlib.ExitStack() as stack:
         executor: Executor | None = None
@@ -450,6 +440,42 @@ def _corpus(args: argparse.Namespace) -> None:
                 output.discard()
                 raise
             output.commit()
+
+
+def _corpus_input(
+    args: argparse.Namespace, source: Path
+) -> tuple[Codec[Any, bytes], Callable[[], Iterable[Any]]]:
+    """How the records reach the workers, and the batches (each time they are asked for)."""
+    batch_size: int = args.batch_size
+    if args.workers is not None:
+        # Local workers read their batches from the file: this process, which shares the two
+        # cores with them, only looks for line ends, once.
+        file = JsonLinesFile(os.path.abspath(source), args.field, args.input)
+        spans: list[tuple[int, int, int, int]] | None = None
+
+        def spans_twice() -> Iterator[tuple[int, int, int, int]]:
+            nonlocal spans
+            if spans is not None:
+                yield from spans
+                return
+            found = []
+            for span in file.spans(batch_size, _BATCH_BYTES):
+                found.append(span)
+                yield span
+            spans = found
+
+        return file, spans_twice
+
+    def lines() -> Iterator[tuple[int, list[bytes]]]:
+        with source.open("rb") as records:
+            first = 1
+            while chunk := records.readlines(_BATCH_BYTES):
+                for start in range(0, len(chunk), batch_size):
+                    batch = chunk[start:start + batch_size]
+                    yield first, batch
+                    first += len(batch)
+
+    return JsonLines(args.field, args.input), lines
 
 
 def _dask_executor(stack: contextlib.ExitStack, address: str) -> Executor:

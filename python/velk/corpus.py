@@ -27,6 +27,7 @@ from __future__ import annotations
 import importlib
 import itertools
 import json
+import os
 import pickle
 import re
 import uuid
@@ -193,6 +194,72 @@ class JsonLines:
 
     def _error(self, number: int, reason: str) -> CorpusError:
         return CorpusError(f"'{self.name}' line {number} {reason}")
+
+
+class JsonLinesFile:
+    """Batches of a JSON Lines file that the workers read themselves, for workers that see the
+    same file: (number of the first line, byte offset, length in bytes, number of lines), the
+    records as in ``JsonLines``. ``path`` names the file to open. The lines then do not travel
+    through this process at all; ``spans`` finds the batches."""
+
+    def __init__(self, path: str, field: str, name: str) -> None:
+        self.path = path
+        self.name = name
+        self.records = JsonLines(field, name)
+
+    def documents(self, batch: tuple[int, int, int, int]) -> tuple[list[str], list[Any]]:
+        first, offset, length, count = batch
+        fd = os.open(self.path, os.O_RDONLY | os.O_CLOEXEC)
+        try:
+            data = os.pread(fd, length, offset)
+            while len(data) < length:  # a short read; at the end of a file cut meanwhile, stop
+                more = os.pread(fd, length - len(data), offset + len(data))
+                if not more:
+                    break
+                data += more
+        finally:
+            os.close(fd)
+        # Lines end at "\n" only, as when the file is read line by line: a "\r" between
+        # tokens is JSON's white space.
+        lines = data.split(b"\n")
+        if lines and not lines[-1]:
+            lines.pop()
+        if len(lines) != count:
+            raise CorpusError(f"'{self.name}' changed while it was read")
+        return self.records.documents((first, lines))
+
+    def size(self, batch: tuple[int, int, int, int]) -> int:
+        return batch[3]
+
+    def output(self, context: list[Any], texts: list[str]) -> bytes:
+        return self.records.output(context, texts)
+
+    def spans(self, batch_size: int, block: int) -> Iterator[tuple[int, int, int, int]]:
+        """The file's batches: ``batch_size`` lines at most, and, but for a longer line, about
+        ``block`` bytes at most. Only the line ends are looked for, without a Python object per
+        line."""
+        with open(self.path, "rb") as file:
+            first, offset, rest = 1, 0, b""
+            while True:
+                read = file.read(block)
+                data = rest + read if rest else read
+                if not read:
+                    if data:  # a last line without its line end
+                        yield first, offset, len(data), 1
+                    return
+                end = data.rfind(b"\n") + 1
+                left = data.count(b"\n", 0, end)
+                position = 0
+                while left:
+                    cut, lines = end, left
+                    if left > batch_size:
+                        lines, cut = batch_size, position
+                        for _ in range(batch_size):
+                            cut = data.index(b"\n", cut) + 1
+                    yield first, offset + position, cut - position, lines
+                    first, position, left = first + lines, cut, left - lines
+                offset += end
+                rest = data[end:]
 
 
 def _json_kind(value: object) -> str:

@@ -2,19 +2,24 @@
 process, on worker processes and on a Dask cluster; malformed input named by its line, with no
 output and the session unchanged."""
 
+import io
 import json
 import os
 import signal
 import subprocess
 import sys
+import tempfile
 import time
 from pathlib import Path
 
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 import velk
 import velk_anonymizer as va
 from test_cli import read_terminal, terminal_pair
+from velk.corpus import JsonLinesFile
 
 VELK = Path(sys.executable).parent / "velk"
 
@@ -76,6 +81,43 @@ def test_progress_bars_for_both_passes_on_a_terminal_only(tmp_path, engine):
         and b"20/20" in shown, shown
     assert ((tmp_path / "out.jsonl").read_text(encoding="utf-8"),
             (tmp_path / "chat.json").read_text(encoding="utf-8")) == expected(RECORDS)
+
+
+@pytest.mark.parametrize("engine", [[], ["--workers", "2"]], ids=["in-process", "workers"])
+def test_line_ends_as_written_and_a_last_line_without_one(tmp_path, engine):
+    # CRLF line ends, a carriage return between tokens (JSON white space), no final line end.
+    records = [json.dumps(record, ensure_ascii=False).encode() for record in RECORDS]
+    data = b"\r\n".join(records[:5]) + b"\r\n" + records[5].replace(b", ", b",\r ", 1) \
+        + b"\n" + b"\n".join(records[6:])
+    (tmp_path / "in.jsonl").write_bytes(data)
+    status, out, err = velk_corpus("in.jsonl", "-o", "out.jsonl", "--field", "text", "-s",
+                                   "chat.json", "--no-extra", "--batch-size", "3", *engine,
+                                   cwd=tmp_path)
+    assert (status, out, err) == (0, "", "")
+    assert ((tmp_path / "out.jsonl").read_text(encoding="utf-8"),
+            (tmp_path / "chat.json").read_text(encoding="utf-8")) == expected(RECORDS)
+
+
+@settings(max_examples=200, deadline=None)
+@given(st.lists(st.binary(max_size=30).map(lambda line: line.replace(b"\n", b"")), max_size=25),
+       st.booleans(), st.integers(1, 5), st.integers(1, 70))
+def test_the_batches_workers_read_are_whole_lines_that_tile_the_file(lines, last_end,
+                                                                      batch_size, block):
+    data = b"\n".join(lines) + (b"\n" if last_end and lines else b"")
+    with tempfile.TemporaryDirectory() as folder:
+        path = Path(folder) / "in.jsonl"
+        path.write_bytes(data)
+        spans = list(JsonLinesFile(str(path), "text", "in.jsonl").spans(batch_size, block))
+    read_line_by_line = list(io.BytesIO(data))
+    longest = max(map(len, read_line_by_line), default=0)
+    at, line = 0, 1
+    for first, offset, length, count in spans:
+        assert (first, offset) == (line, at)
+        assert 1 <= count <= batch_size and length <= block + longest
+        assert data[offset:offset + length] == b"".join(read_line_by_line[line - 1:
+                                                                          line - 1 + count])
+        at, line = at + length, line + count
+    assert (at, line - 1) == (len(data), len(read_line_by_line))
 
 
 def test_an_existing_session_is_extended(tmp_path):
