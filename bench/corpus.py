@@ -16,7 +16,8 @@ once it has ended and before it is reaped) and its workers' (the last reading of
 workers' as the growth of the cluster's processes over the run, its scheduler left out). On a
 shared machine wall times depend on the load and CPU times much less, so the CPU split is the
 figure to compare: with 2 cores and workers that spend W seconds while the command spends C,
-two workers can be at most about 2W / (W + C) times as fast as one.
+two workers can be at most about 2W / (W + C) times as fast as one. "Others' CPU" is what the
+rest of the machine spent meanwhile (from /proc/stat): the load the run shared the cores with.
 """
 
 from __future__ import annotations
@@ -70,6 +71,14 @@ def cpu_seconds(pid: int) -> float | None:
     return (int(fields[11]) + int(fields[12])) / TICK
 
 
+def machine_busy_seconds() -> float:
+    """CPU seconds all processes of the machine have spent (all cores), from /proc/stat."""
+    with open("/proc/stat", encoding="ascii") as stat:
+        fields = [int(value) for value in stat.readline().split()[1:]]
+    # user nice system idle iowait irq softirq steal: everything but idle and iowait
+    return (sum(fields[:3]) + sum(fields[5:8])) / TICK
+
+
 def tree_cpu(pid: int, leave_out: int | None = None) -> float:
     """CPU seconds of the process's descendants, without the tree under ``leave_out``."""
     left_out = set(descendants(leave_out)) | {leave_out} if leave_out is not None else set()
@@ -110,6 +119,7 @@ def run_command(args: list[str], cwd: Path, cluster: bool) -> dict:
     CPU time of its process and of its workers (with ``cluster``, of the Dask cluster's
     processes, which are this process's other children)."""
     cluster_before = tree_cpu(os.getpid()) if cluster else 0.0
+    busy_before = machine_busy_seconds()
     start = time.perf_counter()
     process = subprocess.Popen([str(VELK), *args], cwd=cwd, stdout=subprocess.DEVNULL,
                                stderr=subprocess.PIPE)
@@ -128,17 +138,21 @@ def run_command(args: list[str], cwd: Path, cluster: bool) -> dict:
         polls += 1
         time.sleep(0.02)
     wall = time.perf_counter() - start
+    busy = machine_busy_seconds() - busy_before
     own_cpu = cpu_seconds(process.pid) or 0.0
     workers_cpu = sum(child_cpu.values())
     process.wait()
     if cluster:
         workers_cpu = tree_cpu(os.getpid(), leave_out=process.pid) - cluster_before
+    # What the rest of the machine took meanwhile (this script's polling included): the load
+    # the run shared the two cores with.
+    others_cpu = max(0.0, busy - own_cpu - workers_cpu)
     stderr = process.stderr.read().decode() if process.stderr else ""
     if process.returncode != 0:
         raise SystemExit(f"velk {' '.join(args)} failed: {stderr}")
     return {"seconds": wall, "peak_mib": main_peak / 1024,
             "largest_child_mib": max(child_peaks.values(), default=0) / 1024,
-            "command_cpu_s": own_cpu, "workers_cpu_s": workers_cpu}
+            "command_cpu_s": own_cpu, "workers_cpu_s": workers_cpu, "others_cpu_s": others_cpu}
 
 
 def digest(path: Path) -> str:
@@ -200,6 +214,7 @@ def main() -> int:
                       f"{row['docs_per_second']:9,.0f} docs/s  peak {best['peak_mib']:6.0f} MiB"
                       f"  largest worker {best['largest_child_mib']:5.0f} MiB"
                       f"  CPU command {own_s:5.2f} s workers {work_s:6.2f} s"
+                      f" others {best['others_cpu_s']:5.2f} s"
                       f"  load {row['load_average']:.1f}", flush=True)
 
     for extra in {row["extra"] for row in rows}:
@@ -219,15 +234,15 @@ def main() -> int:
         ("peak memory of the command, MiB", "< 1024", peak, peak < 1024),
     ]
     print("\n| configuration | extra | seconds | docs/s | command peak MiB | largest worker MiB "
-          "| command CPU s | workers CPU s | 2W/(W+C) | load |")
-    print("|---|:-:|---:|---:|---:|---:|---:|---:|---:|---:|")
+          "| command CPU s | workers CPU s | 2W/(W+C) | others' CPU s | load |")
+    print("|---|:-:|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
     for row in rows:
         bound = row["bound_2w_over_w_plus_c"]
         print(f"| {row['configuration']} | {'yes' if row['extra'] else 'no'} | "
               f"{row['seconds']:.2f} | {row['docs_per_second']:,.0f} | {row['peak_mib']:.0f} | "
               f"{row['largest_child_mib']:.0f} | {row['command_cpu_s']:.2f} | "
               f"{row['workers_cpu_s']:.2f} | {'-' if bound is None else f'{bound:.2f}'} | "
-              f"{row['load_average']:.1f} |")
+              f"{row['others_cpu_s']:.2f} | {row['load_average']:.1f} |")
     print("\n| target | limit | measured | holds |\n|---|---:|---:|:-:|")
     for name, limit, value, holds in targets:
         print(f"| {name} | {limit} | {value:.2f} | {'yes' if holds else 'NO'} |")
