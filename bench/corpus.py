@@ -10,6 +10,14 @@ installed console script (beside this interpreter) R times in a fresh process wi
 session; the best wall time counts. Peak memory is the high-water mark (VmHWM) of the command's
 process, and of the largest worker, read from /proc while they run. Every configuration must
 write the same output and session, byte for byte.
+
+CPU time (user + system) is read from /proc too: the command's own (its threads included, read
+once it has ended and before it is reaped) and its workers' (the last reading of each; the Dask
+workers' as the growth of the cluster's processes over the run, its scheduler left out). On a
+shared machine wall times depend on the load and CPU times much less, so the CPU split is the
+figure to compare: with 2 cores and workers that spend W seconds while the command spends C,
+two workers can be at most about 2W / (W + C) times as fast as one. "Others' CPU" is what the
+rest of the machine spent meanwhile (from /proc/stat): the load the run shared the cores with.
 """
 
 from __future__ import annotations
@@ -50,6 +58,33 @@ def make_corpus(messages: int) -> Path:
     return path
 
 
+TICK = os.sysconf("SC_CLK_TCK")
+
+
+def cpu_seconds(pid: int) -> float | None:
+    """User + system time of the process (all its threads), not of its children."""
+    try:
+        with open(f"/proc/{pid}/stat", encoding="ascii", errors="replace") as stat:
+            fields = stat.read().rsplit(")", 1)[1].split()
+    except OSError:
+        return None
+    return (int(fields[11]) + int(fields[12])) / TICK
+
+
+def machine_busy_seconds() -> float:
+    """CPU seconds all processes of the machine have spent (all cores), from /proc/stat."""
+    with open("/proc/stat", encoding="ascii") as stat:
+        fields = [int(value) for value in stat.readline().split()[1:]]
+    # user nice system idle iowait irq softirq steal: everything but idle and iowait
+    return (sum(fields[:3]) + sum(fields[5:8])) / TICK
+
+
+def tree_cpu(pid: int, leave_out: int | None = None) -> float:
+    """CPU seconds of the process's descendants, without the tree under ``leave_out``."""
+    left_out = set(descendants(leave_out)) | {leave_out} if leave_out is not None else set()
+    return sum(cpu_seconds(child) or 0.0 for child in descendants(pid) if child not in left_out)
+
+
 def hwm_kib(pid: int) -> int | None:
     try:
         with open(f"/proc/{pid}/status", encoding="ascii") as status:
@@ -79,27 +114,45 @@ def descendants(pid: int) -> list[int]:
     return found
 
 
-def run_command(args: list[str], cwd: Path) -> dict:
-    """Runs the command; wall time, and the peaks of its process and of its largest child."""
+def run_command(args: list[str], cwd: Path, cluster: bool) -> dict:
+    """Runs the command; wall time, the peaks of its process and of its largest child, and the
+    CPU time of its process and of its workers (with ``cluster``, of the Dask cluster's
+    processes, which are this process's other children)."""
+    cluster_before = tree_cpu(os.getpid()) if cluster else 0.0
+    busy_before = machine_busy_seconds()
     start = time.perf_counter()
     process = subprocess.Popen([str(VELK), *args], cwd=cwd, stdout=subprocess.DEVNULL,
                                stderr=subprocess.PIPE)
-    main_peak, child_peaks = 0, {}
+    main_peak, child_peaks, child_cpu = 0, {}, {}
     polls = 0
-    while process.poll() is None:
+    # Polled without reaping the command (WNOWAIT), so that its final CPU time can be read.
+    while os.waitid(os.P_PID, process.pid, os.WEXITED | os.WNOHANG | os.WNOWAIT) is None:
         main_peak = max(main_peak, hwm_kib(process.pid) or 0)
         if polls % 10 == 0:  # the process tree changes rarely; reading /proc costs
             family = descendants(process.pid)
         for child in family:
             child_peaks[child] = max(child_peaks.get(child, 0), hwm_kib(child) or 0)
+            seconds = cpu_seconds(child)
+            if seconds is not None:
+                child_cpu[child] = seconds
         polls += 1
         time.sleep(0.02)
     wall = time.perf_counter() - start
+    busy = machine_busy_seconds() - busy_before
+    own_cpu = cpu_seconds(process.pid) or 0.0
+    workers_cpu = sum(child_cpu.values())
+    process.wait()
+    if cluster:
+        workers_cpu = tree_cpu(os.getpid(), leave_out=process.pid) - cluster_before
+    # What the rest of the machine took meanwhile (this script's polling included): the load
+    # the run shared the two cores with.
+    others_cpu = max(0.0, busy - own_cpu - workers_cpu)
     stderr = process.stderr.read().decode() if process.stderr else ""
     if process.returncode != 0:
         raise SystemExit(f"velk {' '.join(args)} failed: {stderr}")
     return {"seconds": wall, "peak_mib": main_peak / 1024,
-            "largest_child_mib": max(child_peaks.values(), default=0) / 1024}
+            "largest_child_mib": max(child_peaks.values(), default=0) / 1024,
+            "command_cpu_s": own_cpu, "workers_cpu_s": workers_cpu, "others_cpu_s": others_cpu}
 
 
 def digest(path: Path) -> str:
@@ -142,7 +195,7 @@ def main() -> int:
                                    "-s", "session.json", *engine]
                         if not extra:
                             command.append("--no-extra")
-                        measured = run_command(command, work)
+                        measured = run_command(command, work, cluster="--scheduler" in engine)
                         outputs[f"{name}, extra={extra}"] = (digest(work / "out.jsonl"),
                                                              digest(work / "session.json"))
                         session_entries = len(json.loads(
@@ -150,13 +203,19 @@ def main() -> int:
                     if best is None or measured["seconds"] < best["seconds"]:
                         best = measured
                 assert best is not None
+                work_s, own_s = best["workers_cpu_s"], best["command_cpu_s"]
                 row = {"configuration": name, "extra": extra, **best,
                        "docs_per_second": args.messages / best["seconds"],
-                       "map_entries": session_entries}
+                       "map_entries": session_entries,
+                       "bound_2w_over_w_plus_c": 2 * work_s / (work_s + own_s) if work_s else None,
+                       "load_average": os.getloadavg()[0]}
                 rows.append(row)
                 print(f"{name:26} extra={extra!s:5} {best['seconds']:7.2f} s "
                       f"{row['docs_per_second']:9,.0f} docs/s  peak {best['peak_mib']:6.0f} MiB"
-                      f"  largest worker {best['largest_child_mib']:5.0f} MiB", flush=True)
+                      f"  largest worker {best['largest_child_mib']:5.0f} MiB"
+                      f"  CPU command {own_s:5.2f} s workers {work_s:6.2f} s"
+                      f" others {best['others_cpu_s']:5.2f} s"
+                      f"  load {row['load_average']:.1f}", flush=True)
 
     for extra in {row["extra"] for row in rows}:
         seen = {value for key, value in outputs.items() if key.endswith(f"extra={extra}")}
@@ -174,12 +233,16 @@ def main() -> int:
         ("whole corpus without extra, fastest configuration, s", "< 15", fastest, fastest < 15),
         ("peak memory of the command, MiB", "< 1024", peak, peak < 1024),
     ]
-    print("\n| configuration | extra | seconds | docs/s | command peak MiB | largest worker MiB |")
-    print("|---|:-:|---:|---:|---:|---:|")
+    print("\n| configuration | extra | seconds | docs/s | command peak MiB | largest worker MiB "
+          "| command CPU s | workers CPU s | 2W/(W+C) | others' CPU s | load |")
+    print("|---|:-:|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
     for row in rows:
+        bound = row["bound_2w_over_w_plus_c"]
         print(f"| {row['configuration']} | {'yes' if row['extra'] else 'no'} | "
               f"{row['seconds']:.2f} | {row['docs_per_second']:,.0f} | {row['peak_mib']:.0f} | "
-              f"{row['largest_child_mib']:.0f} |")
+              f"{row['largest_child_mib']:.0f} | {row['command_cpu_s']:.2f} | "
+              f"{row['workers_cpu_s']:.2f} | {'-' if bound is None else f'{bound:.2f}'} | "
+              f"{row['others_cpu_s']:.2f} | {row['load_average']:.1f} |")
     print("\n| target | limit | measured | holds |\n|---|---:|---:|:-:|")
     for name, limit, value, holds in targets:
         print(f"| {name} | {limit} | {value:.2f} | {'yes' if holds else 'NO'} |")

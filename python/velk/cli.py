@@ -10,13 +10,12 @@ from __future__ import annotations
 import argparse
 import codecs
 import contextlib
-import itertools
 import json
 import os
 import re
 import sys
 import unicodedata
-from collections.abc import Callable, Iterable, Sequence
+from collections.abc import Callable, Iterable, Iterator, Sequence
 from concurrent.futures import Executor
 from dataclasses import dataclass
 from pathlib import Path
@@ -25,7 +24,7 @@ from typing import Any, BinaryIO, TypeVar
 import velk_anonymizer as va
 
 from velk._files import StagedFile, StagedWriter
-from velk.corpus import CorpusError, JsonLines, run
+from velk.corpus import Codec, CorpusError, JsonLines, JsonLinesFile, run
 from velk.extra import anonymize
 from velk.session import SessionError, SessionFile
 from velk.stream import StreamRestorer
@@ -373,8 +372,9 @@ def _add_corpus(sub: argparse.ArgumentParser) -> None:
     engine.add_argument("--scheduler", metavar="ADDRESS",
                         help="run on the Dask cluster whose scheduler is at ADDRESS "
                         "(needs velk_anonymizer[dask])")
-    sub.add_argument("--batch-size", type=_positive, default=256, metavar="N",
-                     help="records per task (default: 256)")
+    sub.add_argument("--batch-size", type=_positive, default=1024, metavar="N",
+                     help="records per task, at most (default: 1024); a task also takes at "
+                     f"most about {_BATCH_BYTES >> 20} MiB of input")
     sub.add_argument("--no-extra", dest="extra", action="store_false",
                      help="only the built-in detectors, without velk.extra's")
 
@@ -389,6 +389,11 @@ def _positive(text: str) -> int:
     return value
 
 
+# Input per task, at most (and one line): large tasks cost this process little per record, and
+# the tasks in flight (a few per worker) hold little memory even when the records are large.
+_BATCH_BYTES = 4 << 20
+
+
 def _corpus(args: argparse.Namespace) -> None:
     """Streams the input through ``velk.corpus.run`` twice; the output is staged beside its
     target and put in place only after the session has been saved."""
@@ -401,15 +406,7 @@ def _corpus(args: argparse.Namespace) -> None:
             "it is not a file (it is read twice)" if source.exists() else "no such file"))
     if target.is_dir():
         raise CommandError(f"cannot write '{target}': it is a folder")
-    codec = JsonLines(args.field, args.input)
-    batch_size: int = args.batch_size
-
-    def batches() -> Iterable[tuple[int, list[bytes]]]:
-        with source.open("rb") as lines:
-            first = 1
-            while batch := list(itertools.islice(lines, batch_size)):
-                yield first, batch
-                first += len(batch)
+    codec, batches = _corpus_input(args, source)
 
     with contextlib.ExitStack() as stack:
         executor: Executor | None = None
@@ -432,8 +429,9 @@ def _corpus(args: argparse.Namespace) -> None:
                 raise CommandError(f"cannot write '{target}': {error.strerror}") from None
             try:
                 final = run(codec, batches, output.write, existing=base, executor=executor,
-                            extra=args.extra, progress=bars.update)
-                session.write(final)
+                            extra=args.extra, progress=bars.update, notice=bars.notice,
+                            document=True)
+                session.write_document(final.document())
             except BrokenProcessPool:
                 output.discard()
                 raise CommandError("a worker process ended unexpectedly; nothing was written")\
@@ -442,6 +440,42 @@ def _corpus(args: argparse.Namespace) -> None:
                 output.discard()
                 raise
             output.commit()
+
+
+def _corpus_input(
+    args: argparse.Namespace, source: Path
+) -> tuple[Codec[Any, bytes], Callable[[], Iterable[Any]]]:
+    """How the records reach the workers, and the batches (each time they are asked for)."""
+    batch_size: int = args.batch_size
+    if args.workers is not None:
+        # Local workers read their batches from the file: this process, which shares the two
+        # cores with them, only looks for line ends, once.
+        file = JsonLinesFile(os.path.abspath(source), args.field, args.input)
+        spans: list[tuple[int, int, int, int]] | None = None
+
+        def spans_twice() -> Iterator[tuple[int, int, int, int]]:
+            nonlocal spans
+            if spans is not None:
+                yield from spans
+                return
+            found = []
+            for span in file.spans(batch_size, _BATCH_BYTES):
+                found.append(span)
+                yield span
+            spans = found
+
+        return file, spans_twice
+
+    def lines() -> Iterator[tuple[int, list[bytes]]]:
+        with source.open("rb") as records:
+            first = 1
+            while chunk := records.readlines(_BATCH_BYTES):
+                for start in range(0, len(chunk), batch_size):
+                    batch = chunk[start:start + batch_size]
+                    yield first, batch
+                    first += len(batch)
+
+    return JsonLines(args.field, args.input), lines
 
 
 def _dask_executor(stack: contextlib.ExitStack, address: str) -> Executor:
@@ -467,6 +501,12 @@ class _Bars:
     def __init__(self) -> None:
         self.bars: dict[str, Any] = {}
         self.detected = 0
+        # What tqdm decides by itself (disable=None), decided here: elsewhere than on a
+        # terminal, tqdm is not even imported: a few hundredths of a second of CPU time.
+        try:
+            self.shown = sys.stderr is not None and sys.stderr.isatty()
+        except ValueError:  # closed
+            self.shown = False
 
     def __enter__(self) -> _Bars:
         return self
@@ -478,6 +518,8 @@ class _Bars:
     def update(self, step: str, documents: int) -> None:
         if step == "detect":
             self.detected += documents
+        if not self.shown:
+            return
         bar = self.bars.get(step)
         if bar is None:
             from tqdm import tqdm  # only here: it takes a while to import
@@ -486,6 +528,16 @@ class _Bars:
                        total=self.detected if step == "substitute" else None)
             self.bars[step] = bar
         bar.update(documents)
+
+    def notice(self, message: str) -> None:
+        """A line on standard error that leaves the bars whole."""
+        if self.bars:
+            from tqdm import tqdm
+
+            tqdm.write(f"velk: {message}", file=sys.stderr)
+        elif sys.stderr is not None:
+            sys.stderr.write(f"velk: {message}\n")
+            sys.stderr.flush()
 
 
 def _describe(error: OSError) -> str:

@@ -6,25 +6,34 @@ executor offers. Three steps:
 
 1. Detection, in parallel, a batch of documents per task: each document's entities (those of
    ``anonymize`` with no map) and the token-shaped texts it holds.
-2. Numbering, in this process and in document order: the document's token-shaped texts that
-   the map does not know are reserved (as ``anonymize`` reserves them), then its entities go
-   through ``build_token_map``. Maps are layered, so this costs what it adds, not the map's
-   size.
+2. Numbering, in document order: the document's token-shaped texts that the map does not know
+   are reserved (as ``anonymize`` reserves them), then its entities go through
+   ``build_token_map``. Maps are layered, so this costs what it adds, not the map's size.
 3. Substitution, in parallel: every document is anonymized with the final map, which each
    worker receives once.
 
 The result does not depend on the executor, the number of workers or the batch size.
+
+On two cores, this process shares the CPU with the workers, so every second it spends is a
+second they lose: it only moves bytes and puts the entities in order. Records are parsed and
+written again on the workers; detection comes back compact (texts, one byte per kind); what
+numbering has to do travels to the workers as a list of steps, and each makes the map itself,
+sooner than it could receive the map's session document, which one of them writes for the
+session file.
 """
 
 from __future__ import annotations
 
-import hashlib
 import importlib
+import itertools
 import json
+import os
+import pickle
 import re
+import uuid
 from collections import deque
 from collections.abc import Callable, Iterable, Iterator, Sequence
-from concurrent.futures import Executor, Future
+from concurrent.futures import BrokenExecutor, Executor, Future, ProcessPoolExecutor
 from dataclasses import dataclass
 from typing import Any, Protocol, TypeVar
 
@@ -38,9 +47,11 @@ R = TypeVar("R")
 BatchIn = TypeVar("BatchIn", contravariant=True)
 OutCo = TypeVar("OutCo", covariant=True)
 
-# What detection reports for one document: its entities as (text, kind number), leaving out
-# texts already reported earlier in the same batch, and its token-shaped texts.
-Found = tuple[list[tuple[str, int]], list[str]]
+# What detection reports for one batch: the texts of its documents' entities in document
+# order, leaving out texts already reported earlier in the batch; their kinds, one byte each
+# (the kind's number); and for each document that holds token-shaped texts, how many of those
+# entity texts come before the document's own, and its token-shaped texts.
+Found = tuple[list[str], bytes, list[tuple[int, list[str]]]]
 
 # A superset of the module's token syntax ([CAPITALS_DIGITS], any Unicode decimal digits):
 # whatever lies between the underscore and the bracket is left to the module to judge, so
@@ -82,7 +93,8 @@ def anonymize_corpus(
     custom entities). ``executor`` (any ``concurrent.futures.Executor``: a process pool, or a
     Dask cluster's ``Client.get_executor()``) runs the batches of ``batch_size`` documents;
     without one, everything runs in this process. Any executor and any batch size give the same
-    result.
+    result. A process pool whose worker dies is replaced, for the rest of the call, by a new
+    pool like it (the one given stays broken); a Dask cluster replaces the worker itself.
     """
     if batch_size < 1:
         raise ValueError(f"batch_size must be at least 1, not {batch_size}")
@@ -99,7 +111,7 @@ def anonymize_corpus(
 
     final = run(codec, batches, collect, existing=existing, executor=executor,
                 extra=extra)
-    return CorpusResult(texts, final)
+    return CorpusResult(texts, final.token_map)
 
 
 # -------------------------------------------------------------------------------------------
@@ -184,6 +196,72 @@ class JsonLines:
         return CorpusError(f"'{self.name}' line {number} {reason}")
 
 
+class JsonLinesFile:
+    """Batches of a JSON Lines file that the workers read themselves, for workers that see the
+    same file: (number of the first line, byte offset, length in bytes, number of lines), the
+    records as in ``JsonLines``. ``path`` names the file to open. The lines then do not travel
+    through this process at all; ``spans`` finds the batches."""
+
+    def __init__(self, path: str, field: str, name: str) -> None:
+        self.path = path
+        self.name = name
+        self.records = JsonLines(field, name)
+
+    def documents(self, batch: tuple[int, int, int, int]) -> tuple[list[str], list[Any]]:
+        first, offset, length, count = batch
+        fd = os.open(self.path, os.O_RDONLY | os.O_CLOEXEC)
+        try:
+            data = os.pread(fd, length, offset)
+            while len(data) < length:  # a short read; at the end of a file cut meanwhile, stop
+                more = os.pread(fd, length - len(data), offset + len(data))
+                if not more:
+                    break
+                data += more
+        finally:
+            os.close(fd)
+        # Lines end at "\n" only, as when the file is read line by line: a "\r" between
+        # tokens is JSON's white space.
+        lines = data.split(b"\n")
+        if lines and not lines[-1]:
+            lines.pop()
+        if len(lines) != count:
+            raise CorpusError(f"'{self.name}' changed while it was read")
+        return self.records.documents((first, lines))
+
+    def size(self, batch: tuple[int, int, int, int]) -> int:
+        return batch[3]
+
+    def output(self, context: list[Any], texts: list[str]) -> bytes:
+        return self.records.output(context, texts)
+
+    def spans(self, batch_size: int, block: int) -> Iterator[tuple[int, int, int, int]]:
+        """The file's batches: ``batch_size`` lines at most, and, but for a longer line, about
+        ``block`` bytes at most. Only the line ends are looked for, without a Python object per
+        line."""
+        with open(self.path, "rb") as file:
+            first, offset, rest = 1, 0, b""
+            while True:
+                read = file.read(block)
+                data = rest + read if rest else read
+                if not read:
+                    if data:  # a last line without its line end
+                        yield first, offset, len(data), 1
+                    return
+                end = data.rfind(b"\n") + 1
+                left = data.count(b"\n", 0, end)
+                position = 0
+                while left:
+                    cut, lines = end, left
+                    if left > batch_size:
+                        lines, cut = batch_size, position
+                        for _ in range(batch_size):
+                            cut = data.index(b"\n", cut) + 1
+                    yield first, offset + position, cut - position, lines
+                    first, position, left = first + lines, cut, left - lines
+                offset += end
+                rest = data[end:]
+
+
 def _json_kind(value: object) -> str:
     kinds = {dict: "an object", list: "an array", str: "a string", bool: "a boolean",
              int: "a number", float: "a number", type(None): "null"}
@@ -199,25 +277,35 @@ def run(
     executor: Executor | None,
     extra: bool,
     progress: Callable[[str, int], None] | None = None,
-) -> va.TokenMap:
+    notice: Callable[[str], None] | None = None,
+    document: bool = False,
+) -> FinalMap:
     """Anonymizes the corpus that ``batches()`` yields (called twice: once to detect, once to
     substitute), passing each batch's output to ``deliver`` in order; returns the final map.
-    ``progress(step, documents)`` is told of every finished batch."""
+    ``progress(step, documents)`` is told of every finished batch, ``notice(sentence)`` of a
+    process pool started again. With ``document``, a worker writes the final map's session
+    document, and this process need not make the map at all."""
     if extra:
         _extra_detector()  # fails here, before any work, when it is not installed
-    tasks = _Tasks(executor)
-    numbering = _Numbering(existing)
-    for found in tasks.ordered(_detect_batch, ((codec, batch, extra) for batch in batches())):
-        numbering.add(found)
-        if progress is not None:
-            progress("detect", len(found))
-    final = numbering.finish()
+    tasks = _Tasks(executor, notice)
+    run_key = uuid.uuid4().hex
+    try:
+        numbering = _Numbering()
+        calls = ((batch, _call(_detect_batch, codec, batch, extra, run_key, number))
+                 for number, batch in enumerate(batches()))
+        for batch, found in tasks.ordered(calls):
+            numbering.add(*found)
+            if progress is not None:
+                progress("detect", codec.size(batch))
+        final = numbering.finish(existing)
 
-    shared = _SharedMap(final)
-    for batch, out in tasks.ordered_with_map(shared, codec, batches(), extra):
-        deliver(out)
-        if progress is not None:
-            progress("substitute", codec.size(batch))
+        for batch, out in tasks.ordered_with_map(final, codec, batches(), extra, document):
+            deliver(out)
+            if progress is not None:
+                progress("substitute", codec.size(batch))
+    finally:
+        tasks.close()
+        _worker_reported.pop(run_key, None)  # where batches ran in this process
     return final
 
 
@@ -232,26 +320,48 @@ def _extra_detector() -> Callable[[str], list[va.Entity]]:
     return detector
 
 
-def _detect_batch(codec: Codec[Batch, Any], batch: Batch, extra: bool) -> list[Found]:
-    """Detection for one batch, on a worker."""
+# The texts a worker process has reported in one run (named by its key), each with the number
+# of the earliest batch it reported it in.
+_worker_reported: dict[str, dict[str, int]] = {}
+
+
+def _detect_batch(codec: Codec[Batch, Any], batch: Batch, extra: bool, run_key: str,
+                  number: int) -> Found:
+    """Detection for the batch numbered ``number`` of a run, on a worker."""
     detector = _extra_detector() if extra else None
+    reported = _worker_reported.get(run_key)
+    if reported is None:
+        _worker_reported.clear()
+        reported = _worker_reported[run_key] = {}
     seen: set[str] = set()
-    found: list[Found] = []
+    texts: list[str] = []
+    kinds = bytearray()
+    reservations: list[tuple[int, list[str]]] = []
     for doc in codec.documents(batch)[0]:
         if detector is None:
             entities = va.anonymize(doc).entities
         else:
             entities = va.anonymize_with_custom(doc, custom_entities=detector(doc)).entities
-        # A text already numbered is left as it is by build_token_map, so a repeat need not
-        # travel back.
-        fresh: list[tuple[str, int]] = []
+        if "_" in doc:
+            candidates = _CANDIDATE.findall(doc)
+            if candidates:
+                reservations.append((len(texts), list(dict.fromkeys(candidates))))
+        # Numbering needs each text where it first occurs: build_token_map leaves a text it
+        # has numbered as it is (whatever its kind). So a repeat within the batch need not
+        # travel back, nor a text this worker reported in an earlier batch. That holds in any
+        # order of batches on any workers, and however often a batch runs: no worker leaves a
+        # text out of the first batch that holds it.
         for entity in entities:
-            if entity.text not in seen:
-                seen.add(entity.text)
-                fresh.append((entity.text, int(entity.entity_type)))
-        candidates = list(dict.fromkeys(_CANDIDATE.findall(doc))) if "_" in doc else []
-        found.append((fresh, candidates))
-    return found
+            text = entity.text
+            if text in seen:
+                continue
+            seen.add(text)
+            if reported.get(text, number) < number:
+                continue
+            reported[text] = number
+            texts.append(text)
+            kinds.append(int(entity.entity_type))
+    return texts, bytes(kinds), reservations
 
 
 def _substitute(codec: Codec[Batch, Out], batch: Batch, token_map: va.TokenMap,
@@ -268,53 +378,120 @@ def _substitute(codec: Codec[Batch, Out], batch: Batch, token_map: va.TokenMap,
     return codec.output(context, texts)
 
 
-class _Numbering:
-    """The map as the documents' entities arrive in document order.
 
-    Entities wait until a reservation or the end needs the map: one ``build_token_map`` call
-    over many entities costs much less than many calls over few, since each call also pays for
-    the size of the map it extends. What waits is bounded by the final map's size.
+# -------------------------------------------------------------------------------------------
+# Numbering
+
+
+# One step of numbering: entities to number (their texts and kinds, as in ``Found``), then
+# token-shaped texts to reserve.
+Step = tuple[list[str], bytes, list[str]]
+
+# Past this many reservations, this process makes the map and sends it, rather than every
+# worker making it again: each reservation costs a build_token_map call of its own.
+_MOST_STEPS_SENT = 64
+
+
+@dataclass(frozen=True)
+class _Recipe:
+    """How the final map is made: the map that numbering starts from, then the steps in
+    document order. It is what travels to the workers, smaller than the map's session document
+    and quicker to receive: a worker makes the map itself while this process carries on."""
+
+    base: va.TokenMap | None
+    steps: list[Step]
+
+    def make(self) -> va.TokenMap:
+        token_map = self.base if self.base is not None else va.TokenMap()
+        for texts, kinds, candidates in self.steps:
+            if texts:
+                entities = list(map(va.Entity, texts, map(_KINDS.__getitem__, kinds)))
+                token_map = va.build_token_map(entities, existing=token_map)
+            if candidates:
+                token_map = _reserve(token_map, candidates)
+        return token_map
+
+
+class FinalMap:
+    """The map that holds all the corpus's tokens, made only when asked for, with its session
+    document (UTF-8), written once: by a worker, or here when no worker has."""
+
+    def __init__(self, recipe: _Recipe, token_map: va.TokenMap | None = None) -> None:
+        self.recipe = recipe
+        self._token_map = token_map
+        self._document: bytes | None = None
+
+    @property
+    def token_map(self) -> va.TokenMap:
+        if self._token_map is None:
+            self._token_map = self.recipe.make()
+        return self._token_map
+
+    def document(self) -> bytes:
+        if self._document is None:
+            self._document = self.token_map.to_session_json().encode("utf-8")
+        return self._document
+
+
+class _Numbering:
+    """The steps of numbering, as the documents' entities arrive in document order.
+
+    Entities are numbered in as few ``build_token_map`` calls as the reservations allow: one
+    call over many entities costs much less than many calls over few, since each call also pays
+    for the size of the map it extends. A text that an earlier batch reported is left out
+    (``build_token_map`` would leave it as it is), so what waits is bounded by the final map's
+    size, and so is the cost of each step.
     """
 
-    def __init__(self, existing: va.TokenMap | None) -> None:
-        self.map = existing if existing is not None else va.TokenMap()
+    def __init__(self) -> None:
         self.numbered: set[str] = set()
-        self.pending: list[va.Entity] = []
+        self.steps: list[Step] = []
+        self.texts: list[str] = []
+        self.kinds = bytearray()
 
-    def add(self, found: list[Found]) -> None:
-        for entities, candidates in found:
-            if candidates:
-                self._number()  # earlier documents first: a reservation moves later numbers
-                self._reserve(candidates)
-            for text, kind in entities:
-                if text not in self.numbered:
-                    self.numbered.add(text)
-                    self.pending.append(va.Entity(text, _KINDS[kind]))
+    def add(self, texts: list[str], kinds: bytes,
+            reservations: list[tuple[int, list[str]]]) -> None:
+        start = 0
+        for before, candidates in reservations:
+            self._wait(texts[start:before], kinds[start:before])
+            # Earlier documents first: a reservation moves later numbers.
+            self.steps.append((self.texts, bytes(self.kinds), candidates))
+            self.texts, self.kinds = [], bytearray()
+            start = before
+        self._wait(texts[start:] if start else texts, kinds[start:] if start else kinds)
 
-    def finish(self) -> va.TokenMap:
-        self._number()
-        return self.map
+    def finish(self, existing: va.TokenMap | None) -> FinalMap:
+        self.steps.append((self.texts, bytes(self.kinds), []))
+        recipe = _Recipe(existing, self.steps)
+        if len(recipe.steps) <= _MOST_STEPS_SENT:
+            return FinalMap(recipe)
+        token_map = recipe.make()
+        return FinalMap(_Recipe(token_map, []), token_map)
 
-    def _number(self) -> None:
-        if self.pending:
-            self.map = va.build_token_map(self.pending, existing=self.map)
-            self.pending = []
+    def _wait(self, texts: list[str], kinds: bytes) -> None:
+        # Whole batches at a time, without a Python statement per entity: this runs beside the
+        # workers and takes its CPU time from them.
+        numbered = self.numbered
+        fresh = [text not in numbered for text in texts]
+        numbered.update(texts)
+        self.texts.extend(itertools.compress(texts, fresh))
+        self.kinds.extend(itertools.compress(kinds, fresh))
 
-    def _reserve(self, candidates: list[str]) -> None:
-        """Reserves the candidates that are tokens the map does not hold, as ``anonymize``
-        does with the token-shaped texts of its input: anonymizing just those texts does
-        exactly that, unless a detector finds something in them (a long run of digits)."""
-        reserved = va.anonymize("\n".join(candidates), existing=self.map)
-        if not reserved.entities:
-            self.map = reserved.token_map
-            return
-        # Rare: add the reverse entries to the session document instead.
-        document = json.loads(self.map.to_session_json())
-        reverse: dict[str, str] = document["tokenMap"]["reverse"]
-        for candidate in candidates:
-            if _TOKEN.fullmatch(candidate) and candidate not in reverse:
-                reverse[candidate] = candidate
-        self.map = va.TokenMap.from_session_json(json.dumps(document, ensure_ascii=False))
+
+def _reserve(token_map: va.TokenMap, candidates: list[str]) -> va.TokenMap:
+    """Reserves the candidates that are tokens the map does not hold, as ``anonymize`` does with
+    the token-shaped texts of its input: anonymizing just those texts does exactly that, unless
+    a detector finds something in them (a long run of digits)."""
+    reserved = va.anonymize("\n".join(candidates), existing=token_map)
+    if not reserved.entities:
+        return reserved.token_map
+    # Rare: add the reverse entries to the session document instead.
+    document = json.loads(token_map.to_session_json())
+    reverse: dict[str, str] = document["tokenMap"]["reverse"]
+    for candidate in candidates:
+        if _TOKEN.fullmatch(candidate) and candidate not in reverse:
+            reverse[candidate] = candidate
+    return va.TokenMap.from_session_json(json.dumps(document, ensure_ascii=False))
 
 
 # -------------------------------------------------------------------------------------------
@@ -323,98 +500,214 @@ class _Numbering:
 
 @dataclass(frozen=True)
 class _MapRef:
-    """The final map as it travels to workers: its digest, and its session document only
-    when the worker may not have it yet."""
+    """The final map as it travels to workers: a key of its own, and the pickled recipe only
+    when the worker may not have the map yet."""
 
     key: str
-    document: str | None
+    recipe: bytes | None
 
 
 class _SharedMap:
-    def __init__(self, token_map: va.TokenMap) -> None:
-        self.map = token_map
-        document = token_map.to_session_json()
-        self.full = _MapRef(hashlib.blake2b(document.encode("utf-8")).hexdigest(), document)
+    def __init__(self, final: FinalMap) -> None:
+        # Pickled once, not once per worker. A random key names the map: two runs that happen
+        # to reach the same map lose nothing by each sending it.
+        recipe = pickle.dumps(final.recipe, protocol=pickle.HIGHEST_PROTOCOL)
+        self.full = _MapRef(uuid.uuid4().hex, recipe)
         self.key_only = _MapRef(self.full.key, None)
 
 
-# The map a worker process last received, kept so that later batches need only its digest. One
+# The map a worker process last received, kept so that later batches need only its key. One
 # map at a time: a worker serves one corpus run after another.
 _worker_map: dict[str, va.TokenMap] = {}
+
+
+def _held_map(ref: _MapRef) -> va.TokenMap | None:
+    """The map on a worker: the one it holds, or the one it makes from the recipe."""
+    token_map = _worker_map.get(ref.key)
+    if token_map is None and ref.recipe is not None:
+        recipe: _Recipe = pickle.loads(ref.recipe)
+        token_map = recipe.make()
+        _worker_map.clear()
+        _worker_map[ref.key] = token_map
+    return token_map
 
 
 def _substitute_batch(codec: Codec[Batch, Out], batch: Batch, ref: _MapRef,
                       extra: bool) -> tuple[bool, Out | None]:
     """Substitution for one batch, on a worker: (False, None) when the worker does not hold the
-    map yet and the task carried only its digest."""
-    token_map = _worker_map.get(ref.key)
+    map yet and the task carried only its key."""
+    token_map = _held_map(ref)
     if token_map is None:
-        if ref.document is None:
-            return False, None
-        token_map = va.TokenMap.from_session_json(ref.document)
-        _worker_map.clear()
-        _worker_map[ref.key] = token_map
+        return False, None
     return True, _substitute(codec, batch, token_map, extra)
+
+
+def _session_document(ref: _MapRef) -> bytes:
+    """The map's session document, UTF-8, written on a worker (the task carries the recipe)."""
+    token_map = _held_map(ref)
+    assert token_map is not None
+    return token_map.to_session_json().encode("utf-8")
+
+
+def _call(fn: Callable[..., R], *args: Any) -> Callable[[Executor], Future[R]]:
+    return lambda executor: executor.submit(fn, *args)
+
+
+# A task in flight: its batch, how to submit it again, its future, and the pool it went to.
+_Pending = tuple[Batch, Callable[[Executor], Future[R]], Future[R], int]
 
 
 class _Tasks:
     """Runs tasks on the executor (or in this process) with a bounded number in flight,
-    giving results back in submission order."""
+    giving results back in submission order.
 
-    def __init__(self, executor: Executor | None) -> None:
+    A process pool that breaks (a worker killed, by the kernel's OOM killer say) is replaced by
+    a new one like it, and the batches it held run again there; unless it breaks again before
+    any batch has come back from the new one, which a batch that kills its worker every time
+    would do. Dask replaces lost workers on its own.
+    """
+
+    def __init__(self, executor: Executor | None,
+                 notice: Callable[[str], None] | None = None) -> None:
         self.executor = executor
+        self.notice = notice
         self.workers = _workers(executor)
         # Enough batches in flight to keep every worker busy while results come back in
         # order, few enough that memory stays bounded by them.
         self.window = 4 * self.workers + 4
+        self.started: list[ProcessPoolExecutor] = []  # pools started here, shut down here
+        self.pool = 0  # how many times the pool was replaced: tasks know where they went
+        self.came_back = True  # since the pool was last replaced
+        self.sent_with_map = 0  # tasks that carried the map, since the pool was last replaced
 
-    def ordered(self, fn: Callable[..., R], calls: Iterable[tuple[Any, ...]]) -> Iterator[R]:
+    def close(self) -> None:
+        for pool in self.started:
+            pool.shutdown(wait=True, cancel_futures=True)
+
+    def ordered(
+        self, calls: Iterable[tuple[Batch, Callable[[Executor], Future[R]]]]
+    ) -> Iterator[tuple[Batch, R]]:
+        """(batch, result) for every (batch, call), in order: ``call(executor)`` submits the
+        batch's task (again, if a pool is replaced)."""
         if self.executor is None:
-            for args in calls:
-                yield fn(*args)
+            for batch, call in calls:
+                yield batch, call(_InPlace()).result()
             return
-        for _, future in self._submitted((args, fn, args) for args in calls):
-            yield future.result()
+        queue: deque[_Pending[Batch, R]] = deque()
+        try:
+            for batch, call in calls:
+                queue.append(self._submit(batch, call))
+                if len(queue) >= self.window:
+                    yield self._next(queue)
+            while queue:
+                yield self._next(queue)
+        finally:
+            for _, _, future, _ in queue:
+                future.cancel()
 
-    def ordered_with_map(self, shared: _SharedMap, codec: Codec[Batch, Out],
-                         batches: Iterable[Batch], extra: bool) -> Iterator[tuple[Batch, Out]]:
+    def ordered_with_map(self, final: FinalMap, codec: Codec[Batch, Out],
+                         batches: Iterable[Batch], extra: bool,
+                         document: bool) -> Iterator[tuple[Batch, Out]]:
         if self.executor is None:
             for batch in batches:
-                yield batch, _substitute(codec, batch, shared.map, extra)
+                yield batch, _substitute(codec, batch, final.token_map, extra)
             return
-        executor = self.executor
-        # The first batch for each worker goes out with the map, so that every worker is
-        # likely to get it once; later batches carry only its digest.
-        calls = (
-            (batch, _substitute_batch,
-             (codec, batch, shared.full if number < self.workers else shared.key_only, extra))
-            for number, batch in enumerate(batches)
-        )
-        for batch, future in self._submitted(calls):
-            held, out = future.result()
+        shared = _SharedMap(final)
+
+        def call(batch: Batch) -> Callable[[Executor], Future[Any]]:
+            def submit(executor: Executor) -> Future[Any]:
+                # The first batch for each worker goes out with the map, so that every worker
+                # is likely to get it once; later batches carry only its key.
+                ref = shared.full if self.sent_with_map < self.workers else shared.key_only
+                if ref is shared.full:
+                    self.sent_with_map += 1
+                return executor.submit(_substitute_batch, codec, batch, ref, extra)
+            return submit
+
+        # The session document is a task of its own, out of the batches' order, so that no
+        # batch waits for it: it goes right after the first wave, to a worker that is about to
+        # hold the map, while the others go on with the batches.
+        written: _Pending[None, bytes] | None = None
+
+        def calls() -> Iterator[tuple[Batch, Callable[[Executor], Future[Any]]]]:
+            nonlocal written
+            for number, batch in enumerate(batches):
+                yield batch, call(batch)
+                if document and number + 1 == self.workers:
+                    written = self._submit(None, _call(_session_document, shared.full))
+            if document and written is None:
+                written = self._submit(None, _call(_session_document, shared.full))
+
+        for batch, (held, out) in self.ordered(calls()):
             if not held:  # a worker that missed the first wave, or one started since
-                held, out = executor.submit(_substitute_batch, codec, batch, shared.full,
-                                            extra).result()
+                resend = _call(_substitute_batch, codec, batch, shared.full, extra)
+                held, out = self._next(deque([self._submit(None, resend)]))[1]
             assert held
             yield batch, out
+        if written is not None:
+            final._document = self._next(deque([written]))[1]
 
-    def _submitted(
-        self, calls: Iterable[tuple[Any, Callable[..., Any], tuple[Any, ...]]]
-    ) -> Iterator[tuple[Any, Future[Any]]]:
-        """(payload, future) for every (payload, function, arguments), in order, with at most
-        ``window`` futures pending; those still pending when the caller stops are cancelled."""
+    def _submit(self, batch: Batch, call: Callable[[Executor], Future[R]]) -> _Pending[Batch, R]:
         assert self.executor is not None
-        queue: deque[tuple[Any, Future[Any]]] = deque()
         try:
-            for payload, fn, args in calls:
-                queue.append((payload, self.executor.submit(fn, *args)))
-                if len(queue) >= self.window:
-                    yield queue.popleft()
-            while queue:
-                yield queue.popleft()
-        finally:
-            for _, future in queue:
-                future.cancel()
+            future = call(self.executor)
+        except BrokenExecutor as error:  # the pool broke before this task reached it
+            future = Future()
+            future.set_exception(error)
+        return batch, call, future, self.pool
+
+    def _next(self, queue: deque[_Pending[Batch, R]]) -> tuple[Batch, R]:
+        """The first task's batch and result, once it is done; a broken pool is replaced and
+        the tasks that it failed are submitted again."""
+        while True:
+            batch, _, future, pool = queue[0]
+            try:
+                result = future.result()
+            except BrokenExecutor:
+                # A task of a pool replaced already only needs submitting again.
+                if pool == self.pool and not self._replace():
+                    raise
+                # A broken pool has failed every task it had not finished.
+                entries = list(queue)
+                queue.clear()
+                for entry in entries:
+                    _, call, old, went_to = entry
+                    if went_to != self.pool and (old.cancelled() or old.exception() is not None):
+                        entry = self._submit(entry[0], call)
+                    queue.append(entry)
+                continue
+            queue.popleft()
+            self.came_back = True
+            return batch, result
+
+    def _replace(self) -> bool:
+        """Replaces a broken process pool by a new one like it, where that is allowed."""
+        broken = self.executor
+        if not isinstance(broken, ProcessPoolExecutor) or not self.came_back:
+            return False
+        self.executor = ProcessPoolExecutor(
+            self.workers, mp_context=broken._mp_context,
+            initializer=broken._initializer, initargs=broken._initargs)
+        if broken in self.started:
+            self.started.remove(broken)
+            broken.shutdown(wait=True, cancel_futures=True)
+        self.started.append(self.executor)
+        self.pool += 1
+        self.came_back = False
+        self.sent_with_map = 0
+        if self.notice is not None:
+            self.notice("a worker process ended unexpectedly; its batches run again on "
+                        "new workers")
+        return True
+
+
+class _InPlace(Executor):
+    """Runs each task at once, in this process, as it is submitted."""
+
+    def submit(self, fn: Callable[..., R], /, *args: Any, **kwargs: Any) -> Future[R]:
+        future: Future[R] = Future()
+        future.set_result(fn(*args, **kwargs))
+        return future
 
 
 def _workers(executor: Executor | None) -> int:

@@ -89,9 +89,15 @@ class SessionFile:
     def write(self, token_map: va.TokenMap) -> None:
         """Saves ``token_map`` atomically (see the module's documentation). Symbolic links are
         followed: the file they point to is replaced."""
+        self.write_document(token_map.to_session_json().encode("utf-8"))
+
+    def write_document(self, document: bytes) -> None:
+        """Saves a map's session document (``TokenMap.to_session_json``, UTF-8) as ``write``
+        saves the map: for a caller that has written the document already, since a large map
+        takes a while to write."""
         target = Path(os.path.realpath(self.path))
         try:
-            write_atomic(target, token_map.to_session_json().encode("utf-8"), SESSION_FILE_MODE)
+            write_atomic(target, document, SESSION_FILE_MODE)
         except OSError as error:
             raise SessionError(self.path, f"cannot be saved: {error.strerror}") from None
 

@@ -3,9 +3,12 @@ process, on a process pool, or on a real Dask cluster (started and stopped here)
 size, and after a worker is killed mid-run."""
 
 import os
+import random
 import signal
+import time
 from collections.abc import Sequence
-from concurrent.futures import ProcessPoolExecutor
+from concurrent.futures import Executor, ProcessPoolExecutor, ThreadPoolExecutor
+from concurrent.futures.process import BrokenProcessPool
 
 import pytest
 from hypothesis import given, settings
@@ -13,6 +16,7 @@ from hypothesis import strategies as st
 
 import velk
 import velk_anonymizer as va
+from velk.corpus import run
 
 # Documents that exercise the numbering: repeats and case variants across documents, token-
 # shaped texts typed by users (known and unknown, Unicode digits, in code), empty documents.
@@ -63,6 +67,36 @@ def test_any_corpus_and_batch_size_give_the_sequential_result(docs, batch_size):
     assert outcome(result) == sequential(docs)
 
 
+class Jumbled(Executor):
+    """Threads of this process that start each task after a random pause, so that batches run
+    and finish in no particular order, sharing what a worker process remembers."""
+
+    def __init__(self, seed):
+        self.threads = ThreadPoolExecutor(4)
+        self.random = random.Random(seed)
+
+    def submit(self, fn, /, *args, **kwargs):
+        pause = self.random.random() / 500
+
+        def task():
+            time.sleep(pause)
+            return fn(*args, **kwargs)
+        return self.threads.submit(task)
+
+    def shutdown(self, wait=True, *, cancel_futures=False):
+        self.threads.shutdown(wait, cancel_futures=cancel_futures)
+
+
+@settings(max_examples=30, deadline=None)
+@given(st.lists(st.lists(st.sampled_from(FRAGMENTS), max_size=4).map(" ".join), max_size=30),
+       st.integers(1, 3), st.integers(0, 2**32))
+def test_batches_in_any_order_give_the_sequential_result(docs, batch_size, seed):
+    with Jumbled(seed) as jumbled:
+        result = velk.anonymize_corpus(docs, executor=jumbled, extra=False,
+                                       batch_size=batch_size)
+    assert outcome(result) == sequential(docs)
+
+
 @pytest.mark.parametrize("docs, batch_size, error, message", [
     (["fine", 3], 1, velk.CorpusError, "document 1 is a int, not a str"),
     (["a", "b", "c", None], 2, velk.CorpusError, "document 3 is a NoneType, not a str"),
@@ -95,13 +129,25 @@ BIG = [f"{PEOPLE[i % 5]} met {PEOPLE[(i * 7) % 5]} about Project{i % 37}X in Ber
        for i in range(1500)]
 
 
+# Typed tokens in many documents: more reservations than the workers are asked to replay, so
+# the map is made here and sent whole.
+TYPED = [f"{PEOPLE[i % 5]} and [PERSON_{i % 13}] about Project{i % 11}X" if i % 3 == 0 else
+         f"{PEOPLE[(i * 3) % 5]} in Berlin, call 212-555-{i:04d}" for i in range(300)]
+
+
 @pytest.fixture(scope="module")
 def reference():
     return outcome(velk.anonymize_corpus(BIG, extra=False))
 
 
-def test_the_parallel_corpus_is_the_sequential_one(reference):
+@pytest.fixture(scope="module")
+def typed_reference():
+    return outcome(velk.anonymize_corpus(TYPED, EXISTING, extra=False))
+
+
+def test_the_parallel_corpus_is_the_sequential_one(reference, typed_reference):
     assert reference == sequential(BIG)
+    assert typed_reference == sequential(TYPED, EXISTING)
 
 
 @pytest.fixture(scope="module")
@@ -111,9 +157,11 @@ def pool():
 
 
 @pytest.mark.parametrize("batch_size", [1, 7, 256])
-def test_a_process_pool_gives_the_same_result(pool, reference, batch_size):
+def test_a_process_pool_gives_the_same_result(pool, reference, typed_reference, batch_size):
     assert outcome(velk.anonymize_corpus(BIG, executor=pool, extra=False,
                                          batch_size=batch_size)) == reference
+    assert outcome(velk.anonymize_corpus(TYPED, EXISTING, executor=pool, extra=False,
+                                         batch_size=batch_size)) == typed_reference
 
 
 @pytest.fixture(scope="module")
@@ -134,19 +182,21 @@ def test_a_dask_cluster_gives_the_same_result(cluster, reference, batch_size):
 
 
 class KillingSequence(Sequence):
-    """The corpus, killing a worker process when the engine reads document ``at`` (in each
-    of its two passes), while other batches are in flight."""
+    """The corpus, killing a worker process when the engine reads document ``at`` in the
+    passes chosen (detection, substitution), while other batches are in flight."""
 
-    def __init__(self, docs, at, kill):
-        self.docs, self.at, self.kill, self.kills = docs, at, kill, 0
+    def __init__(self, docs, at, kill, passes=(True, True)):
+        self.docs, self.at, self.kill, self.passes = docs, at, kill, list(passes)
+        self.kills = 0
 
     def __len__(self):
         return len(self.docs)
 
     def __getitem__(self, index):
         if isinstance(index, slice) and index.start <= self.at < index.stop:
-            self.kill()
-            self.kills += 1
+            if self.passes.pop(0):
+                self.kill()
+                self.kills += 1
         return self.docs[index]
 
 
@@ -166,3 +216,73 @@ def test_a_killed_dask_worker_is_replaced_and_the_result_stays_the_same(cluster,
     assert docs.kills == 2 and len(set(killed)) == 2  # a new worker was killed the second time
     assert outcome(result) == reference
     client.wait_for_workers(2, timeout=60)
+
+
+@pytest.mark.parametrize("killed_in", ["detection", "substitution"])
+def test_a_process_pool_whose_worker_is_killed_is_replaced_and_the_result_stays_the_same(
+        reference, killed_in):
+    with ProcessPoolExecutor(2) as own:
+        def kill():
+            os.kill(own.submit(os.getpid).result(), signal.SIGKILL)
+
+        docs = KillingSequence(BIG, at=len(BIG) // 2, kill=kill,
+                               passes=[killed_in == "detection", killed_in == "substitution"])
+        result = velk.anonymize_corpus(docs, executor=own, extra=False, batch_size=10)
+        assert docs.kills == 1
+        with pytest.raises(BrokenProcessPool):  # the pool the caller gave stays broken
+            own.submit(os.getpid)
+    assert outcome(result) == reference
+
+
+class Texts:
+    """Plain documents, as anonymize_corpus has them; a worker that meets "poison" dies, one
+    that meets "pause" waits a second first."""
+
+    def documents(self, batch):
+        if "poison" in batch[1]:
+            os.kill(os.getpid(), signal.SIGKILL)
+        if "pause" in batch[1]:
+            time.sleep(1)
+        return batch[1], None
+
+    def size(self, batch):
+        return len(batch[1])
+
+    def output(self, context, texts):
+        return texts
+
+
+def test_a_batch_that_kills_every_worker_ends_the_run_after_one_new_pool():
+    docs = ["poison"] + BIG[:40]
+    notices, delivered = [], []
+    with ProcessPoolExecutor(2) as own, pytest.raises(BrokenProcessPool):
+        run(Texts(), lambda: ((start, docs[start:start + 4]) for start in range(0, len(docs), 4)),
+            delivered.append, existing=None, executor=own, extra=False, notice=notices.append)
+    assert (notices, delivered) == (
+        ["a worker process ended unexpectedly; its batches run again on new workers"], [])
+
+
+def test_the_session_document_asked_of_a_pool_that_breaks_is_asked_of_the_new_one():
+    # Both workers pause on the first two batches, so that the task that writes the session
+    # document is still waiting when a worker is killed.
+    docs = ["pause"] + BIG[:9] + ["pause"] + BIG[9:200]
+
+    def killed_in_substitution(pool):
+        return KillingSequence(docs, at=25, kill=lambda: os.kill(next(iter(pool._processes)),
+                                                                 signal.SIGKILL),
+                               passes=[False, True])
+
+    def corpus(executor, sequence):
+        texts = []
+        final = run(Texts(), lambda: ((start, list(sequence[start:start + 10]))
+                                      for start in range(0, len(sequence), 10)),
+                    texts.extend, existing=EXISTING, executor=executor, extra=False,
+                    document=True)
+        return texts, final.document().decode("utf-8")
+
+    with ProcessPoolExecutor(2) as own:
+        sequence = killed_in_substitution(own)
+        result = corpus(own, sequence)
+    assert sequence.kills == 1
+    assert result == corpus(None, docs)
+    assert result[1] == sequential(docs, EXISTING)[1]

@@ -2,15 +2,24 @@
 process, on worker processes and on a Dask cluster; malformed input named by its line, with no
 output and the session unchanged."""
 
+import io
 import json
+import os
+import signal
 import subprocess
 import sys
+import tempfile
+import time
 from pathlib import Path
 
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 import velk
 import velk_anonymizer as va
+from test_cli import read_terminal, terminal_pair
+from velk.corpus import JsonLinesFile
 
 VELK = Path(sys.executable).parent / "velk"
 
@@ -55,6 +64,62 @@ def test_records_keep_their_fields_and_order_and_the_session_gets_the_map(
             (tmp_path / "chat.json").read_text(encoding="utf-8")) == expected(RECORDS)
 
 
+@pytest.mark.parametrize("engine", [[], ["--workers", "2"]], ids=["in-process", "workers"])
+def test_progress_bars_for_both_passes_on_a_terminal_only(tmp_path, engine):
+    write_jsonl(tmp_path / "in.jsonl", RECORDS)
+    controller, terminal = terminal_pair()
+    process = subprocess.Popen(
+        [str(VELK), "corpus", "in.jsonl", "-o", "out.jsonl", "--field", "text", "-s",
+         "chat.json", "--no-extra", "--batch-size", "3", *engine],
+        cwd=tmp_path, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=terminal)
+    os.close(terminal)
+    shown = read_terminal(controller)
+    assert process.wait(timeout=300) == 0
+    assert process.stdout.read() == b""
+    process.stdout.close()
+    assert b"detect" in shown and b"substitute" in shown and b"100%" in shown \
+        and b"20/20" in shown, shown
+    assert ((tmp_path / "out.jsonl").read_text(encoding="utf-8"),
+            (tmp_path / "chat.json").read_text(encoding="utf-8")) == expected(RECORDS)
+
+
+@pytest.mark.parametrize("engine", [[], ["--workers", "2"]], ids=["in-process", "workers"])
+def test_line_ends_as_written_and_a_last_line_without_one(tmp_path, engine):
+    # CRLF line ends, a carriage return between tokens (JSON white space), no final line end.
+    records = [json.dumps(record, ensure_ascii=False).encode() for record in RECORDS]
+    data = b"\r\n".join(records[:5]) + b"\r\n" + records[5].replace(b", ", b",\r ", 1) \
+        + b"\n" + b"\n".join(records[6:])
+    (tmp_path / "in.jsonl").write_bytes(data)
+    status, out, err = velk_corpus("in.jsonl", "-o", "out.jsonl", "--field", "text", "-s",
+                                   "chat.json", "--no-extra", "--batch-size", "3", *engine,
+                                   cwd=tmp_path)
+    assert (status, out, err) == (0, "", "")
+    assert ((tmp_path / "out.jsonl").read_text(encoding="utf-8"),
+            (tmp_path / "chat.json").read_text(encoding="utf-8")) == expected(RECORDS)
+
+
+@settings(max_examples=200, deadline=None)
+@given(st.lists(st.binary(max_size=30).map(lambda line: line.replace(b"\n", b"")), max_size=25),
+       st.booleans(), st.integers(1, 5), st.integers(1, 70))
+def test_the_batches_workers_read_are_whole_lines_that_tile_the_file(lines, last_end,
+                                                                      batch_size, block):
+    data = b"\n".join(lines) + (b"\n" if last_end and lines else b"")
+    with tempfile.TemporaryDirectory() as folder:
+        path = Path(folder) / "in.jsonl"
+        path.write_bytes(data)
+        spans = list(JsonLinesFile(str(path), "text", "in.jsonl").spans(batch_size, block))
+    read_line_by_line = list(io.BytesIO(data))
+    longest = max(map(len, read_line_by_line), default=0)
+    at, line = 0, 1
+    for first, offset, length, count in spans:
+        assert (first, offset) == (line, at)
+        assert 1 <= count <= batch_size and length <= block + longest
+        assert data[offset:offset + length] == b"".join(read_line_by_line[line - 1:
+                                                                          line - 1 + count])
+        at, line = at + length, line + count
+    assert (at, line - 1) == (len(data), len(read_line_by_line))
+
+
 def test_an_existing_session_is_extended(tmp_path):
     first = va.anonymize("Ask Alice Chen about [PERSON_4] in Tokyo").token_map
     (tmp_path / "chat.json").write_text(first.to_session_json(), encoding="utf-8")
@@ -76,6 +141,45 @@ def test_a_dask_scheduler_gives_the_same_files(tmp_path):
     assert (status, out) == (0, "")
     assert ((tmp_path / "out.jsonl").read_text(encoding="utf-8"),
             (tmp_path / "chat.json").read_text(encoding="utf-8")) == expected(RECORDS)
+
+
+def children(pid):
+    found = []
+    for entry in os.listdir("/proc"):
+        try:
+            with open(f"/proc/{entry}/stat", encoding="ascii", errors="replace") as stat:
+                if int(stat.read().rsplit(")", 1)[1].split()[1]) == pid:
+                    found.append(int(entry))
+        except (OSError, ValueError, IndexError):  # not a process, or one that has ended
+            continue
+    return found
+
+
+def test_a_killed_worker_process_is_replaced_and_the_files_are_the_same(tmp_path):
+    records = [dict(record, id=number) for number, record in enumerate(RECORDS * 100)]
+    write_jsonl(tmp_path / "in.jsonl", records)
+    # Tasks of one record each make the run last long enough to kill a worker in the middle.
+    command = subprocess.Popen(
+        [str(VELK), "corpus", "in.jsonl", "-o", "out.jsonl", "--field", "text", "-s",
+         "chat.json", "--no-extra", "--batch-size", "1", "--workers", "2"],
+        cwd=tmp_path, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    try:
+        deadline = time.monotonic() + 60
+        while True:  # the workers are the children of the forkserver, a child of the command
+            workers = [worker for child in children(command.pid) for worker in children(child)]
+            if workers or command.poll() is not None or time.monotonic() > deadline:
+                break
+            time.sleep(0.002)
+        assert workers, "no worker process appeared"
+        os.kill(workers[0], signal.SIGKILL)
+        out, err = command.communicate(timeout=300)
+    finally:
+        command.kill()
+    assert (command.returncode, out.decode(), err.decode()) == (
+        0, "", "velk: a worker process ended unexpectedly; its batches run again on new "
+               "workers\n")
+    assert ((tmp_path / "out.jsonl").read_text(encoding="utf-8"),
+            (tmp_path / "chat.json").read_text(encoding="utf-8")) == expected(records)
 
 
 GOOD = b'{"text": "Ping @jdoe"}\n'
