@@ -102,28 +102,36 @@ def chat_latency(runs: int) -> float:
     return round(median_us(lambda: va.anonymize(text, existing=token_map), runs), 2)
 
 
-def peak_kib() -> int:
-    """The process's peak resident memory (VmHWM: unlike ru_maxrss, not inherited through
-    fork from a large parent)."""
+def status_kib(field: str) -> int:
+    """A field of /proc/self/status in KiB: VmHWM (peak resident memory; unlike ru_maxrss not
+    inherited through fork from a large parent) or VmRSS."""
     with open("/proc/self/status", encoding="ascii") as f:
         for line in f:
-            if line.startswith("VmHWM:"):
+            if line.startswith(field + ":"):
                 return int(line.split()[1])
-    raise RuntimeError("no VmHWM in /proc/self/status")
+    raise RuntimeError(f"no {field} in /proc/self/status")
+
+
+def reset_peak() -> None:
+    """Sets VmHWM to the current resident memory, so that the transient peak of reading the
+    file does not hide the peak of what comes after it."""
+    with open("/proc/self/clear_refs", "w", encoding="ascii") as f:
+        f.write("5")
 
 
 def peak_memory_child(path: str) -> None:
-    base = peak_kib()
+    base = status_kib("VmHWM")
     with open(path, encoding="utf-8") as f:
         session = f.read()
-    before = peak_kib()
+    reset_peak()
+    before = status_kib("VmRSS")
     token_map = va.TokenMap.from_session_json(session)
     # A message that brings new entities, so that numbering builds what it derives too.
     result = va.anonymize("Ping Alice000001 Smith about it, with Sarah Newcomer and "
                           "bob@example.org.", existing=token_map)
     assert len(result.token_map) > len(token_map), "the message must add entities"
     va.deanonymize("[PERSON_1]", token_map)
-    after = peak_kib()
+    after = status_kib("VmHWM")
     print(json.dumps({"session_bytes": len(session.encode()), "process_kib_at_start": base,
                       "map_and_derived_kib": after - before}))
 
