@@ -99,6 +99,16 @@ std::uint64_t slot_hash(std::uint64_t hash, std::uint32_t level) {
   return (hash ^ (std::uint64_t{level} << 56)) * 0xff51afd7ed558ccdULL;
 }
 
+// The level a text of `length` folded bytes is anchored at: the longest anchor it has.
+std::uint32_t anchor_level(std::uint32_t length) {
+  std::uint32_t level = 0;
+  while (level + 1 < std::size(ForwardMatcher::kAnchorLengths) &&
+         ForwardMatcher::kAnchorLengths[level + 1] <= length) {
+    ++level;
+  }
+  return level;
+}
+
 unsigned bits_for(std::size_t count) {
   unsigned bits = 6;
   while ((std::size_t{1} << bits) < count) ++bits;
@@ -107,18 +117,30 @@ unsigned bits_for(std::size_t count) {
 
 }  // namespace
 
+ForwardMatcher::ForwardMatcher(const TextTable& entries)
+    : table_(&entries), entries_(sorted_forward_entries(entries)) {
+  build();
+}
+
 ForwardMatcher::ForwardMatcher(std::vector<EntityTokenPair> pairs) : pairs_(std::move(pairs)) {
+  build();
+}
+
+void ForwardMatcher::build() {
   // The folds first: ASCII texts fold to their lowercase, which needs no copy; the others are
   // kept folded.
-  info_.reserve(pairs_.size());
+  const auto count = static_cast<std::uint32_t>(size());
+  info_.reserve(count);
   std::array<std::size_t, std::size(kAnchorLengths)> prefixes{};  // texts hashed at each length
-  for (const EntityTokenPair& pair : pairs_) {
-    PairInfo info{static_cast<std::uint32_t>(pair.entity.size()), kNoFold,
-                  is_short_capitals(pair.entity), needs_closing_boundary(pair.entity)};
-    if (!is_ascii(pair.entity)) {
-      info.folded_at = static_cast<std::uint32_t>(folded_.size());
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const EntityTokenPair pair = this->pair(i);
+    PairInfo info{static_cast<std::uint32_t>(pair.entity.size()), is_short_capitals(pair.entity),
+                  needs_closing_boundary(pair.entity), !is_ascii(pair.entity)};
+    if (info.folded) {
+      const auto at = static_cast<std::uint32_t>(folded_.size());
       folded_ += fold_text(pair.entity);
-      info.folded_length = static_cast<std::uint32_t>(folded_.size() - info.folded_at);
+      folded_at_.emplace(i, at);
+      info.folded_length = static_cast<std::uint32_t>(folded_.size() - at);
     }
     for (std::size_t level = 0; level < prefixes.size(); ++level) {
       prefixes[level] += kAnchorLengths[level] <= info.folded_length;
@@ -144,16 +166,16 @@ ForwardMatcher::ForwardMatcher(std::vector<EntityTokenPair> pairs) : pairs_(std:
     std::uint32_t pair;
   };
   std::vector<Anchor> anchors;
-  anchors.reserve(pairs_.size());
-  if (pairs_.size() >= kTwoByteTableFrom) two_bytes_.assign(65536, 0);
+  anchors.reserve(count);
+  if (count >= kTwoByteTableFrom) two_bytes_.assign(65536, 0);
   std::string folded;
-  for (std::uint32_t pair = 0; pair < pairs_.size(); ++pair) {
+  for (std::uint32_t pair = 0; pair < count; ++pair) {
     const PairInfo& info = info_[pair];
-    if (info.folded_at == kNoFold) {
-      folded.assign(pairs_[pair].entity);
+    if (!info.folded) {
+      folded.assign(this->pair(pair).entity);
       std::transform(folded.begin(), folded.end(), folded.begin(), ascii_lower);
     } else {
-      folded.assign(folded_, info.folded_at, info.folded_length);
+      folded.assign(folded_, folded_at_.at(pair), info.folded_length);
     }
     folded.append(kPadding, '\0');
     std::uint32_t level = 0;
@@ -182,35 +204,41 @@ ForwardMatcher::ForwardMatcher(std::vector<EntityTokenPair> pairs) : pairs_(std:
     return a.hash != b.hash ? a.hash < b.hash : a.pair < b.pair;
   });
   by_anchor_.reserve(anchors.size());
+  std::vector<std::uint32_t> group_level;  // only while building
   for (const Anchor& anchor : anchors) {
-    if (groups_.empty() || groups_.back().hash != anchor.hash ||
-        groups_.back().level != anchor.level) {
-      const auto at = static_cast<std::uint32_t>(by_anchor_.size());
-      groups_.push_back({anchor.hash, anchor.level, at, at});
+    if (group_hash_.empty() || group_hash_.back() != anchor.hash ||
+        group_level.back() != anchor.level) {
+      group_hash_.push_back(anchor.hash);
+      group_level.push_back(anchor.level);
+      group_begin_.push_back(static_cast<std::uint32_t>(by_anchor_.size()));
     }
     by_anchor_.push_back(anchor.pair);
-    ++groups_.back().end;
   }
-  const unsigned slot_bits = bits_for(2 * groups_.size());
+  group_begin_.push_back(static_cast<std::uint32_t>(by_anchor_.size()));
+  const unsigned slot_bits = bits_for(2 * group_hash_.size());
   slots_.assign(std::size_t{1} << slot_bits, 0);
   const std::size_t mask = slots_.size() - 1;
-  for (std::uint32_t g = 0; g < groups_.size(); ++g) {
-    std::size_t slot = slot_hash(groups_[g].hash, groups_[g].level) >> (64 - slot_bits);
+  for (std::uint32_t g = 0; g < group_hash_.size(); ++g) {
+    std::size_t slot = slot_hash(group_hash_[g], group_level[g]) >> (64 - slot_bits);
     while (slots_[slot] != 0) slot = (slot + 1) & mask;
     slots_[slot] = g + 1;
   }
 }
 
-const ForwardMatcher::Group* ForwardMatcher::find_group(std::uint64_t hash,
-                                                        std::uint32_t level) const {
+std::span<const std::uint32_t> ForwardMatcher::find_group(std::uint64_t hash,
+                                                          std::uint32_t level) const {
   const std::size_t mask = slots_.size() - 1;
   const unsigned shift = 64 - static_cast<unsigned>(std::countr_zero(slots_.size()));
   for (std::size_t slot = slot_hash(hash, level) >> shift; slots_[slot] != 0;
        slot = (slot + 1) & mask) {
-    const Group& group = groups_[slots_[slot] - 1];
-    if (group.hash == hash && group.level == level) return &group;
+    const std::uint32_t g = slots_[slot] - 1;
+    if (group_hash_[g] != hash) continue;
+    const std::uint32_t begin = group_begin_[g];
+    // A group's level is that of its texts' length; hashes of two lengths may meet.
+    if (anchor_level(info_[by_anchor_[begin]].folded_length) != level) continue;
+    return std::span(by_anchor_).subspan(begin, group_begin_[g + 1] - begin);
   }
-  return nullptr;
+  return {};
 }
 
 bool ForwardMatcher::matches_at(std::uint32_t pair, std::string_view folded,
@@ -218,10 +246,10 @@ bool ForwardMatcher::matches_at(std::uint32_t pair, std::string_view folded,
   const PairInfo& info = info_[pair];
   if (folded.size() - at < info.folded_length) return false;
   const std::string_view there = folded.substr(at, info.folded_length);
-  if (info.folded_at != kNoFold) {
-    return there == std::string_view(folded_).substr(info.folded_at, info.folded_length);
+  if (info.folded) {
+    return there == std::string_view(folded_).substr(folded_at_.at(pair), info.folded_length);
   }
-  const std::string_view entity = pairs_[pair].entity;
+  const std::string_view entity = this->pair(pair).entity;
   for (std::size_t k = 0; k < entity.size(); ++k) {
     if (ascii_lower(entity[k]) != there[k]) return false;
   }
@@ -273,7 +301,7 @@ class StretchMatch {
     } else {
       std::vector<PairRef> order;
       for (std::uint32_t m = 0; m < matchers_.size(); ++m) {
-        for (std::uint32_t p = 0; p < matchers_[m]->pairs_.size(); ++p) order.push_back({m, p});
+        for (std::uint32_t p = 0; p < matchers_[m]->size(); ++p) order.push_back({m, p});
       }
       std::sort(order.begin(), order.end(),
                 [this](const PairRef& a, const PairRef& b) { return comes_first(a, b); });
@@ -315,8 +343,8 @@ class StretchMatch {
     }
   }
 
-  const EntityTokenPair& pair_of(PairRef ref) const {
-    return matchers_[ref.matcher]->pairs_[ref.pair];
+  EntityTokenPair pair_of(PairRef ref) const {
+    return matchers_[ref.matcher]->pair(ref.pair);
   }
   const ForwardMatcher::PairInfo& info_of(PairRef ref) const {
     return matchers_[ref.matcher]->info_[ref.pair];
@@ -366,10 +394,7 @@ class StretchMatch {
       const ForwardMatcher& matcher = *matchers_[m];
       // The texts anchored on the `level` prefix at `j`, whose hash is `hash`, that stand there.
       const auto take = [&](std::size_t j, std::uint32_t level, std::uint64_t hash) {
-        const ForwardMatcher::Group* group = matcher.find_group(hash, level);
-        if (group == nullptr) return;
-        for (std::uint32_t k = group->begin; k < group->end; ++k) {
-          const std::uint32_t pair = matcher.by_anchor_[k];
+        for (const std::uint32_t pair : matcher.find_group(hash, level)) {
           if (!matcher.matches_at(pair, text, j)) continue;
           found.push_back({m, pair, origin(j), origin(j + matcher.info_[pair].folded_length)});
         }
@@ -447,7 +472,7 @@ class StretchMatch {
 
   void resolve(PairRef pair, std::span<const Occurrence> occurrences) {
     const ForwardMatcher::PairInfo& info = info_of(pair);
-    const EntityTokenPair& entity_token = pair_of(pair);
+    const EntityTokenPair entity_token = pair_of(pair);
     pending_.clear();
     std::size_t resume = 0;
     for (const Occurrence& o : occurrences) {

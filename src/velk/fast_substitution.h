@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "velk/substitution_rules.h"
@@ -32,29 +33,33 @@ struct Replacement {
 // follows the number of entity texts, not their bytes, and building it is one pass and a sort.
 class ForwardMatcher {
  public:
-  // `pairs` in the order of sorted_forward_pairs, none with an empty entity text.
+  // The entries of one layer of a map with a non-empty entity text, in the order of
+  // sorted_forward_pairs, viewed where `entries` keeps them (it must outlive the matcher): a
+  // number per entry, where a pair of views would take eight times as much.
+  explicit ForwardMatcher(const TextTable& entries);
+  // `pairs` in their order, none with an empty entity text.
   explicit ForwardMatcher(std::vector<EntityTokenPair> pairs);
 
-  bool empty() const { return pairs_.empty(); }
+  // The prefix lengths texts are anchored on.
+  static constexpr std::uint32_t kAnchorLengths[] = {1, 2, 3, 4, 6, 8, 12, 16, 24, 32, 48, 64};
+
+  std::size_t size() const { return table_ ? entries_.size() : pairs_.size(); }
+  bool empty() const { return size() == 0; }
+  EntityTokenPair pair(std::uint32_t i) const {
+    if (table_ == nullptr) return pairs_[i];
+    const auto [entity, token] = table_->entry(entries_[i]);
+    return {entity, token};
+  }
 
  private:
   friend class StretchMatch;
 
-  static constexpr std::uint32_t kAnchorLengths[] = {1, 2, 3, 4, 6, 8, 12, 16, 24, 32, 48, 64};
-  static constexpr std::uint32_t kNoFold = UINT32_MAX;
 
   struct PairInfo {
     std::uint32_t folded_length;  // in bytes
-    std::uint32_t folded_at;      // into folded_, or kNoFold when the fold is ASCII lowercase
     bool case_sensitive;
     bool closing_boundary;
-  };
-  // The pairs whose texts share one anchor: by_anchor_[begin, end).
-  struct Group {
-    std::uint64_t hash;
-    std::uint32_t level;
-    std::uint32_t begin;
-    std::uint32_t end;
+    bool folded;  // the fold is not the ASCII lowercase: folded_at_ tells where it is kept
   };
 
   // Two bits of the filter for a hashed prefix: kLonger when some text anchored deeper begins
@@ -74,13 +79,19 @@ class ForwardMatcher {
   static constexpr std::uint8_t kTwoBytes = 2;
   static constexpr std::uint8_t kLongerThanTwo = 4;
 
-  const Group* find_group(std::uint64_t hash, std::uint32_t level) const;
+  // The pairs whose texts are anchored on the prefix of `level` with hash `hash`.
+  std::span<const std::uint32_t> find_group(std::uint64_t hash, std::uint32_t level) const;
   // Whether pair `pair`'s folded text stands in `folded` at `at`.
   bool matches_at(std::uint32_t pair, std::string_view folded, std::size_t at) const;
 
-  std::vector<EntityTokenPair> pairs_;
+  void build();
+
+  const TextTable* table_ = nullptr;
+  std::vector<std::uint32_t> entries_;  // of table_, in pair order
+  std::vector<EntityTokenPair> pairs_;  // without a table
   std::vector<PairInfo> info_;
-  std::string folded_;                // the folds that ASCII lowercase does not give
+  std::string folded_;  // the folds that ASCII lowercase does not give
+  std::unordered_map<std::uint32_t, std::uint32_t> folded_at_;  // pair to its fold in folded_
   // Two bits per hashed prefix, a filter per anchor length: the short prefixes that a scan
   // hashes at nearly every position then stay in the nearest cache.
   struct Filter {
@@ -89,8 +100,11 @@ class ForwardMatcher {
   };
   std::array<Filter, std::size(kAnchorLengths)> filters_;
   std::vector<std::uint8_t> two_bytes_;  // empty, or 65536 entries: first byte + 256 × second
-  std::vector<std::uint32_t> slots_;  // open addressing into groups_: 1 + index, 0 when free
-  std::vector<Group> groups_;
+  // The groups of pairs that share an anchor: group g holds by_anchor_[group_begin_[g],
+  // group_begin_[g + 1]) and is found through slots_ (open addressing: 1 + g, 0 when free).
+  std::vector<std::uint32_t> slots_;
+  std::vector<std::uint64_t> group_hash_;
+  std::vector<std::uint32_t> group_begin_;
   std::vector<std::uint32_t> by_anchor_;
   std::uint32_t anchored_levels_ = 0;  // bit i: some text is anchored at kAnchorLengths[i]
   std::uint32_t levels_ = 0;           // the deepest level anchored, plus one

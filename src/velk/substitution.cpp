@@ -20,7 +20,7 @@ std::vector<std::shared_ptr<const ForwardMatcher>> forward_matchers(const TokenM
   for (const TableLayer* layer : map.forward.layers()) {
     matchers.push_back(std::static_pointer_cast<const ForwardMatcher>(
         layer->derived.get(DerivedSlot::kMatcher, layer->entries.size(), [layer] {
-          return std::make_shared<const ForwardMatcher>(sorted_forward_pairs(layer->entries));
+          return std::make_shared<const ForwardMatcher>(layer->entries);
         })));
   }
   return matchers;

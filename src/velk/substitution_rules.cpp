@@ -20,54 +20,64 @@ bool needs_escape(char ch) {
   return std::string_view("\\.+*?()|[]{}^$#&-~").find(ch) != std::string_view::npos;
 }
 
-// Sorts `pairs` longest first, equal lengths in ascending byte order of the first text. Each
-// pair carries its first eight bytes as a number, so that most comparisons take no call.
-void sort_longer_then_bytewise(std::vector<EntityTokenPair>& pairs) {
+// `items` (numbers of texts that `text_of` gives) with the longest text first, equal lengths in
+// ascending byte order. Each carries the first eight bytes of its text as a number, so that
+// most comparisons take no call.
+template <class TextOf>
+void sort_longer_then_bytewise(std::vector<std::uint32_t>& items, TextOf text_of) {
   struct Keyed {
     std::size_t size;
     std::uint64_t head;  // the first eight bytes, big-endian, zeros past the end
-    EntityTokenPair pair;
+    std::uint32_t item;
   };
   std::vector<Keyed> keyed;
-  keyed.reserve(pairs.size());
-  for (const EntityTokenPair& pair : pairs) {
+  keyed.reserve(items.size());
+  for (const std::uint32_t item : items) {
+    const std::string_view text = text_of(item);
     std::uint64_t head = 0;
     for (std::size_t i = 0; i < 8; ++i) {
-      head = head << 8 | (i < pair.entity.size() ? static_cast<unsigned char>(pair.entity[i]) : 0);
+      head = head << 8 | (i < text.size() ? static_cast<unsigned char>(text[i]) : 0);
     }
-    keyed.push_back({pair.entity.size(), head, pair});
+    keyed.push_back({text.size(), head, item});
   }
-  std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
+  std::sort(keyed.begin(), keyed.end(), [&text_of](const Keyed& a, const Keyed& b) {
     if (a.size != b.size) return a.size > b.size;
     if (a.head != b.head) return a.head < b.head;
-    return a.pair.entity < b.pair.entity;
+    return text_of(a.item) < text_of(b.item);
   });
-  for (std::size_t i = 0; i < pairs.size(); ++i) pairs[i] = keyed[i].pair;
+  for (std::size_t i = 0; i < items.size(); ++i) items[i] = keyed[i].item;
+}
+
+void sort_longer_then_bytewise(std::vector<EntityTokenPair>& pairs) {
+  std::vector<std::uint32_t> order(pairs.size());
+  for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+  sort_longer_then_bytewise(order, [&pairs](std::uint32_t i) { return pairs[i].entity; });
+  std::vector<EntityTokenPair> sorted;
+  sorted.reserve(pairs.size());
+  for (const std::uint32_t i : order) sorted.push_back(pairs[i]);
+  pairs = std::move(sorted);
 }
 
 }  // namespace
 
-namespace {
-
-template <class Table>
-std::vector<EntityTokenPair> sorted_pairs(const Table& forward) {
+std::vector<EntityTokenPair> sorted_forward_pairs(const TokenMap& map) {
   std::vector<EntityTokenPair> pairs;
-  pairs.reserve(forward.size());
-  for (const auto& [entity, token] : forward) {
+  pairs.reserve(map.forward.size());
+  for (const auto& [entity, token] : map.forward) {
     if (!entity.empty()) pairs.push_back({entity, token});
   }
   sort_longer_then_bytewise(pairs);
   return pairs;
 }
 
-}  // namespace
-
-std::vector<EntityTokenPair> sorted_forward_pairs(const TokenMap& map) {
-  return sorted_pairs(map.forward);
-}
-
-std::vector<EntityTokenPair> sorted_forward_pairs(const TextTable& entries) {
-  return sorted_pairs(entries);
+std::vector<std::uint32_t> sorted_forward_entries(const TextTable& entries) {
+  std::vector<std::uint32_t> order;
+  order.reserve(entries.size());
+  for (std::uint32_t i = 0; i < entries.size(); ++i) {
+    if (!entries.entry(i).first.empty()) order.push_back(i);
+  }
+  sort_longer_then_bytewise(order, [&entries](std::uint32_t i) { return entries.entry(i).first; });
+  return order;
 }
 
 std::vector<EntityTokenPair> sorted_reverse_pairs(const TokenMap& map) {

@@ -5,6 +5,7 @@
 #ifndef VELK_SUBSTITUTION_RULES_H_
 #define VELK_SUBSTITUTION_RULES_H_
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,8 +24,8 @@ struct EntityTokenPair {
 // boundary), longest entity text first, equal lengths in ascending byte order, so that a map
 // and the same map read back from its session substitute alike.
 std::vector<EntityTokenPair> sorted_forward_pairs(const TokenMap& map);
-// The same for the entries of one layer of the forward table.
-std::vector<EntityTokenPair> sorted_forward_pairs(const TextTable& entries);
+// The same order for the entries of one layer of the forward table, as entry numbers.
+std::vector<std::uint32_t> sorted_forward_entries(const TextTable& entries);
 
 // The reverse entries to restore, as (token, entity text): non-empty tokens whose entity text
 // holds no token (restoring it would put a token into the text), longest token first, equal

@@ -118,7 +118,26 @@ class TextTable {
   std::size_t next_ = 0;       // address of the first free byte of the last block
   std::size_t block_end_ = 0;  // address just past the last block
   std::size_t block_size_ = 0;
-  std::vector<Entry> entries_;
+  // Entries in chunks of a fixed size: growing never copies them, so a table read from a
+  // large session holds no second, larger array of entries at its peak.
+  class Entries {
+   public:
+    static constexpr std::size_t kChunk = 256;
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    Entry& operator[](std::size_t i) { return chunks_[i / kChunk][i % kChunk]; }
+    const Entry& operator[](std::size_t i) const { return chunks_[i / kChunk][i % kChunk]; }
+    void push_back(const Entry& entry) {
+      if (size_ % kChunk == 0) chunks_.push_back(std::make_unique_for_overwrite<Entry[]>(kChunk));
+      (*this)[size_++] = entry;
+    }
+    void reserve(std::size_t count) { chunks_.reserve((count + kChunk - 1) / kChunk); }
+
+   private:
+    std::vector<std::unique_ptr<Entry[]>> chunks_;
+    std::size_t size_ = 0;
+  };
+  Entries entries_;
   std::vector<std::uint32_t> slots_;  // 1 + entry index, 0 when free; at most half full
 };
 
