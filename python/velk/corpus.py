@@ -378,7 +378,6 @@ def _substitute(codec: Codec[Batch, Out], batch: Batch, token_map: va.TokenMap,
     return codec.output(context, texts)
 
 
-
 # -------------------------------------------------------------------------------------------
 # Numbering
 
