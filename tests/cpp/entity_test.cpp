@@ -5,6 +5,8 @@
 
 #include <set>
 
+#include "test_support.h"
+
 namespace velk {
 namespace {
 
@@ -41,21 +43,15 @@ TEST(EntityType, HashIsSipHash13OfTheValue) {
 }
 
 TEST(DebugString, EscapesQuotesControlsAndMarks) {
-  const struct {
-    std::string_view input, expected;
-  } cases[] = {
-      {"", "\"\""},
-      {"Ann \"Jo\"", "\"Ann \\\"Jo\\\"\""},
-      {std::string_view("\0\t\r\n", 4), "\"\\0\\t\\r\\n\""},
-      {"\x1b\x7f", "\"\\u{1b}\\u{7f}\""},
-      {"Zoë Ωμέγα 東京 😀", "\"Zoë Ωμέγα 東京 😀\""},
-      {"e\u0301", "\"e\\u{301}\""},                    // combining acute accent
-      {"a\u00A0b\u200Bc", "\"a\\u{a0}b\\u{200b}c\""},  // no-break space, zero-width space
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.input);
-    EXPECT_EQ(debug_string(c.input), c.expected);
-  }
+  test::expect_rows<std::string_view, std::string>(debug_string, {
+      {"empty", "", "\"\""},
+      {"quotes", "Ann \"Jo\"", "\"Ann \\\"Jo\\\"\""},
+      {"short escapes", std::string_view("\0\t\r\n", 4), "\"\\0\\t\\r\\n\""},
+      {"other controls", "\x1b\x7f", "\"\\u{1b}\\u{7f}\""},
+      {"letters of other scripts", "Zoë Ωμέγα 東京 😀", "\"Zoë Ωμέγα 東京 😀\""},
+      {"combining acute accent", "e\u0301", "\"e\\u{301}\""},
+      {"no-break and zero-width space", "a\u00A0b\u200Bc", "\"a\\u{a0}b\\u{200b}c\""},
+  });
 }
 
 }  // namespace

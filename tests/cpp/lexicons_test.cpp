@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "test_support.h"
 #include "velk/unicode.h"
 
 namespace velk {
@@ -25,11 +26,8 @@ Words sorted(const ViewSet& set) {
 }
 
 TEST(ParseLexicon, LoadsTrimmedLinesExceptBlanksAndComments) {
-  const struct {
-    const char* name;
-    std::string text;
-    Words expected;  // sorted
-  } cases[] = {
+  const auto parse_sorted = [](std::string_view text) { return sorted(parse_lexicon(text)); };
+  test::expect_rows<std::string, Words>(parse_sorted, {
       {"CRLF line ends, the last line without one", "beta\r\nalpha", {"alpha", "beta"}},
       {"blank and white-space lines", "\n \n\t\nalpha\n\n\r\n", {"alpha"}},
       {"comment lines, also indented", "# header\n   # indented\nalpha\n#\n", {"alpha"}},
@@ -38,11 +36,7 @@ TEST(ParseLexicon, LoadsTrimmedLinesExceptBlanksAndComments) {
        {"Boston", "a\rb", "new  york"}},
       {"Unicode white space trimmed", "\u00A0alpha\u3000\n\u2028beta\u0085\n", {"alpha", "beta"}},
       {"U+180E is no white space", "alpha\u180E\n", {"alpha\u180E"}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(sorted(parse_lexicon(c.text)), c.expected);
-  }
+  });
 }
 
 TEST(PlaceSets, SplitThePlacesBySpaceIntoDisjointHalves) {

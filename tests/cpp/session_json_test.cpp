@@ -34,11 +34,7 @@ std::string malformed(std::string_view description) {
 }
 
 TEST(ToSessionJson, WritesACompactDocumentWithExactEscaping) {
-  const struct {
-    const char* name;
-    TokenMap map;
-    std::string expected;
-  } cases[] = {
+  test::expect_rows<TokenMap, std::string>(to_session_json, {
       {"empty map", TokenMap{}, R"({"version":1,"tokenMap":{"forward":{},"reverse":{}}})"},
       {"one person", kAlice,
        R"({"version":1,"tokenMap":{"forward":{"Alice":"[PERSON_1]"},"reverse":{"[PERSON_1]":"Alice"}}})"},
@@ -52,11 +48,7 @@ TEST(ToSessionJson, WritesACompactDocumentWithExactEscaping) {
        "{\"version\":1,\"tokenMap\":{\"forward\":{\"a/b\x7f\":\"t\"},\"reverse\":{}}}"},
       {"empty texts", make_tables({{"", ""}}, {{"", ""}}),
        R"({"version":1,"tokenMap":{"forward":{"":""},"reverse":{"":""}}})"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(to_session_json(c.map), c.expected);
-  }
+  });
 }
 
 // Random text drawn from ranges chosen to hit every escaping rule and every UTF-8 length.
@@ -180,7 +172,11 @@ void expect_faults(const std::vector<FaultCase>& cases) {
   }
 }
 
-TEST(FromSessionJson, ReportsStructuralFaultsWithExactDescriptions) {
+// Structural faults; wrong types in the library's wording (every kind of value and every
+// expected type at least once, and each form of number the version refuses); one case per
+// lexical fault the reader tells apart, then lone surrogates and invalid UTF-8; lines and
+// character columns.
+TEST(FromSessionJson, ReportsFaultsWithExactDescriptionsAndPositions) {
   expect_faults({
       {"{\"version\":1,\"version\":1," + kEmptyTables + "}",
        "duplicate field `version` at line 1 column 22"},
@@ -194,13 +190,6 @@ TEST(FromSessionJson, ReportsStructuralFaultsWithExactDescriptions) {
       {"[1,[{}]]", "invalid length 1, expected struct TokenMap with 2 elements at line 1 column 7"},
       {"{\"version\":1," + kEmptyTables + "} x", "trailing characters at line 1 column 54"},
       {"[2,[{},{}]]x", "trailing characters at line 1 column 12"},  // before the version
-  });
-}
-
-// What was found is told as the library describes a value; every kind of value and every
-// expected type appears at least once, and so does each form of number the version refuses.
-TEST(FromSessionJson, ReportsWrongTypesInTheLibraryWording) {
-  expect_faults({
       {"5", "invalid type: integer `5`, expected struct SerializedSession at line 1 column 1"},
       {"[1,false]", "invalid type: boolean `false`, expected struct TokenMap at line 1 column 8"},
       {"[1,[[],{}]]", "invalid type: sequence, expected a map at line 1 column 5"},
@@ -212,12 +201,6 @@ TEST(FromSessionJson, ReportsWrongTypesInTheLibraryWording) {
        "invalid value: integer `4294967296`, expected u32 at line 1 column 11"},
       {"[\"a\\\"\\n\\u0001\"]",
        "invalid type: string \"a\\\"\\n\\u0001\", expected u32 at line 1 column 14"},
-  });
-}
-
-// One case per lexical fault the reader tells apart, then lone surrogates and invalid UTF-8.
-TEST(FromSessionJson, ReportsLexicalFaultsWithPosition) {
-  expect_faults({
       {"", "EOF while parsing a value at line 1 column 0"},
       {"{", "EOF while parsing an object at line 1 column 1"},
       {R"({"version" 1)", "expected `:` at line 1 column 12"},
@@ -242,11 +225,6 @@ TEST(FromSessionJson, ReportsLexicalFaultsWithPosition) {
       {"{\"x\":\"\xED\xA0\x80\"}", "invalid UTF-8 in string at line 1 column 7"},
       {"{\"x\":\"\xF4\x90\x80\x80\"}", "invalid UTF-8 in string at line 1 column 7"},
       {"{\"x\":\"\xE2\x82\"}", "invalid UTF-8 in string at line 1 column 7"},
-  });
-}
-
-TEST(FromSessionJson, CountsLinesAndCharacterColumns) {
-  expect_faults({
       {"{\n  \"version\": 1,\n  \"tokenMap\": 5\n}",
        "invalid type: integer `5`, expected struct TokenMap at line 3 column 15"},
       {"{\r\n\"version\":1\r\n}", "missing field `tokenMap` at line 3 column 1"},

@@ -6,9 +6,8 @@
 
 #include <string>
 
-#include "velk/literal_substitution.h"
-
 #include "test_support.h"
+#include "velk/literal_substitution.h"
 
 namespace velk {
 namespace {
@@ -82,10 +81,7 @@ TEST(ApplyTokenMap, ReplacesEntitiesCaselesslyAtWordEdgesOutsideCode) {
       // A session document may map texts to pseudonyms or any other text: it goes in as it
       // is, and since inserted text is never searched again it cannot multiply the text.
       {"values that are not one whole token go in literally",
-       make_map({{"Robert", "Bob"},
-                 {"bob", "[P_1]"},
-                 {"-Rob-", ""},
-                 {"Ann", "[P_2] x"},
+       make_map({{"Robert", "Bob"}, {"bob", "[P_1]"}, {"-Rob-", ""}, {"Ann", "[P_2] x"},
                  {"Eve", "P_3]"}}),
        "Robert é-Rob-y Ann Eve Bob", "Bob éy [P_2] x P_3] [P_1]"},
   };
@@ -98,10 +94,8 @@ TEST(ApplyTokenMap, ReplacesEntitiesCaselesslyAtWordEdgesOutsideCode) {
 }
 
 TEST(Deanonymize, RestoresKnownTokensWhoseTextHoldsNoToken) {
-  const test::Pairs sample = {{"[PERSON_1]", "Alice"},
-                              {"[PERSON_10]", "Ten"},
-                              {"[ORG_2]", "[ORG_1] Ltd"},
-                              {"[ORG_1]", "Acme"}};
+  const test::Pairs sample = {{"[PERSON_1]", "Alice"}, {"[PERSON_10]", "Ten"},
+                              {"[ORG_2]", "[ORG_1] Ltd"}, {"[ORG_1]", "Acme"}};
   const struct {
     const char* name;
     test::Pairs reverse;
@@ -109,14 +103,10 @@ TEST(Deanonymize, RestoresKnownTokensWhoseTextHoldsNoToken) {
   } cases[] = {
       {"one token is never part of another", sample, "[PERSON_10] `[PERSON_1]`", "Ten `Alice`"},
       {"entity holding a token is skipped", sample, "[ORG_2] and [ORG_1]", "[ORG_2] and Acme"},
-      {"restored text never completes a later key",
-       {{"[BB_2]", "[A"}, {"[A_1]", "Z"}},
-       "[BB_2]_1]",
-       "[A_1]"},
-      {"restored text completing an earlier key",
-       {{"[B_2]", "[A"}, {"[AA_1]", "Z"}},
-       "[B_2]A_1]",
-       "[AA_1]"},
+      {"restored text never completes a later key", {{"[BB_2]", "[A"}, {"[A_1]", "Z"}},
+       "[BB_2]_1]", "[A_1]"},
+      {"restored text completing an earlier key", {{"[B_2]", "[A"}, {"[AA_1]", "Z"}},
+       "[B_2]A_1]", "[AA_1]"},
       {"an empty text never joins two halves", {{"[BB_2]", ""}, {"[A_1]", "Z"}}, "[A[BB_2]_1]",
        "[A_1]"},
       {"keys that are not one whole token, longest first, ties in byte order",
@@ -124,14 +114,11 @@ TEST(Deanonymize, RestoresKnownTokensWhoseTextHoldsNoToken) {
        "[PERSON_1] PERSON_1] [A_1] [A_1][A_1]",
        "Bob x y[Atwo1]"},
       {"restored text is never searched again",
-       {{"[X_1]", "foo"}, {"oo", "ar"}, {"xxx", "xx xx xx"}, {"xx", "x x x"}},
-       "[X_1] xxx",
+       {{"[X_1]", "foo"}, {"oo", "ar"}, {"xxx", "xx xx xx"}, {"xx", "x x x"}}, "[X_1] xxx",
        "foo xx xx xx"},
       {"empty key is skipped", {{"", "boom"}, {"[PERSON_1]", "Alice"}}, "x [PERSON_1] y",
        "x Alice y"},
-      {"digits of other scripts",
-       {{"[ORG_\u0663]", "Three"}},
-       "[ORG_\u0663] [ORG_3]",
+      {"digits of other scripts", {{"[ORG_\u0663]", "Three"}}, "[ORG_\u0663] [ORG_3]",
        "Three [ORG_3]"},
   };
   for (const auto& c : cases) {

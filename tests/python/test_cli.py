@@ -39,13 +39,10 @@ def session_tables(path):
     return doc["forward"], doc["reverse"]
 
 
-def test_the_console_script_is_installed_beside_the_interpreter():
+def test_the_installed_script_anonymizes_and_restores_through_pipes(tmp_path):
     assert VELK.is_file() and os.access(VELK, os.X_OK)
     status, out, err = velk_cli("--version")
-    assert (status, err) == (0, "") and out.decode().startswith("velk ")
-
-
-def test_anonymize_and_restore_through_pipes(tmp_path):
+    assert (status, err, out[:5]) == (0, "", b"velk ")
     session = tmp_path / "chat.json"
     status, out, err = velk_cli("anonymize", "-s", session, input=CHAT.encode())
     assert (status, err) == (0, "")
@@ -223,69 +220,90 @@ def test_several_processes_anonymize_into_one_session_at_once(tmp_path):
     assert emails == list(range(1, workers * messages + 4 + 1))
 
 
-# Error paths: (arguments, standard input, status, message on standard error).
-def run_error(tmp_path, args, input=b""):
-    args = [str(arg).replace("{tmp}", str(tmp_path)) for arg in args]
-    return velk_cli(*args, input=input, cwd=tmp_path)
+def snapshot(folder):
+    return {str(path.relative_to(folder)): path.is_file() and path.read_bytes()
+            for path in sorted(folder.rglob("*"))}
 
 
-@pytest.mark.parametrize("args,message", [
-    ([], "velk: error: a command is required: anonymize, restore, tokens or corpus"),
-    (["translate"], "velk: error: argument COMMAND: invalid choice: 'translate'"),
-    (["anonymize"], "velk anonymize: error: the following arguments are required: -s/--session"),
-    (["tokens", "-s", "x.json", "extra"], "velk: error: unrecognized arguments: extra"),
-    (["anonymize", "-s", "x.json", "a", "b"], "velk anonymize: error: several files need -o DIR"),
-    (["restore", "-s", "x.json", "-o", "out"],
-     "velk restore: error: -o DIR needs input files (standard input has no name to keep)"),
-    (["anonymize", "-s", "x.json", "-o", "out", "a", "-"],
-     "velk anonymize: error: standard input (-) cannot be one of several inputs"),
-], ids=["no command", "unknown command", "no session", "extra argument", "several files",
-        "-o with stdin", "- among several"])
-def test_usage_errors_exit_2(tmp_path, args, message):
-    status, out, err = run_error(tmp_path, args)
-    assert status == 2 and out == b""
-    assert err.startswith("usage: velk") and err.rstrip("\n").splitlines()[-1].startswith(message)
-    assert os.listdir(tmp_path) == []
+@pytest.fixture
+def inputs(tmp_path):
+    """A folder of inputs for the error paths: a session with its lock, a broken one, a good and a
+    bad file, a folder, a file and a name that are in the way of outputs."""
+    velk.Conversation(tmp_path / "s.json").anonymize("Ask Sarah Miller")
+    (tmp_path / "broken.json").write_text('{"version":1,"tokenMap":')
+    (tmp_path / "broken.json.lock").touch()
+    (tmp_path / "a.txt").write_text("Ping @jdoe")
+    (tmp_path / "b.txt").write_bytes(b"Ping @mlopez \x80")
+    (tmp_path / "sub").mkdir()
+    (tmp_path / "sub" / "a.txt").write_text("Ping @mlopez")
+    (tmp_path / "file").write_text("")
+    (tmp_path / "out" / "a.txt").mkdir(parents=True)
+    return tmp_path
 
 
-def broken_session(tmp_path):
-    path = tmp_path / "broken.json"
-    path.write_text('{"version":1,"tokenMap":')
-    return path
+USAGE = {  # id: (arguments, the start of the last line of standard error)
+    "no command": ("", "velk: error: a command is required: anonymize, restore, tokens or "
+                   "corpus"),
+    "unknown command": ("translate", "velk: error: argument COMMAND: invalid choice: 'translate'"),
+    "no session": ("anonymize",
+                   "velk anonymize: error: the following arguments are required: -s/--session"),
+    "extra argument": ("tokens -s x.json extra", "velk: error: unrecognized arguments: extra"),
+    "several files": ("anonymize -s x.json a b",
+                      "velk anonymize: error: several files need -o DIR"),
+    "-o with stdin": ("restore -s x.json -o out", "velk restore: error: -o DIR needs input files "
+                      "(standard input has no name to keep)"),
+    "- among several": ("anonymize -s x.json -o out a -",
+                        "velk anonymize: error: standard input (-) cannot be one of several inputs"),
+}
+BROKEN = ("is not a session: session JSON is malformed: EOF while parsing a value at line 1 "
+          "column 24")
+FAILURES = {  # id: (arguments, standard error after "velk: ")
+    "restore, no session": ("restore -s nope.json", "session file 'nope.json' does not exist"),
+    "tokens, no session": ("tokens -s nope.json", "session file 'nope.json' does not exist"),
+    # anonymize reads the session under its lock, tokens without it
+    "anonymize, broken session": ("anonymize -s broken.json -",
+                                  f"session file 'broken.json' {BROKEN}"),
+    "tokens, broken session": ("tokens -s broken.json", f"session file 'broken.json' {BROKEN}"),
+    "session in a missing folder": ("anonymize -s no/such/s.json", "session file 'no/such/s.json' "
+                                    "cannot be locked: {tmp}/no/such/s.json.lock: No such file or "
+                                    "directory"),
+    "missing input": ("anonymize -s new.json missing.txt",
+                      "cannot read 'missing.txt': No such file or directory"),
+    "folder as input": ("anonymize -s new.json sub", "cannot read 'sub': Is a directory"),
+    # one bad file of several: no output, and no session saved or created
+    "bad file of several": ("anonymize -s new.json -o o a.txt b.txt",
+                            "'b.txt' is not UTF-8 text: invalid start byte at byte offset 13"),
+    "bad file of several, session": ("anonymize -s s.json -o o a.txt b.txt",
+                                     "'b.txt' is not UTF-8 text: invalid start byte at byte "
+                                     "offset 13"),
+    "output folder a file": ("anonymize -s new.json -o file a.txt",
+                             "output folder 'file' is not a folder"),
+    "two inputs, one output": ("anonymize -s new.json -o o a.txt sub/a.txt",
+                               "inputs 'a.txt' and 'sub/a.txt' would both be written to 'o/a.txt'"),
+    "output a folder": ("anonymize -s new.json -o out a.txt",
+                        "cannot write 'out/a.txt': it is a folder"),
+}
 
 
-@pytest.mark.parametrize("command", ["restore", "tokens"])
-def test_a_missing_session_is_an_error_for_restore_and_tokens(tmp_path, command):
-    status, out, err = run_error(tmp_path, [command, "-s", "nope.json"])
-    assert (status, out, err) == (1, b"", "velk: session file 'nope.json' does not exist\n")
-    assert not (tmp_path / "nope.json").exists()
+def fails(folder, args, status):
+    """Runs a command that must fail with `status`, write nothing to standard output and change
+    no file in `folder`; returns its standard error."""
+    before = snapshot(folder)
+    got = velk_cli(*args.split(), input=b"Ping @jdoe", cwd=folder)
+    assert (got[:2], snapshot(folder)) == ((status, b""), before)
+    return got[2]
 
 
-# Anonymize reads the session under its lock, restore and tokens read it alike.
-@pytest.mark.parametrize("command", ["anonymize", "tokens"])
-def test_a_malformed_session_is_an_error_and_is_left_as_it_is(tmp_path, command):
-    path = broken_session(tmp_path)
-    status, out, err = run_error(tmp_path, [command, "-s", "broken.json"], input=b"Ping @jdoe")
-    assert (status, out) == (1, b"")
-    assert err == ("velk: session file 'broken.json' is not a session: session JSON is "
-                   "malformed: EOF while parsing a value at line 1 column 24\n")
-    assert path.read_text() == '{"version":1,"tokenMap":'
+@pytest.mark.parametrize("args,message", USAGE.values(), ids=USAGE.keys())
+def test_usage_errors_exit_2(inputs, args, message):
+    err = fails(inputs, args, 2)
+    assert err.startswith("usage: velk") and err.splitlines()[-1].startswith(message)
 
 
-def test_a_session_in_a_missing_folder(tmp_path):
-    status, _, err = run_error(tmp_path, ["anonymize", "-s", "no/such/s.json"], input=b"x")
-    assert status == 1
-    assert err == (f"velk: session file 'no/such/s.json' cannot be locked: "
-                   f"{os.path.realpath(tmp_path)}/no/such/s.json.lock: No such file or directory\n")
-
-
-def test_unreadable_inputs(tmp_path):
-    (tmp_path / "folder").mkdir()
-    for args, message in [
-        (["missing.txt"], "velk: cannot read 'missing.txt': No such file or directory\n"),
-        (["folder"], "velk: cannot read 'folder': Is a directory\n"),
-    ]:
-        assert run_error(tmp_path, ["anonymize", "-s", "s.json", *args]) == (1, b"", message)
+@pytest.mark.parametrize("args,message", FAILURES.values(), ids=FAILURES.keys())
+def test_failures_exit_1_with_one_line(inputs, args, message):
+    assert fails(inputs, args, 1) == f"velk: {message}\n".replace("{tmp}",
+                                                                   os.path.realpath(inputs))
 
 
 @pytest.mark.parametrize("command", ["anonymize", "restore"])
@@ -294,53 +312,17 @@ def test_unreadable_inputs(tmp_path):
     (b"ok \xe6\x9d", "unexpected end of data at byte offset 3"),
     (b"x" * 100_000 + b"\xc3\x28", "invalid continuation byte at byte offset 100000"),
 ], ids=["bad byte", "cut at the end", "far in"])
-def test_input_that_is_not_utf8_names_the_file_and_the_byte_offset(tmp_path, command, data,
+def test_input_that_is_not_utf8_names_the_file_and_the_byte_offset(inputs, command, data,
                                                                      message):
-    velk_cli("anonymize", "-s", tmp_path / "s.json", input=b"Ping @jdoe")
-    before = (tmp_path / "s.json").read_bytes()
-    (tmp_path / "in.txt").write_bytes(data)
-    status, out, err = run_error(tmp_path, [command, "-s", "s.json", "in.txt"])
-    assert (status, out, err) == (1, b"", f"velk: 'in.txt' is not UTF-8 text: {message}\n")
-    status, out, err = run_error(tmp_path, [command, "-s", "s.json"], input=data)
-    assert status == 1 and err == f"velk: standard input is not UTF-8 text: {message}\n"
-    if command == "anonymize":
-        assert out == b""
-    else:  # restore streams: what came before the bad byte went out
-        assert data.startswith(out)
-    assert (tmp_path / "s.json").read_bytes() == before
-
-
-def test_an_error_in_one_of_several_files_writes_nothing(tmp_path):
-    session = tmp_path / "s.json"
-    (tmp_path / "a.txt").write_text("Ping @jdoe")
-    (tmp_path / "b.txt").write_bytes(b"Ping @mlopez \x80")
-    status, out, err = run_error(tmp_path, ["anonymize", "-s", "s.json", "-o", "out", "a.txt",
-                                            "b.txt"])
-    assert (status, out) == (1, b"")
-    assert err == "velk: 'b.txt' is not UTF-8 text: invalid start byte at byte offset 13\n"
-    assert sorted(os.listdir(tmp_path)) == ["a.txt", "b.txt"]  # no output, no session
-    # With a session that exists: it is left as it is.
-    velk_cli("anonymize", "-s", session, input=b"Ask Sarah Miller")
-    before = session.read_bytes()
-    assert run_error(tmp_path, ["anonymize", "-s", "s.json", "-o", "out", "a.txt", "b.txt"])[0] == 1
-    assert session.read_bytes() == before and not (tmp_path / "out").exists()
-
-
-def test_output_folder_errors(tmp_path):
-    (tmp_path / "a.txt").write_text("Ping @jdoe")
-    (tmp_path / "sub").mkdir()
-    (tmp_path / "sub" / "a.txt").write_text("Ping @mlopez")
-    (tmp_path / "file").write_text("")
-    (tmp_path / "out" / "a.txt").mkdir(parents=True)
-    cases = [
-        (["-o", "file", "a.txt"], "velk: output folder 'file' is not a folder\n"),
-        (["-o", "o", "a.txt", "sub/a.txt"],
-         "velk: inputs 'a.txt' and 'sub/a.txt' would both be written to 'o/a.txt'\n"),
-        (["-o", "out", "a.txt"], "velk: cannot write 'out/a.txt': it is a folder\n"),
-    ]
-    for args, message in cases:
-        assert run_error(tmp_path, ["anonymize", "-s", "s.json", *args]) == (1, b"", message)
-    assert not (tmp_path / "s.json").exists() and not (tmp_path / "o").exists()
+    (inputs / "in.txt").write_bytes(data)
+    before = snapshot(inputs)
+    got = velk_cli(command, "-s", "s.json", "in.txt", cwd=inputs)
+    assert got == (1, b"", f"velk: 'in.txt' is not UTF-8 text: {message}\n")
+    status, out, err = velk_cli(command, "-s", "s.json", input=data, cwd=inputs)
+    assert (status, err) == (1, f"velk: standard input is not UTF-8 text: {message}\n")
+    # restore streams: what came before the bad byte went out
+    assert data.startswith(out) and (command == "restore" or out == b"")
+    assert snapshot(inputs) == before
 
 
 def test_a_failed_session_save_leaves_no_output(tmp_path, monkeypatch, capsys):
@@ -350,9 +332,9 @@ def test_a_failed_session_save_leaves_no_output(tmp_path, monkeypatch, capsys):
 
     session = tmp_path / "s.json"
     velk.Conversation(session).anonymize("Ping @jdoe")
-    before = session.read_bytes()
     (tmp_path / "a.txt").write_text("Ping @mlopez")
     (tmp_path / "b.txt").write_text("Ping @other")
+    before = snapshot(tmp_path)
 
     def full_disk(*args, **kwargs):
         raise OSError(28, "No space left on device")
@@ -360,13 +342,8 @@ def test_a_failed_session_save_leaves_no_output(tmp_path, monkeypatch, capsys):
     monkeypatch.setattr(velk.session, "write_atomic", full_disk)
     status = velk.cli.main(["anonymize", "-s", str(session), "-o", str(tmp_path / "out"),
                             str(tmp_path / "a.txt"), str(tmp_path / "b.txt")])
-    captured = capsys.readouterr()
-    assert status == 1 and captured.out == ""
-    assert captured.err == (
-        f"velk: session file '{session}' cannot be saved: No space left on device\n")
-    assert session.read_bytes() == before
-    assert not (tmp_path / "out").exists()
-    assert sorted(os.listdir(tmp_path)) == ["a.txt", "b.txt", "s.json", "s.json.lock"]
+    assert (status, capsys.readouterr(), snapshot(tmp_path)) == (1, ("", (
+        f"velk: session file '{session}' cannot be saved: No space left on device\n")), before)
 
 
 def test_a_reader_that_goes_away_ends_restore_quietly(tmp_path):

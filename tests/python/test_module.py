@@ -1,7 +1,5 @@
-"""The module as Python sees it: its namespace, argument conversion and its exact failures,
-AnonymizeResult, immutability, lone surrogates, and module life across imports and interpreters.
-Its signatures are checked against the type stub by mypy.stubtest; memory and reference counts
-and threads in test_memory.py."""
+"""The module as Python sees it: namespace, docstrings, argument conversion and its exact failures,
+AnonymizeResult, immutability, lone surrogates, module life across imports and interpreters."""
 
 import importlib
 import inspect
@@ -50,18 +48,13 @@ DOCUMENTED = [
      "(entities, existing=None)"),
     (va.apply_token_map, "Apply a TokenMap's forward substitutions to text (entity \u2192 token).",
      "(text, token_map)"),
-    (va.get_tech_allowlist,
-     "Get the tech allowlist as a list of allowlisted terms.\n"
-     "These are case-sensitive proper nouns (frameworks, languages, SaaS names)\n"
-     "that should not be masked during anonymization.\n"
-     "\n"
-     "Returns a list[str] for case-insensitive matching in the parity tests.",
-     "()"),
+    (va.get_tech_allowlist, "Get the tech allowlist as a list of allowlisted terms.\nThese are "
+     "case-sensitive proper nouns (frameworks, languages, SaaS names)\nthat should not be masked "
+     "during anonymization.\n\nReturns a list[str] for case-insensitive matching in the parity "
+     "tests.", "()"),
     (va.TokenMap.to_session_json, "Serialize this map into a versioned JSON string.", "($self)"),
-    (va.TokenMap.from_session_json,
-     "Parse a versioned JSON string back into a TokenMap.\n"
-     "Raises ValueError if the JSON is malformed or the version is unsupported.",
-     "(json_str)"),
+    (va.TokenMap.from_session_json, "Parse a versioned JSON string back into a TokenMap.\nRaises "
+     "ValueError if the JSON is malformed or the version is unsupported.", "(json_str)"),
     (E.token_prefix, 'Get the token prefix for this entity type (e.g., "PERSON", "EMAIL").',
      "(py_et)"),
     (va.Entity, "Python wrapper for Entity (detected span).", "(text, entity_type)"),
@@ -81,21 +74,6 @@ def test_docstring_and_text_signature(obj, doc, signature):
             inspect.signature(obj)
     else:
         assert str(inspect.signature(obj)) == signature.replace("$self", "self, /")
-
-
-def spy_sequence(log):
-    class Spy:
-        def __len__(self):
-            log.append("len")
-            return 1
-
-        def __getitem__(self, index):
-            log.append("item")
-            if index:
-                raise IndexError(index)
-            return va.Entity("Alice", E.Person)
-
-    return Spy()
 
 
 ALICE = va.Entity("Alice", E.Person)
@@ -139,7 +117,19 @@ def test_binding_and_conversion_failures_raise_type_error(call, message):
 
 def test_later_arguments_are_not_looked_at_after_a_failure():
     log = []
-    spy = spy_sequence(log)
+
+    class Spy:
+        def __len__(self):
+            log.append("len")
+            return 1
+
+        def __getitem__(self, index):
+            log.append("item")
+            if index:
+                raise IndexError(index)
+            return va.Entity("Alice", E.Person)
+
+    spy = Spy()
     with pytest.raises(TypeError, match="argument 'text'"):
         va.anonymize_with_custom(1, None, spy)
     with pytest.raises(TypeError, match="argument 'existing'"):
@@ -256,18 +246,16 @@ def run_in_subinterpreter(code):
     try:
         import _xxsubinterpreters as interpreters
     except ImportError:
-        interpreters = None
-    if interpreters is not None:
-        interp = interpreters.create()
-        try:
-            interpreters.run_string(interp, code)
-        finally:
-            interpreters.destroy(interp)
+        testcapi = pytest.importorskip("_testcapi")
+        if not hasattr(testcapi, "run_in_subinterp"):
+            pytest.skip("this interpreter offers no subinterpreters")
+        assert testcapi.run_in_subinterp(code) == 0
         return
-    testcapi = pytest.importorskip("_testcapi")
-    if not hasattr(testcapi, "run_in_subinterp"):
-        pytest.skip("this interpreter offers no subinterpreters")
-    assert testcapi.run_in_subinterp(code) == 0
+    interp = interpreters.create()
+    try:
+        interpreters.run_string(interp, code)
+    finally:
+        interpreters.destroy(interp)
 
 
 def test_import_from_a_subinterpreter_raises_import_error(tmp_path):
