@@ -167,7 +167,6 @@ TEST(FastSubstituteSegment, BoundaryAndPrecedingCharacterAgreeForEveryNeighbour)
   }
 }
 
-// ---------------------------------------------------------------------------------------------
 // Seeded random differential runs. Each setting draws texts, entity texts and tokens from its
 // own pieces; all of them mix in case variants (with Unicode fold classes), parts of entity
 // texts and of tokens, overlapping and adjacent occurrences, entity texts cut in two around

@@ -42,9 +42,6 @@ constexpr std::array<PatternId, 8> kAllPatterns = {
 constexpr const char* kNames[] = {"URL",   "EMAIL", "DOMAIN", "HANDLE",
                                   "PHONE", "IP",    "SECRET", "CAMEL_CASE"};
 
-// ---------------------------------------------------------------------------------------------
-// The engine form of the patterns
-
 std::optional<MatchSpan> first_match(std::string_view pattern, std::string_view subject) {
   const Regex regex = Regex::compile(engine_pattern(pattern));
   EXPECT_TRUE(regex.ok()) << pattern;
@@ -100,9 +97,6 @@ TEST(EnginePattern, ClassesAreExactlyOurWhiteSpaceDigitsAndWordCharacters) {
   // A lone character has a \b before it exactly when it is a word character.
   sweep_code_points("\\b", [](char32_t c) { return is_word_char(c); });
 }
-
-// ---------------------------------------------------------------------------------------------
-// The pattern pass
 
 TEST(ExtractPatternEntities, ReportsExactlyTheExpectedEntities) {
   const auto extract = [](std::string_view text) { return extract_pattern_entities(text); };
@@ -166,9 +160,6 @@ TEST(ExtractPatternEntities, SecretMatchesMustHoldALetterAndADigitAndNotBeAnEntr
   }
 }
 
-// ---------------------------------------------------------------------------------------------
-// The CamelCase pass
-
 TEST(ExtractCamelCaseProjects, ReportsProjectWordsOnce) {
   const struct {
     std::string_view name, text;
@@ -188,9 +179,6 @@ TEST(ExtractCamelCaseProjects, ReportsProjectWordsOnce) {
     EXPECT_EQ(extract_camel_case_projects(c.text, c.exclude), expected);
   }
 }
-
-// ---------------------------------------------------------------------------------------------
-// Linear searches equal plain iteration of the engine patterns
 
 // The matches of engine_pattern(pattern_text(id)) found by searching from every resume point,
 // the way a plain iteration does; quadratic on some inputs, so only for short texts.
@@ -251,9 +239,6 @@ TEST(FindPatternMatches, EqualsPlainIterationOnRandomTexts) {
   }
 }
 
-// ---------------------------------------------------------------------------------------------
-// The shared iteration: engine failures cost one position, empty matches step one character
-
 TEST(CollectMatches, AnEngineFailureCostsOnlyThePositionWhereItHappened) {
   // Matches every ASCII digit; fails once, at offset 2, as an exhausted engine would.
   const std::string text = "x1x2\u00E9x3x4";
@@ -281,11 +266,8 @@ TEST(CollectMatches, AnEngineFailureCostsOnlyThePositionWhereItHappened) {
   EXPECT_EQ(searched_from, (std::vector<std::size_t>{0, 2, 5, 9}));
 }
 
-// ---------------------------------------------------------------------------------------------
-// Adversarial inputs: exact entities at a megabyte, where a search that is not linear
-// would run for hours
-
-// head + piece repeated to a megabyte + tail; an expected entity text "*" is the whole text.
+// Adversarial inputs, where a search that is not linear would run for hours: head + piece
+// repeated to a megabyte + tail; an expected entity text "*" is the whole text.
 struct Adversarial {
   std::string_view name, head, piece, tail;
   Entities expected;

@@ -79,13 +79,11 @@ TokenMap tables_read_by_library(const nlohmann::json& document) {
   return tables;
 }
 
-// Our documents read back equal, and nlohmann-json reads them into the same tables; its own
-// documents (all non-ASCII as \u escapes and surrogate pairs, or pretty-printed with white
-// space) read back into the map it was given.
 // Members go out in byte order of their names, so a map read back writes the same bytes.
 TEST(ToSessionJson, WritesMembersInByteOrderAndReadsBackToTheSameBytes) {
-  const TokenMap map = make_tables({{"b", "[P_2]"}, {"B", "[P_3]"}, {"a", "[P_1]"}, {"\u00E9", "[P_4]"}},
-                                   {{"[P_2]", "b"}, {"[P_10]", "x"}, {"[P_1]", "a"}});
+  const TokenMap map =
+      make_tables({{"b", "[P_2]"}, {"B", "[P_3]"}, {"a", "[P_1]"}, {"\u00E9", "[P_4]"}},
+                  {{"[P_2]", "b"}, {"[P_10]", "x"}, {"[P_1]", "a"}});
   const std::string written = to_session_json(map);
   EXPECT_EQ(written,
             R"({"version":1,"tokenMap":{"forward":{"B":"[P_3]","a":"[P_1]","b":"[P_2]",)"
@@ -96,6 +94,9 @@ TEST(ToSessionJson, WritesMembersInByteOrderAndReadsBackToTheSameBytes) {
   EXPECT_EQ(to_session_json(read.value()), written);
 }
 
+// Our documents read back equal, and nlohmann-json reads them into the same tables; its own
+// documents (all non-ASCII as \u escapes and surrogate pairs, or pretty-printed with white
+// space) read back into the map it was given.
 TEST(SessionRoundTrip, RandomMapsReadBackEqualAndAgreeWithAnIndependentLibrary) {
   std::mt19937 rng(20240611);
   for (int i = 0; i < 1000; ++i) {
@@ -118,11 +119,12 @@ TEST(SessionRoundTrip, RandomMapsReadBackEqualAndAgreeWithAnIndependentLibrary) 
 
 TEST(FromSessionJson, AcceptsEquivalentDocumentForms) {
   const TokenMap empty;
-  const struct {
-    const char* name;
-    std::string json;
-    TokenMap expected;
-  } cases[] = {
+  const auto read = [](std::string_view json) {
+    SessionResult result = from_session_json(json);
+    EXPECT_TRUE(result.ok()) << result.error().message();
+    return result.ok() ? result.value() : TokenMap{};
+  };
+  test::expect_rows<std::string, TokenMap>(read, {
       {"version -0 is zero", "{\"version\":-0," + kEmptyTables + "}", empty},
       {"members in reverse order",
        R"({"tokenMap":{"reverse":{"[PERSON_1]":"Alice"},"forward":{"Alice":"[PERSON_1]"}},"version":1})",
@@ -149,13 +151,7 @@ TEST(FromSessionJson, AcceptsEquivalentDocumentForms) {
       {"every escape form",
        R"([1,[{"\"\\\/\b\f\n\r\t":"\u00e9\u00C9\u6771\ud83d\ude00\u0000"},{}]])",
        make_tables({{"\"\\/\b\f\n\r\t", "éÉ東😀\0"s}}, {})},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    SessionResult result = from_session_json(c.json);
-    ASSERT_TRUE(result.ok()) << result.error().message();
-    EXPECT_EQ(result.value(), c.expected);
-  }
+  });
 }
 
 // A document and the description of its fault, which says what the case is about.
@@ -256,9 +252,6 @@ TEST(FromSessionJson, RefusesNewerVersionsOnlyAfterAFaultFreeRead) {
   EXPECT_EQ(read_message(R"({"version":2,"tokenMap":{"forward":{"a":1},"reverse":{}}})"),
             malformed("invalid type: integer `1`, expected a string at line 1 column 41"));
 }
-
-// ---------------------------------------------------------------------------------------------
-// Hostile input
 
 TEST(SessionHostileInput, DeepNestingIsSkippedOrRefusedWithoutRecursion) {
   constexpr std::size_t kDepth = 100000;

@@ -1,15 +1,12 @@
-"""velk's extra detection: each detector's hits (whole texts, right kinds) and misses, the words
-that must stay, code left alone, and the extra entities going through the module with the round
-trip intact; the switch in velk.anonymize, Conversation and `velk anonymize --no-extra`."""
-
-import subprocess
-import sys
-from pathlib import Path
+"""velk's extra detection: each detector's hits (whole texts, right kinds) and misses, code left
+alone, the round trip through the module; the switch in velk.anonymize, Conversation and
+`velk anonymize --no-extra`."""
 
 import pytest
 
 import velk
 import velk_anonymizer as va
+from test_cli import velk_cli
 
 P, L, O = va.EntityType.Person, va.EntityType.Place, va.EntityType.Org
 T, S = va.EntityType.Phone, va.EntityType.Secret
@@ -145,43 +142,24 @@ def test_a_conversation_keeps_tokens_across_messages():
                                          "Did [PERSON_1] land in [PLACE_1]?")
 
 
-MODULE_TEXT = "Hey @mlopez, Sarah Miller says the deploy in Dallas, TX failed. Call +44 7700 900123"
-
-
-def test_without_extra_it_is_the_module_alone():
-    alone = va.anonymize_with_custom(MODULE_TEXT)
-    result = velk.anonymize(MODULE_TEXT, extra=False)
+def test_extra_keeps_the_module_findings_and_numbers_and_yields_to_the_callers_entities():
+    text = "Hey @mlopez, Sarah Miller says the deploy in Dallas, TX failed. Call +44 7700 900123"
+    assert velk.anonymize(text).text == ("Hey [HANDLE_1], [PERSON_1] says the deploy in [PLACE_1], "
+                                         "[PLACE_2] failed. Call [PHONE_1]")
+    alone, result = va.anonymize_with_custom(text), velk.anonymize(text, extra=False)
     assert (result.text, result.token_map.to_session_json()) == (
         alone.text, alone.token_map.to_session_json())
-
-
-def test_extra_keeps_the_module_findings_and_their_numbers():
-    result = velk.anonymize(MODULE_TEXT)
-    assert result.text == ("Hey [HANDLE_1], [PERSON_1] says the deploy in [PLACE_1], [PLACE_2] "
-                           "failed. Call [PHONE_1]")
-
-
-def test_a_callers_entity_wins_over_an_extra_one():
     caller = [va.Entity("Giulia Rossi", va.EntityType.Project)]
     result = velk.anonymize("Ask Giulia Rossi in Lisbon", custom_entities=caller)
     assert result.text == "Ask [PROJECT_1] in [PLACE_1]"
 
 
-def test_conversation_uses_extra_unless_switched_off(tmp_path):
+def test_conversation_and_command_line_use_extra_unless_switched_off(tmp_path):
     text = "Ping Oluwaseun Adeyemi at +44 7700 900123"
     assert velk.Conversation().anonymize(text) == "Ping [PERSON_1] at [PHONE_1]"
     plain = velk.Conversation(tmp_path / "chat.json", extra=False)
     assert plain.anonymize(text) == va.anonymize(text).text
-
-
-def test_the_command_line_switches_extra_off(tmp_path):
-    velk_command = Path(sys.executable).parent / "velk"
-    text = b"Ping Oluwaseun Adeyemi at +44 7700 900123\n"
-
-    def run(session, *options):
-        done = subprocess.run([str(velk_command), "anonymize", "-s", str(tmp_path / session),
-                               *options], input=text, capture_output=True, timeout=120)
-        return done.returncode, done.stdout.decode(), done.stderr.decode()
-
-    assert run("extra.json") == (0, "Ping [PERSON_1] at [PHONE_1]\n", "")
-    assert run("plain.json", "--no-extra") == (0, va.anonymize(text.decode()).text, "")
+    for options, expected in [((), b"Ping [PERSON_1] at [PHONE_1]"),
+                              (("--no-extra",), va.anonymize(text).text.encode())]:
+        assert velk_cli("anonymize", "-s", tmp_path / f"s{len(options)}.json", *options,
+                        input=text.encode()) == (0, expected, "")

@@ -1,6 +1,5 @@
-"""velk.StreamRestorer: for every way of cutting a text into chunks, the outputs put together
-equal velk_anonymizer.deanonymize of the whole text; only a suffix that could still become a
-known key is held back, and no output holds part of one."""
+"""velk.StreamRestorer: however a text is cut into chunks, the outputs put together equal
+deanonymize of the whole text; only a suffix that could still become a known key is held back."""
 
 import json
 
@@ -13,15 +12,14 @@ import velk_anonymizer as va
 from velk.stream import restorable_keys
 
 E = va.EntityType
-KINDS = [getattr(E, name) for name in ("Person", "Place", "Org", "Project", "Email", "Secret")]
+KINDS = [E.Person, E.Place, E.Org, E.Project, E.Email, E.Secret]
 # Token syntax, near-token syntax, words, non-ASCII of every length, a mark, an Arabic digit.
 TEXT_ALPHABET = "[]_PERSONLACXY0129 abx\né東😀\u0301\u0663"
 
 
 def hand_made(reverse):
     """A map from a hand-made session document."""
-    document = {"version": 1, "tokenMap": {"forward": {}, "reverse": reverse}}
-    return va.TokenMap.from_session_json(json.dumps(document))
+    return va.TokenMap.from_session_json(json.dumps([1, [{}, reverse]]))
 
 
 @st.composite
