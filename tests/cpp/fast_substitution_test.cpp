@@ -126,8 +126,8 @@ TEST(CaseFolding, TheRegexEngineMatchesExactlyTheFoldClasses) {
   MatchResult other_match(others);
   EXPECT_EQ(others.search(subject, 0, other_match), SearchStatus::kNoMatch)
       << "a code point without case partners matches a cased one";
-  int failures = 0;
   for (const char32_t c : cased) {
+    if (HasFailure()) break;
     const Regex regex = Regex::compile("(?i)" + hex_escape(c));
     ASSERT_TRUE(regex.ok());
     MatchResult match(regex);
@@ -137,11 +137,7 @@ TEST(CaseFolding, TheRegexEngineMatchesExactlyTheFoldClasses) {
       found.push_back(decode_utf8(subject, match.start()).code_point);
     }
     std::sort(found.begin(), found.end());
-    const std::vector<char32_t>& expected = classes[simple_fold(c)];
-    if (found != expected && ++failures <= 10) {
-      ADD_FAILURE() << "caseless " << hex_escape(c) << " matches " << found.size()
-                    << " code points, its fold class has " << expected.size();
-    }
+    EXPECT_EQ(found, classes[simple_fold(c)]) << "caseless " << hex_escape(c);
   }
 }
 
@@ -388,7 +384,9 @@ TEST(FastApplyTokenMap, LongTextsScannedInTwoHalvesGiveTheLiteralResult) {
     for (const auto& pair : r.pairs) map.forward.emplace(pair.entity, pair.token);
     std::string text;
     const bool with_code = n % 2 == 1;
-    while (text.size() < (with_code ? 1500 : 300) * 1024) text += random_text(s, r, with_code, rng) + " ";
+    while (text.size() < (with_code ? 1500 : 300) * 1024) {
+      text += random_text(s, r, with_code, rng) + " ";
+    }
     compare("long case " + std::to_string(n) + "\n" + describe(r.pairs), text.substr(0, 200),
             apply_token_map_literal(text, map), apply_token_map(text, map), failures);
   }
@@ -430,12 +428,12 @@ TEST(FastApplyTokenMap, GrownMapsSubstituteLikeTheLiteralAlgorithmAndTheirFlatCo
 }
 
 TEST(FastDeanonymize, EqualsTheLiteralAlgorithmOnRandomMaps) {
-  const std::vector<std::string> tokens = {"[A_1]", "[A_10]", "[B_2]",    "[BB_2]",      "[AA_1]",
+  const std::vector<std::string> tokens = {"[A_1]", "[A_10]", "[B_2]", "[BB_2]", "[AA_1]",
                                            "[P_1]", "[P_11]", "[A_1]_1]", "[ORG_\u0663]"};
   const std::vector<std::string> odd_keys = {"A_1]", "[A_1", "PERSON", "", "x", "_1][", "1"};
-  const std::vector<std::string> values = {"Alice", "[A", "_1]", "A_1",         "",     "[B_2]",
-                                           "[",     "]",  "B",   "1]",          "x",    "[A_",
-                                           "A",     "_",  "oo",  "[ORG_1] Ltd", "BB_2]"};
+  const std::vector<std::string> values = {"Alice", "[A", "_1]", "A_1", "", "[B_2]", "[", "]",
+                                           "B", "1]", "x", "[A_", "A", "_", "oo", "[ORG_1] Ltd",
+                                           "BB_2]"};
   const std::vector<std::string> filler = {"[", "]", "_", "1", "A", "B", " ", "x", "o"};
   std::mt19937 rng(5151);
   int failures = 0;

@@ -52,20 +52,15 @@ std::optional<MatchSpan> first_match(std::string_view pattern, std::string_view 
 
 // Single characters are swept below; these are the rewrites in context.
 TEST(EnginePattern, ReadsWhiteSpaceDigitsAndBoundariesOurWay) {
-  const struct {
-    std::string_view name, pattern, subject;
-    std::optional<MatchSpan> expected;
-  } cases[] = {
-      {"\\s inside a class", "[\\-.\\s]", "\u180E\u2028", MatchSpan{3, 6}},
-      {"[\\b] stays a backspace", "[\\b]", "a\bb", MatchSpan{1, 2}},
-      {"a leading ] keeps the class open", "[]\\s]+", "x] \u180E", MatchSpan{1, 3}},
-      {"an escaped backslash before s", "\\\\s", "s\\s", MatchSpan{1, 3}},
-      {"ranges name ASCII only", "[a-z]+", "\u00E9t\u00E9", MatchSpan{2, 3}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(first_match(c.pattern, c.subject), c.expected);
-  }
+  using Search = std::pair<std::string_view, std::string_view>;  // pattern, subject
+  const auto search = [](const Search& s) { return first_match(s.first, s.second); };
+  test::expect_rows<Search, std::optional<MatchSpan>>(search, {
+      {"\\s inside a class", {"[\\-.\\s]", "\u180E\u2028"}, MatchSpan{3, 6}},
+      {"[\\b] stays a backspace", {"[\\b]", "a\bb"}, MatchSpan{1, 2}},
+      {"a leading ] keeps the class open", {"[]\\s]+", "x] \u180E"}, MatchSpan{1, 3}},
+      {"an escaped backslash before s", {"\\\\s", "s\\s"}, MatchSpan{1, 3}},
+      {"ranges name ASCII only", {"[a-z]+", "\u00E9t\u00E9"}, MatchSpan{2, 3}},
+  });
 }
 
 // Over all of Unicode, which single characters the engine form of `pattern` matches, against
@@ -75,18 +70,14 @@ void sweep_code_points(std::string_view pattern, const std::function<bool(char32
   const Regex regex = Regex::compile(engine_pattern(pattern));
   ASSERT_TRUE(regex.ok());
   MatchResult result(regex);
-  int differences = 0;
-  for (char32_t c = 0; c <= 0x10FFFF && differences < 5; ++c) {
+  for (char32_t c = 0; c <= 0x10FFFF && !testing::Test::HasFailure(); ++c) {
     UVersionInfo age;
     u_charAge(static_cast<UChar32>(c), age);
     if ((c >= 0xD800 && c <= 0xDFFF) || age[0] >= 15) continue;
     std::string subject;
     append_utf8(subject, c);
-    const bool matched = regex.search(subject, 0, result) == SearchStatus::kMatch;
-    if (matched != expected(c) && ++differences) {
-      ADD_FAILURE() << pattern << " on U+" << std::hex << static_cast<unsigned>(c) << ": engine "
-                    << matched;
-    }
+    EXPECT_EQ(regex.search(subject, 0, result) == SearchStatus::kMatch, expected(c))
+        << pattern << " on U+" << std::hex << static_cast<unsigned>(c);
   }
 }
 
@@ -161,23 +152,17 @@ TEST(ExtractPatternEntities, SecretMatchesMustHoldALetterAndADigitAndNotBeAnEntr
 }
 
 TEST(ExtractCamelCaseProjects, ReportsProjectWordsOnce) {
-  const struct {
-    std::string_view name, text;
-    StringSet exclude;
-    std::vector<std::string_view> expected;
-  } cases[] = {
-      {"a project word", "Ping @jdoe about BlueHarbor", {}, {"BlueHarbor"}},
-      {"allowlisted words", "JavaScript GitHub PostgreSQL", {}, {}},
-      {"the allowlist is case-sensitive", "JavaSCRIPT", {}, {"JavaSCRIPT"}},
-      {"capitalisation variants once, first wins", "BlueHarbor and BlueHARBOR", {}, {"BlueHarbor"}},
-      {"excluded lower-cased texts", "BlueHarbor and RedRiver", {"blueharbor"}, {"RedRiver"}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    Entities expected;
-    for (std::string_view text : c.expected) expected.push_back({std::string(text), T::Project});
-    EXPECT_EQ(extract_camel_case_projects(c.text, c.exclude), expected);
-  }
+  using Call = std::pair<std::string_view, StringSet>;  // text, lower-cased texts to exclude
+  const auto extract = [](const Call& c) { return extract_camel_case_projects(c.first, c.second); };
+  test::expect_rows<Call, Entities>(extract, {
+      {"a project word", {"Ping @jdoe about BlueHarbor", {}}, {{"BlueHarbor", T::Project}}},
+      {"allowlisted words", {"JavaScript GitHub PostgreSQL", {}}, {}},
+      {"the allowlist is case-sensitive", {"JavaSCRIPT", {}}, {{"JavaSCRIPT", T::Project}}},
+      {"capitalisation variants once, first wins", {"BlueHarbor and BlueHARBOR", {}},
+       {{"BlueHarbor", T::Project}}},
+      {"excluded lower-cased texts", {"BlueHarbor and RedRiver", {"blueharbor"}},
+       {{"RedRiver", T::Project}}},
+  });
 }
 
 // The matches of engine_pattern(pattern_text(id)) found by searching from every resume point,
