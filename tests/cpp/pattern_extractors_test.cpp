@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <unicode/uchar.h>
 
-#include <algorithm>
 #include <array>
 #include <functional>
 #include <optional>

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <initializer_list>
 #include <map>
 #include <ostream>
 #include <string>
@@ -46,7 +45,7 @@ struct Row {
 
 // Expects f(input) == expected for every row; a failure names the row and prints its input.
 template <class In, class Out, class F>
-void expect_rows(F f, std::initializer_list<Row<In, Out>> rows) {
+void expect_rows(F f, const std::vector<Row<In, Out>>& rows) {
   for (const Row<In, Out>& row : rows) {
     SCOPED_TRACE(std::string(row.name) + " " + testing::PrintToString(row.input));
     EXPECT_EQ(f(row.input), row.expected);

@@ -19,17 +19,15 @@ README = Path(__file__).resolve().parents[2] / "README.md"
 
 
 def blocks(language):
-    text = README.read_text(encoding="utf-8")
-    return re.findall(rf"^```{language}\n(.*?)^```$", text, flags=re.M | re.S)
+    return re.findall(rf"^```{language}\n(.*?)^```$", README.read_text(encoding="utf-8"),
+                      flags=re.M | re.S)
 
 
 def comments(source):
     """Line number to comment text (without '#')."""
-    found = {}
-    for token in tokenize.generate_tokens(io.StringIO(source).readline):
-        if token.type == tokenize.COMMENT:
-            found[token.start[0]] = token.string[1:].strip()
-    return found
+    return {token.start[0]: token.string[1:].strip()
+            for token in tokenize.generate_tokens(io.StringIO(source).readline)
+            if token.type == tokenize.COMMENT}
 
 
 def literal(text):
