@@ -59,13 +59,10 @@ TEST(PlaceSets, SplitThePlacesBySpaceIntoDisjointHalves) {
 std::uint8_t roles_from_sets(std::string_view word) {
   std::uint8_t roles = 0;
   const std::pair<const ViewSet&, std::uint8_t> sets[] = {
-      {first_names(), kRoleFirstName},
-      {single_word_places(), kRoleSingleWordPlace},
-      {honorifics(), kRoleHonorific},
-      {org_suffixes(), kRoleOrgSuffix},
+      {first_names(), kRoleFirstName},         {single_word_places(), kRoleSingleWordPlace},
+      {honorifics(), kRoleHonorific},          {org_suffixes(), kRoleOrgSuffix},
       {place_prepositions(), kRolePlacePreposition},
-      {ambiguous_state_codes(), kRoleAmbiguousStateCode},
-      {place_verbs(), kRolePlaceVerb}};
+      {ambiguous_state_codes(), kRoleAmbiguousStateCode}, {place_verbs(), kRolePlaceVerb}};
   for (const auto& [set, role] : sets) {
     if (set.contains(word)) roles |= role;
   }
@@ -78,10 +75,9 @@ std::uint8_t roles_from_sets(std::string_view word) {
 // Every entry of every set and a few near misses, probed exactly and through the ASCII probe,
 // which lower-cases first.
 TEST(LexiconRoles, NameExactlyTheSetsThatHoldAWord) {
-  std::vector<std::string> probes = {
-      "",     "x",       "jane ",         " jane",      "new york", "new",
-      "newy", "st.",     "dr.",           "professorx", "ma'am",    "janes",
-      "jan",  "winston", "winston-salem", "caf\u00E9",  "\u00E9",   std::string(200, 'a')};
+  std::vector<std::string> probes = {"", "x", "jane ", " jane", "new york", "new", "newy", "st.",
+                                     "dr.", "professorx", "ma'am", "janes", "jan", "winston",
+                                     "winston-salem", "caf\u00E9", "\u00E9", std::string(200, 'a')};
   for (const ViewSet* set : {&first_names(), &place_names(), &honorifics(), &org_suffixes(),
                              &place_prepositions(), &ambiguous_state_codes(), &place_verbs()}) {
     probes.insert(probes.end(), set->begin(), set->end());
@@ -97,9 +93,7 @@ TEST(LexiconRoles, NameExactlyTheSetsThatHoldAWord) {
     for (char& c : upper) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
     EXPECT_EQ(ascii_lexicon_roles(probe), std::optional<std::uint8_t>(expected)) << probe;
     EXPECT_EQ(ascii_lexicon_roles(upper), std::optional<std::uint8_t>(expected)) << probe;
-    if (upper != probe) {
-      EXPECT_EQ(lexicon_roles(upper), 0) << probe;
-    }
+    if (upper != probe) EXPECT_EQ(lexicon_roles(upper), 0) << probe;
   }
 }
 

@@ -90,32 +90,27 @@ TEST(BuildTokenMap, CaseVariantReusedIsTheFirstKeyInByteOrder) {
             "[PERSON_7]");
 }
 
+// The token a new person gets beside Bob, whose [PERSON_1] is only in the forward table (a
+// session may hold a forward value that reverse lacks; it is handed out again), and reverse keys
+// that are the given tokens.
 TEST(BuildTokenMap, CountersComeFromReverseKeysOnly) {
-  const struct {
-    const char* name;
-    std::vector<std::string> tokens;  // of the existing entries
-    EntityType type;
-    std::string expected_token;
-  } cases[] = {
-      {"highest number wins", {"[PERSON_3]", "[PERSON_12]"}, T::Person, "[PERSON_13]"},
-      {"above 32 bits counts as 0", {"[PERSON_4294967296]"}, T::Person, "[PERSON_1]"},
-      {"non-ASCII digits count as 0", {"[PERSON_\u0667]"}, T::Person, "[PERSON_1]"},
-      {"first token of a key decides", {"[ORG_2][PERSON_50]"}, T::Person, "[PERSON_1]"},
-      {"nested brackets", {"[[PERSON_12]]"}, T::Person, "[PERSON_13]"},
-      {"malformed tokens", {"[PERSON_] [PERSON1] [person_1] [PERSON_9 [P_Q_5]"}, T::Person,
-       "[PERSON_1]"},
-      // A session may hold a forward value that reverse lacks; it is handed out again.
-      {"forward values do not count", {}, T::Person, "[PERSON_1]"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  const auto new_token = [](const std::vector<std::string>& tokens) {
     test::Pairs reverse;
-    for (const std::string& token : c.tokens) reverse.emplace_back(token, "A" + token);
+    for (const std::string& token : tokens) reverse.emplace_back(token, "A" + token);
     const TokenMap existing = make_tables({{"Bob", "[PERSON_1]"}}, reverse);
-    const TokenMap map = build_token_map(std::vector<Entity>{{"Zed", c.type}}, &existing);
-    EXPECT_EQ(map.forward.at("Zed"), c.expected_token);
-    EXPECT_EQ(map.reverse.at(c.expected_token), "Zed");
-  }
+    const TokenMap map = build_token_map(std::vector<Entity>{{"Zed", T::Person}}, &existing);
+    EXPECT_EQ(map.reverse.at(map.forward.at("Zed")), "Zed");
+    return map.forward.at("Zed");
+  };
+  test::expect_rows<std::vector<std::string>, std::string>(new_token, {
+      {"highest number wins", {"[PERSON_3]", "[PERSON_12]"}, "[PERSON_13]"},
+      {"above 32 bits counts as 0", {"[PERSON_4294967296]"}, "[PERSON_1]"},
+      {"non-ASCII digits count as 0", {"[PERSON_\u0667]"}, "[PERSON_1]"},
+      {"first token of a key decides", {"[ORG_2][PERSON_50]"}, "[PERSON_1]"},
+      {"nested brackets", {"[[PERSON_12]]"}, "[PERSON_13]"},
+      {"malformed tokens", {"[PERSON_] [PERSON1] [person_1] [PERSON_9 [P_Q_5]"}, "[PERSON_1]"},
+      {"forward values do not count", {}, "[PERSON_1]"},
+  });
 }
 
 TEST(BuildTokenMap, MappedTextAndCaseVariantsKeepTheirTokenWhateverTheType) {

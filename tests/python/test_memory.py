@@ -8,6 +8,7 @@ import os
 import random
 import sys
 import threading
+from concurrent.futures import ThreadPoolExecutor
 
 import pytest
 
@@ -185,26 +186,19 @@ def test_threads_sharing_objects_get_the_sequential_results():
     expected = [run(call, i) for call, i in calls]
     before = outcome([MAPS, ENTITY_LISTS, RESULTS])
     barrier = threading.Barrier(8)
-    mismatches = []
     interval = sys.getswitchinterval()
     sys.setswitchinterval(1e-6)  # switch threads as often as the interpreter can
 
     def worker(index):
         barrier.wait()
-        for round_number in range(4):  # each thread in its own rotating order
-            for k in range(len(calls)):
-                n = (k + index * 97 + round_number) % len(calls)
-                if run(*calls[n]) != expected[n]:
-                    mismatches.append((index, n))
+        order = [(k + index * 97 + round_number) % len(calls)  # each thread its own rotation
+                 for round_number in range(4) for k in range(len(calls))]
+        return [(index, n) for n in order if run(*calls[n]) != expected[n]]
 
-    threads = [threading.Thread(target=worker, args=(i,)) for i in range(8)]
     try:
-        for thread in threads:
-            thread.start()
-        for thread in threads:
-            thread.join(timeout=600)
+        with ThreadPoolExecutor(8) as pool:
+            mismatches = sum(pool.map(worker, range(8), timeout=600), [])
     finally:
         sys.setswitchinterval(interval)
-    assert not any(thread.is_alive() for thread in threads)
     assert mismatches == []
     assert outcome([MAPS, ENTITY_LISTS, RESULTS]) == before
