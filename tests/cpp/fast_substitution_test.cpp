@@ -169,16 +169,11 @@ TEST(FastSubstituteSegment, BoundaryAndPrecedingCharacterAgreeForEveryNeighbour)
 // another (they only meet when the inner one goes to an empty token), odd tokens (empty or
 // plain text), code fences and spans, and now and then many more entity texts than text.
 
-struct Sizes {
-  std::size_t min_entities, max_entities, max_text_pieces;
-  int runs;  // for segments; a third as many for maps
-};
-
 struct Setting {
   const char* name;
-  std::vector<std::string> pieces;  // of texts and entity texts
-  std::vector<std::string> tokens;
-  Sizes sizes;
+  std::vector<std::string> pieces, tokens;  // pieces of texts and of entity texts; tokens
+  std::size_t min_entities, max_entities, max_text_pieces;
+  int runs;  // segments compared; maps grow in runs / 600 conversations
 };
 
 const std::vector<Setting>& settings() {
@@ -191,36 +186,35 @@ const std::vector<Setting>& settings() {
         "\u00E9", "\u0301", "\u200D", "\u00B2", "\u0903", "\u0661", "\U00031350", "\U00010400",
         "\U00010428", "\n", "(", ")", "*", "$", "\\", "{2}", "|", "^", "#", "~", "?"},
        {"[PERSON_1]", "[PERSON_2]", "[PERSON_3]", "[P_1]", "[P_2]", "[P_3]", "[A_1]", "[A_2]",
-        "[A_3]"}, {1, 8, 30, 15000}},
+        "[A_3]"}, 1, 8, 30, 15000},
       // Occurrences meet, overlap and form across replacements.
       {"few characters and odd tokens", {"a", "b", "A", "-", "\u00E9", "[", "]", "_", "1"},
-       {"", "", "-", "b", "\u00E9", "[A_1]", "[b_1]", "ab"}, {1, 6, 8, 8000}},
+       {"", "", "-", "b", "\u00E9", "[A_1]", "[b_1]", "ab"}, 1, 6, 8, 8000},
       {"tokens with inner punctuation and their pieces as entity texts",
        {"a", "b", "c", "A", "B", ".", "-", " ", "_", "1", "[", "]"},
        {"[AB.C]", "[X-Y_1]", "[a b]", "[\u00E9_1]", "[]", "[[A]]", "[A]B]", "[P_1]", "[Ab-C_3]",
-        "[C.]"}, {1, 8, 12, 6000}},
+        "[C.]"}, 1, 8, 12, 6000},
       {"non-ASCII word characters around occurrences and runs",
        {"a", "b", "\u00E9", "\u00DF", "\u212A", "k", "\u017F", "s", "\u0661", "\u0301", " ", "-",
-        "/", "@", "_", "1"},
-       {"[P_1]", "[PERSON_2]", "[A_3]", "[K_1]", "[S_2]"}, {1, 8, 14, 6000}},
+        "/", "@", "_", "1"}, {"[P_1]", "[PERSON_2]", "[A_3]", "[K_1]", "[S_2]"}, 1, 8, 14, 6000},
       {"many entity texts against a short text",
        {"al", "ice", "bo", "b", "A", "-", " ", ".", "_", "1", "\u00E9", "[", "]"},
-       {"[PERSON_1]", "[P_2]", "[AL_3]", "[ICE_4]", "[B-O_5]", "[.]"}, {60, 200, 10, 600}},
+       {"[PERSON_1]", "[P_2]", "[AL_3]", "[ICE_4]", "[B-O_5]", "[.]"}, 60, 200, 10, 600},
       {"wide trie nodes and characters that share a mask bit",
        {"a", "b", "\\", "^", "`", "{", "~", "\t", "|", "\u00E9", "\u0100", "A", "0", " "},
-       {"[P_1]", "[A\\_2]", "[^]", "[`A`]"}, {20, 60, 20, 1500}},
+       {"[P_1]", "[A\\_2]", "[^]", "[`A`]"}, 20, 60, 20, 1500},
       // Texts of every anchor length, many sharing one anchor, some longer than the deepest.
       {"long entity texts that share long beginnings",
        {"https://example.com/", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", "Aa", "a", "\u212A", "k",
-        "\u00DF", "ss", "-", " ", "/", "_1", "b"},
-       {"[URL_1]", "[A_2]", "[K_3]"}, {20, 120, 14, 1500}},
+        "\u00DF", "ss", "-", " ", "/", "_1", "b"}, {"[URL_1]", "[A_2]", "[K_3]"}, 20, 120, 14,
+       1500},
       // Enough entity texts for the table of first two bytes, with texts of one and two bytes.
       {"a map large enough to index its first two bytes",
        {"a", "b", "A", "\u00E9", "\u212A", "k", "-", " ", "_", "1", "[", "]", "ab"},
-       {"[PERSON_1]", "[P_2]", "[AB_3]"}, {520, 700, 40, 60}},
+       {"[PERSON_1]", "[P_2]", "[AB_3]"}, 520, 700, 40, 60},
       {"long texts with touching replacements across bitmap words",
        {"a-", "b", "a", "-", " ", "ab", "\u00E9", "x"}, {"[A_1]", "[B_2]", "[AB_3]", "[X-_4]"},
-       {1, 6, 160, 1500}},
+       1, 6, 160, 1500},
   };
   return list;
 }
@@ -278,8 +272,7 @@ RandomPairs random_pairs(const Setting& s, std::mt19937& rng) {
     return token_mode == 1 ? std::string()
                            : pick(token_mode == 0 && rng() % 2 ? kOdd : s.tokens, rng);
   };
-  const std::size_t count =
-      s.sizes.min_entities + rng() % (s.sizes.max_entities - s.sizes.min_entities + 1);
+  const std::size_t count = s.min_entities + rng() % (s.max_entities - s.min_entities + 1);
   for (std::size_t k = 0; k < count; ++k) r.tokens.push_back(token());
   for (std::size_t k = 0; k < count; ++k) {
     std::string entity;  // empty for a roll of 0
@@ -320,7 +313,7 @@ RandomPairs random_pairs(const Setting& s, std::mt19937& rng) {
 std::string random_text(const Setting& s, const RandomPairs& r, bool with_code, std::mt19937& rng) {
   static const std::vector<std::string> kCode = {"`", "`", "```\n", "\n", "\\"};
   std::string text;
-  for (std::size_t k = rng() % (s.sizes.max_text_pieces + 1); k > 0; --k) {
+  for (std::size_t k = rng() % (s.max_text_pieces + 1); k > 0; --k) {
     const std::string& entity = pick(r.entities, rng);
     const unsigned roll = rng() % 10;
     if (roll < 3) {
@@ -363,7 +356,7 @@ TEST(FastSubstituteSegment, EqualsTheLiteralAlgorithmOnRandomCases) {
     const Setting& s = settings()[i];
     std::mt19937 rng(20240611 + i);
     int failures = 0;
-    for (int n = 0; n < s.sizes.runs && failures < 3; ++n) {
+    for (int n = 0; n < s.runs && failures < 3; ++n) {
       const RandomPairs r = random_pairs(s, rng);
       const std::string text = random_text(s, r, false, rng);
       compare(s.name + (" case " + std::to_string(n)) + "\n" + describe(r.pairs), text,
@@ -400,7 +393,7 @@ TEST(FastApplyTokenMap, GrownMapsSubstituteLikeTheLiteralAlgorithmAndTheirFlatCo
     const Setting& s = settings()[i];
     std::mt19937 rng(77031 + i);
     int failures = 0;
-    const int conversations = std::max(1, s.sizes.runs / 600);
+    const int conversations = std::max(1, s.runs / 600);
     for (int conversation = 0; conversation < conversations && failures < 3; ++conversation) {
       std::shared_ptr<const TokenMap> map;
       for (int message = 0; message < 40 && failures < 3; ++message) {

@@ -21,8 +21,7 @@ def test_namespace_and_fresh_tech_allowlist():
     assert va.__all__ == [
         "SESSION_FORMAT_VERSION", "EntityType", "Entity", "TokenMap", "AnonymizeResult",
         "anonymize", "anonymize_with_custom", "deanonymize", "build_token_map", "apply_token_map",
-        "get_tech_allowlist",
-    ]
+        "get_tech_allowlist"]
     assert all(hasattr(va, name) for name in va.__all__) and va.__doc__ == ""
     assert va.SESSION_FORMAT_VERSION == 1 and type(va.SESSION_FORMAT_VERSION) is int
     assert [cls.__name__ for cls in (va.EntityType, va.Entity, va.TokenMap, va.AnonymizeResult)] \
@@ -77,8 +76,6 @@ def test_docstring_and_text_signature(obj, doc, signature):
 
 
 ALICE = va.Entity("Alice", E.Person)
-CALL_NAMES = {"va": va, "E": E}
-
 # (call, exact message): binding failures in the interpreter's usual wording, one call for each
 # form of message; then conversion failures, which name the parameter and both types, each
 # converter refusing each kind of wrong object once.
@@ -111,7 +108,7 @@ FAILURES = [
 @pytest.mark.parametrize("call,message", FAILURES, ids=[c for c, _ in FAILURES])
 def test_binding_and_conversion_failures_raise_type_error(call, message):
     with pytest.raises(TypeError) as caught:
-        eval(call, CALL_NAMES)
+        eval(call, {"va": va, "E": E})
     assert str(caught.value) == message
 
 
@@ -140,15 +137,10 @@ def test_later_arguments_are_not_looked_at_after_a_failure():
     assert log and [(e.text, e.entity_type) for e in result.entities] == [("Alice", E.Person)]
 
 
-SURROGATE_CALLS = {
-    "anonymize": lambda s: va.anonymize(s),
-    "Entity": lambda s: va.Entity(s, E.Person),
-    "from_session_json": lambda s: va.TokenMap.from_session_json(s),
-    "text before a wrong map": lambda s: va.anonymize(s, existing=1),
-}
-
-
-@pytest.mark.parametrize("call", SURROGATE_CALLS.values(), ids=SURROGATE_CALLS.keys())
+@pytest.mark.parametrize("call", [
+    va.anonymize, lambda s: va.Entity(s, E.Person), va.TokenMap.from_session_json,
+    lambda s: va.anonymize(s, existing=1),
+], ids=["anonymize", "Entity", "from_session_json", "text before a wrong map"])
 def test_lone_surrogates_raise_the_interpreters_unicode_encode_error(call):
     text = "Bob \udc80 Alice"
     with pytest.raises(UnicodeEncodeError) as caught:
@@ -187,9 +179,8 @@ READ_ONLY = [(RESULT, "text"), (RESULT, "entities"), (RESULT, "extra"), (ALICE, 
              (ALICE, "entity_type"), (va.TokenMap(), "extra"), (E.Person, "extra")]
 
 
-@pytest.mark.parametrize(
-    "obj,name", READ_ONLY, ids=[f"{type(o).__name__}.{n}" for o, n in READ_ONLY]
-)
+@pytest.mark.parametrize("obj,name", READ_ONLY,
+                         ids=[f"{type(o).__name__}.{n}" for o, n in READ_ONLY])
 def test_instance_attributes_cannot_be_set_or_deleted(obj, name):
     before = repr(obj)
     with pytest.raises(AttributeError):
