@@ -100,7 +100,7 @@ TEST(BuildTokenMap, CountersComeFromReverseKeysOnly) {
     const TokenMap existing = make_tables({{"Bob", "[PERSON_1]"}}, reverse);
     const TokenMap map = build_token_map(std::vector<Entity>{{"Zed", T::Person}}, &existing);
     EXPECT_EQ(map.reverse.at(map.forward.at("Zed")), "Zed");
-    return map.forward.at("Zed");
+    return std::string(map.forward.at("Zed"));
   };
   test::expect_rows<std::vector<std::string>, std::string>(new_token, {
       {"highest number wins", {"[PERSON_3]", "[PERSON_12]"}, "[PERSON_13]"},
