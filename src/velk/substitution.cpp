@@ -121,8 +121,8 @@ std::string apply_token_map(std::string_view text, const TokenMap& map) {
 }
 
 std::string apply_token_map_at_places(std::string_view text, const TokenMap& map,
-                                      std::vector<ForcedPlace> places) {
-  const std::vector<CodeRegion> regions = find_code_regions(text);
+                                      std::vector<ForcedPlace> places,
+                                      const std::vector<CodeRegion>& regions) {
   std::vector<Replacement> replacements = forward_replacements(text, map, regions);
   if (places.empty()) return splice(text, replacements);
 
@@ -150,6 +150,7 @@ std::string apply_token_map_at_places(std::string_view text, const TokenMap& map
     return la != lb ? la > lb : a.start < b.start;
   });
   std::vector<bool> chosen(text.size(), false);
+  const std::size_t mapped = replacements.size();
   for (const ForcedPlace& place : places) {
     const auto first = chosen.begin() + static_cast<std::ptrdiff_t>(place.start);
     const auto last = chosen.begin() + static_cast<std::ptrdiff_t>(place.end);
@@ -157,8 +158,11 @@ std::string apply_token_map_at_places(std::string_view text, const TokenMap& map
     std::fill(first, last, true);
     replacements.push_back({place.start, place.end, place.token});
   }
-  std::sort(replacements.begin(), replacements.end(),
-            [](const Replacement& a, const Replacement& b) { return a.start < b.start; });
+  // The map's replacements come in text order already, and no two replacements overlap.
+  const auto by_start = [](const Replacement& a, const Replacement& b) { return a.start < b.start; };
+  const auto placed = replacements.begin() + static_cast<std::ptrdiff_t>(mapped);
+  std::sort(placed, replacements.end(), by_start);
+  std::inplace_merge(replacements.begin(), placed, replacements.end(), by_start);
   return splice(text, replacements);
 }
 
