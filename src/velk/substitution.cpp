@@ -3,6 +3,7 @@
 #include "velk/substitution.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <span>
 
@@ -126,16 +127,14 @@ std::string apply_token_map_at_places(std::string_view text, const TokenMap& map
   std::vector<Replacement> replacements = forward_replacements(text, map, regions);
   if (places.empty()) return splice(text, replacements);
 
-  // Bytes a place may not touch: code, and what the map substitution replaced.
-  std::vector<bool> taken(text.size(), false);
+  // Bytes a place may not touch: code, and what the map substitution replaced. A byte per byte
+  // of text, so that marking and testing a stretch are a memset and a memchr.
+  std::vector<char> taken(text.size(), 0);
   const auto mark = [&taken](std::size_t start, std::size_t end) {
-    std::fill(taken.begin() + static_cast<std::ptrdiff_t>(start),
-              taken.begin() + static_cast<std::ptrdiff_t>(end), true);
+    std::memset(taken.data() + start, 1, end - start);
   };
   const auto is_free = [&taken](const ForcedPlace& place) {
-    return std::none_of(taken.begin() + static_cast<std::ptrdiff_t>(place.start),
-                        taken.begin() + static_cast<std::ptrdiff_t>(place.end),
-                        [](bool b) { return b; });
+    return std::memchr(taken.data() + place.start, 1, place.end - place.start) == nullptr;
   };
   for (const CodeRegion& region : regions) mark(region.start, region.end);
   for (const Replacement& r : replacements) mark(r.start, r.end);
@@ -149,13 +148,11 @@ std::string apply_token_map_at_places(std::string_view text, const TokenMap& map
     const std::size_t lb = b.end - b.start;
     return la != lb ? la > lb : a.start < b.start;
   });
-  std::vector<bool> chosen(text.size(), false);
+  // The places chosen so far are marked in `taken` too: nothing else is marked any more.
   const std::size_t mapped = replacements.size();
   for (const ForcedPlace& place : places) {
-    const auto first = chosen.begin() + static_cast<std::ptrdiff_t>(place.start);
-    const auto last = chosen.begin() + static_cast<std::ptrdiff_t>(place.end);
-    if (std::any_of(first, last, [](bool b) { return b; })) continue;
-    std::fill(first, last, true);
+    if (!is_free(place)) continue;
+    mark(place.start, place.end);
     replacements.push_back({place.start, place.end, place.token});
   }
   // The map's replacements come in text order already, and no two replacements overlap.
