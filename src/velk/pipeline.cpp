@@ -72,6 +72,9 @@ AnonymizeResult finish(std::string_view text, std::shared_ptr<const TokenMap> ex
                          : std::nullopt);
   }
   std::vector<ForcedPlace> places;
+  std::size_t place_count = 0;
+  for (const auto& detector : found) place_count += detector.second.size();
+  places.reserve(place_count);
   for (const auto& [first_entity, detector_places] : found) {
     for (const EntityPlace& place : detector_places) {
       if (const auto& token = tokens[first_entity + place.entity]) {
