@@ -139,8 +139,8 @@ void ForwardMatcher::build() {
     info_.push_back(info);
   }
 
-  // Every prefix of every text at an anchor length goes into the filter; the anchors, sorted,
-  // give the groups.
+  // Every prefix of every text at an anchor length goes into the filter; texts that share an
+  // anchor form a group.
   for (std::size_t level = 0; level < prefixes.size(); ++level) {
     const unsigned bits = bits_for(16 * prefixes[level]);
     filters_[level].words.assign((std::size_t{1} << bits) / 64, 0);
@@ -151,13 +151,12 @@ void ForwardMatcher::build() {
     const std::uint64_t bit = (hash >> filter.shift) & ~std::uint64_t{1};
     filter.words[bit >> 6] |= std::uint64_t{bits} << (bit & 63);
   };
-  struct Anchor {
-    std::uint64_t hash;
-    std::uint32_t level;
-    std::uint32_t pair;
-  };
-  std::vector<Anchor> anchors;
-  anchors.reserve(count);
+  // Each text joins the group of its anchor, found through slots_ and made on first sight.
+  const unsigned slot_bits = bits_for(2 * std::size_t{count});
+  slots_.assign(std::size_t{1} << slot_bits, 0);
+  const std::size_t mask = slots_.size() - 1;
+  std::vector<std::uint32_t> group_of(count);
+  std::vector<std::uint32_t> group_size;
   if (count >= kTwoByteTableFrom) two_bytes_.assign(65536, 0);
   std::string folded;
   for (std::uint32_t pair = 0; pair < count; ++pair) {
@@ -187,33 +186,30 @@ void ForwardMatcher::build() {
         two_bytes_[first + 256 * second] |= info.folded_length == 2 ? kTwoBytes : kLongerThanTwo;
       }
     }
-    anchors.push_back({hash, level, pair});
+    std::size_t slot = slot_hash(hash, level) >> (64 - slot_bits);
+    for (; slots_[slot] != 0; slot = (slot + 1) & mask) {
+      const std::uint32_t g = slots_[slot] - 1;
+      if (group_hash_[g] == hash && group_level_[g] == level) break;
+    }
+    if (slots_[slot] == 0) {
+      group_hash_.push_back(hash);
+      group_level_.push_back(static_cast<std::uint8_t>(level));
+      group_size.push_back(0);
+      slots_[slot] = static_cast<std::uint32_t>(group_hash_.size());
+    }
+    group_of[pair] = slots_[slot] - 1;
+    ++group_size[group_of[pair]];
     anchored_levels_ |= 1u << level;
     levels_ = std::max(levels_, level + 1);
   }
-  std::sort(anchors.begin(), anchors.end(), [](const Anchor& a, const Anchor& b) {
-    if (a.level != b.level) return a.level < b.level;
-    return a.hash != b.hash ? a.hash < b.hash : a.pair < b.pair;
-  });
-  by_anchor_.reserve(anchors.size());
-  for (const Anchor& anchor : anchors) {
-    if (group_hash_.empty() || group_hash_.back() != anchor.hash ||
-        group_level_.back() != anchor.level) {
-      group_hash_.push_back(anchor.hash);
-      group_level_.push_back(static_cast<std::uint8_t>(anchor.level));
-      group_begin_.push_back(static_cast<std::uint32_t>(by_anchor_.size()));
-    }
-    by_anchor_.push_back(anchor.pair);
+  // A group's pairs stand together in by_anchor_, in pair order.
+  group_begin_.assign(group_size.size() + 1, 0);
+  for (std::size_t g = 0; g < group_size.size(); ++g) {
+    group_begin_[g + 1] = group_begin_[g] + group_size[g];
   }
-  group_begin_.push_back(static_cast<std::uint32_t>(by_anchor_.size()));
-  const unsigned slot_bits = bits_for(2 * group_hash_.size());
-  slots_.assign(std::size_t{1} << slot_bits, 0);
-  const std::size_t mask = slots_.size() - 1;
-  for (std::uint32_t g = 0; g < group_hash_.size(); ++g) {
-    std::size_t slot = slot_hash(group_hash_[g], group_level_[g]) >> (64 - slot_bits);
-    while (slots_[slot] != 0) slot = (slot + 1) & mask;
-    slots_[slot] = g + 1;
-  }
+  std::vector<std::uint32_t> next(group_begin_.begin(), group_begin_.end() - 1);
+  by_anchor_.resize(count);
+  for (std::uint32_t pair = 0; pair < count; ++pair) by_anchor_[next[group_of[pair]]++] = pair;
 }
 
 std::span<const std::uint32_t> ForwardMatcher::find_group(std::uint64_t hash,
