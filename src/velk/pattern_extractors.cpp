@@ -179,13 +179,14 @@ std::vector<Entity> extract_pattern_entities(std::string_view text,
 std::vector<Entity> extract_camel_case_projects(std::string_view text,
                                                 const StringSet& exclude_texts,
                                                 std::vector<EntityPlace>* places) {
+  const ViewSet excluded(exclude_texts.begin(), exclude_texts.end());
   return extract_camel_case_projects(text, find_pattern_matches(PatternId::kCamelCase, text),
-                                     exclude_texts, places);
+                                     excluded, places);
 }
 
 std::vector<Entity> extract_camel_case_projects(std::string_view text,
                                                 std::span<const MatchSpan> words,
-                                                const StringSet& exclude_texts,
+                                                const ViewSet& exclude_texts,
                                                 std::vector<EntityPlace>* places) {
   std::unordered_map<std::string, std::size_t, StringHash, std::equal_to<>> seen_texts;
   std::vector<Entity> projects;

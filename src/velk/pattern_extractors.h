@@ -32,7 +32,7 @@ std::vector<Entity> extract_camel_case_projects(std::string_view text,
 // the search does not depend on `exclude_texts`, so it can run while the other passes do.
 std::vector<Entity> extract_camel_case_projects(
     std::string_view text, std::span<const pattern_internals::MatchSpan> words,
-    const StringSet& exclude_texts, std::vector<EntityPlace>* places = nullptr);
+    const ViewSet& exclude_texts, std::vector<EntityPlace>* places = nullptr);
 
 namespace pattern_internals {
 

@@ -107,10 +107,12 @@ AnonymizeResult anonymize_with_custom(std::string_view text,
   // the patterns and searches for CamelCase words; the regions serve the substitution too.
   std::vector<CodeRegion> code_regions;
   std::vector<Entity> lexicon_found;
+  std::vector<std::string> lexicon_found_lower;
   std::vector<EntityPlace> lexicon_places;
   const auto lexicon_pass = [&] {
     code_regions = find_code_regions(text);
     lexicon_found = extract_lexicon_entities(text, &lexicon_places, &code_regions);
+    lexicon_found_lower = lower_texts(lexicon_found);
   };
   std::optional<SecondThread> second;
   if (text.size() >= kSecondThreadBytes) second.emplace(lexicon_pass);
@@ -119,11 +121,11 @@ AnonymizeResult anonymize_with_custom(std::string_view text,
   const std::vector<pattern_internals::MatchSpan> camel_case_words =
       pattern_internals::find_pattern_matches(pattern_internals::PatternId::kCamelCase, text);
 
-  // Each entity is lower-cased once; the texts go into both sets below.
+  // Each entity is lower-cased once; the sets below view those texts.
   std::vector<std::string> pattern_lower = lower_texts(pattern_entities);
   const std::vector<std::string> custom_lower = lower_texts(custom_entities);
 
-  StringSet blocked_lower;
+  ViewSet blocked_lower;
   blocked_lower.reserve(pattern_lower.size() + custom_lower.size());
   blocked_lower.insert(pattern_lower.begin(), pattern_lower.end());
   blocked_lower.insert(custom_lower.begin(), custom_lower.end());
@@ -140,11 +142,10 @@ AnonymizeResult anonymize_with_custom(std::string_view text,
   constexpr std::size_t kDropped = static_cast<std::size_t>(-1);
   std::vector<std::size_t> kept_at(lexicon_found.size(), kDropped);
   for (std::size_t i = 0; i < lexicon_found.size(); ++i) {
-    std::string lower = to_lower(lexicon_found[i].text);
-    if (blocked_lower.contains(lower)) continue;
+    if (blocked_lower.contains(lexicon_found_lower[i])) continue;
     kept_at[i] = lexicon_entities.size();
     lexicon_entities.push_back(std::move(lexicon_found[i]));
-    lexicon_lower.push_back(std::move(lower));
+    lexicon_lower.push_back(std::move(lexicon_found_lower[i]));
   }
   std::erase_if(lexicon_places, [&](EntityPlace& place) {
     place.entity = kept_at[place.entity];
@@ -153,7 +154,7 @@ AnonymizeResult anonymize_with_custom(std::string_view text,
 
   std::vector<Entity> custom_hits;
   std::vector<std::string> custom_hits_lower;
-  StringSet found_lower;
+  ViewSet found_lower;
   found_lower.reserve(pattern_lower.size() + lexicon_lower.size() + custom_lower.size());
   found_lower.insert(pattern_lower.begin(), pattern_lower.end());
   found_lower.insert(lexicon_lower.begin(), lexicon_lower.end());
