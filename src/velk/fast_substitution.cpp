@@ -99,16 +99,6 @@ std::uint64_t slot_hash(std::uint64_t hash, std::uint32_t level) {
   return (hash ^ (std::uint64_t{level} << 56)) * 0xff51afd7ed558ccdULL;
 }
 
-// The level a text of `length` folded bytes is anchored at: the longest anchor it has.
-std::uint32_t anchor_level(std::uint32_t length) {
-  std::uint32_t level = 0;
-  while (level + 1 < std::size(ForwardMatcher::kAnchorLengths) &&
-         ForwardMatcher::kAnchorLengths[level + 1] <= length) {
-    ++level;
-  }
-  return level;
-}
-
 unsigned bits_for(std::size_t count) {
   unsigned bits = 6;
   while ((std::size_t{1} << bits) < count) ++bits;
@@ -134,8 +124,9 @@ void ForwardMatcher::build() {
   std::array<std::size_t, std::size(kAnchorLengths)> prefixes{};  // texts hashed at each length
   for (std::uint32_t i = 0; i < count; ++i) {
     const EntityTokenPair pair = this->pair(i);
-    PairInfo info{static_cast<std::uint32_t>(pair.entity.size()), is_short_capitals(pair.entity),
-                  needs_closing_boundary(pair.entity), !is_ascii(pair.entity)};
+    PairInfo info{0, static_cast<std::uint32_t>(pair.entity.size()),
+                  is_short_capitals(pair.entity), needs_closing_boundary(pair.entity),
+                  !is_ascii(pair.entity)};
     if (info.folded) {
       const auto at = static_cast<std::uint32_t>(folded_.size());
       folded_ += fold_text(pair.entity);
@@ -148,8 +139,8 @@ void ForwardMatcher::build() {
     info_.push_back(info);
   }
 
-  // Every prefix of every text at an anchor length goes into the filter; the anchors, sorted,
-  // give the groups.
+  // Every prefix of every text at an anchor length goes into the filter; texts that share an
+  // anchor form a group.
   for (std::size_t level = 0; level < prefixes.size(); ++level) {
     const unsigned bits = bits_for(16 * prefixes[level]);
     filters_[level].words.assign((std::size_t{1} << bits) / 64, 0);
@@ -160,13 +151,12 @@ void ForwardMatcher::build() {
     const std::uint64_t bit = (hash >> filter.shift) & ~std::uint64_t{1};
     filter.words[bit >> 6] |= std::uint64_t{bits} << (bit & 63);
   };
-  struct Anchor {
-    std::uint64_t hash;
-    std::uint32_t level;
-    std::uint32_t pair;
-  };
-  std::vector<Anchor> anchors;
-  anchors.reserve(count);
+  // Each text joins the group of its anchor, found through slots_ and made on first sight.
+  const unsigned slot_bits = bits_for(2 * std::size_t{count});
+  slots_.assign(std::size_t{1} << slot_bits, 0);
+  const std::size_t mask = slots_.size() - 1;
+  std::vector<std::uint32_t> group_of(count);
+  std::vector<std::uint32_t> group_size;
   if (count >= kTwoByteTableFrom) two_bytes_.assign(65536, 0);
   std::string folded;
   for (std::uint32_t pair = 0; pair < count; ++pair) {
@@ -186,6 +176,7 @@ void ForwardMatcher::build() {
     }
     const std::uint64_t hash = prefix_hash(folded.data(), kAnchorLengths[level]);
     mark(level, hash, kAnchor);
+    info_[pair].head = load_bytes(folded.data(), std::min<std::uint32_t>(8, info.folded_length));
     if (!two_bytes_.empty()) {
       const auto first = static_cast<unsigned char>(folded[0]);
       const auto second = static_cast<unsigned char>(folded[1]);
@@ -195,34 +186,30 @@ void ForwardMatcher::build() {
         two_bytes_[first + 256 * second] |= info.folded_length == 2 ? kTwoBytes : kLongerThanTwo;
       }
     }
-    anchors.push_back({hash, level, pair});
+    std::size_t slot = slot_hash(hash, level) >> (64 - slot_bits);
+    for (; slots_[slot] != 0; slot = (slot + 1) & mask) {
+      const std::uint32_t g = slots_[slot] - 1;
+      if (group_hash_[g] == hash && group_level_[g] == level) break;
+    }
+    if (slots_[slot] == 0) {
+      group_hash_.push_back(hash);
+      group_level_.push_back(static_cast<std::uint8_t>(level));
+      group_size.push_back(0);
+      slots_[slot] = static_cast<std::uint32_t>(group_hash_.size());
+    }
+    group_of[pair] = slots_[slot] - 1;
+    ++group_size[group_of[pair]];
     anchored_levels_ |= 1u << level;
     levels_ = std::max(levels_, level + 1);
   }
-  std::sort(anchors.begin(), anchors.end(), [](const Anchor& a, const Anchor& b) {
-    if (a.level != b.level) return a.level < b.level;
-    return a.hash != b.hash ? a.hash < b.hash : a.pair < b.pair;
-  });
-  by_anchor_.reserve(anchors.size());
-  std::vector<std::uint32_t> group_level;  // only while building
-  for (const Anchor& anchor : anchors) {
-    if (group_hash_.empty() || group_hash_.back() != anchor.hash ||
-        group_level.back() != anchor.level) {
-      group_hash_.push_back(anchor.hash);
-      group_level.push_back(anchor.level);
-      group_begin_.push_back(static_cast<std::uint32_t>(by_anchor_.size()));
-    }
-    by_anchor_.push_back(anchor.pair);
+  // A group's pairs stand together in by_anchor_, in pair order.
+  group_begin_.assign(group_size.size() + 1, 0);
+  for (std::size_t g = 0; g < group_size.size(); ++g) {
+    group_begin_[g + 1] = group_begin_[g] + group_size[g];
   }
-  group_begin_.push_back(static_cast<std::uint32_t>(by_anchor_.size()));
-  const unsigned slot_bits = bits_for(2 * group_hash_.size());
-  slots_.assign(std::size_t{1} << slot_bits, 0);
-  const std::size_t mask = slots_.size() - 1;
-  for (std::uint32_t g = 0; g < group_hash_.size(); ++g) {
-    std::size_t slot = slot_hash(group_hash_[g], group_level[g]) >> (64 - slot_bits);
-    while (slots_[slot] != 0) slot = (slot + 1) & mask;
-    slots_[slot] = g + 1;
-  }
+  std::vector<std::uint32_t> next(group_begin_.begin(), group_begin_.end() - 1);
+  by_anchor_.resize(count);
+  for (std::uint32_t pair = 0; pair < count; ++pair) by_anchor_[next[group_of[pair]]++] = pair;
 }
 
 std::span<const std::uint32_t> ForwardMatcher::find_group(std::uint64_t hash,
@@ -232,10 +219,9 @@ std::span<const std::uint32_t> ForwardMatcher::find_group(std::uint64_t hash,
   for (std::size_t slot = slot_hash(hash, level) >> shift; slots_[slot] != 0;
        slot = (slot + 1) & mask) {
     const std::uint32_t g = slots_[slot] - 1;
-    if (group_hash_[g] != hash) continue;
+    // Hashes of prefixes of two lengths may meet.
+    if (group_hash_[g] != hash || group_level_[g] != level) continue;
     const std::uint32_t begin = group_begin_[g];
-    // A group's level is that of its texts' length; hashes of two lengths may meet.
-    if (anchor_level(info_[by_anchor_[begin]].folded_length) != level) continue;
     return std::span(by_anchor_).subspan(begin, group_begin_[g + 1] - begin);
   }
   return {};
@@ -245,12 +231,18 @@ bool ForwardMatcher::matches_at(std::uint32_t pair, std::string_view folded,
                                 std::size_t at) const {
   const PairInfo& info = info_[pair];
   if (folded.size() - at < info.folded_length) return false;
+  // The first eight bytes are kept with the pair, and most texts are no longer.
+  if (load_bytes(folded.data() + at, std::min<std::uint32_t>(8, info.folded_length)) != info.head) {
+    return false;
+  }
+  if (info.folded_length <= 8) return true;
   const std::string_view there = folded.substr(at, info.folded_length);
   if (info.folded) {
-    return there == std::string_view(folded_).substr(folded_at_.at(pair), info.folded_length);
+    return there.substr(8) ==
+           std::string_view(folded_).substr(folded_at_.at(pair) + 8, info.folded_length - 8);
   }
   const std::string_view entity = this->pair(pair).entity;
-  for (std::size_t k = 0; k < entity.size(); ++k) {
+  for (std::size_t k = 8; k < entity.size(); ++k) {
     if (ascii_lower(entity[k]) != there[k]) return false;
   }
   return true;
@@ -399,7 +391,8 @@ class StretchMatch {
           found.push_back({m, pair, origin(j), origin(j + matcher.info_[pair].folded_length)});
         }
       };
-      for (std::size_t j = from; j < to; ++j) {
+      // What to do at position j, given that its first probes allow something there.
+      const auto at_position = [&](std::size_t j) {
         std::uint32_t level = 0;
         if (!matcher.two_bytes_.empty()) {
           // The padding gives a second byte at the end of the text; a text of two bytes or more
@@ -410,7 +403,7 @@ class StretchMatch {
           if (allows & ForwardMatcher::kTwoBytes && text.size() - j >= 2) {
             take(j, 1, prefix_hash(text.data() + j, 2));
           }
-          if ((allows & ForwardMatcher::kLongerThanTwo) == 0) continue;
+          if ((allows & ForwardMatcher::kLongerThanTwo) == 0) return;
           level = 2;
         }
         for (; level < matcher.levels_; ++level) {
@@ -421,10 +414,52 @@ class StretchMatch {
           if (bits & ForwardMatcher::kAnchor) take(j, level, hash);
           if ((bits & ForwardMatcher::kLonger) == 0) break;
         }
+      };
+      // Most positions are ruled out by their first probes, but which ones is as good as
+      // random, so a branch per position would be mispredicted often. The probes of 64
+      // positions are taken without branches into a mask first; only the positions it keeps
+      // are followed, in order.
+      for (std::size_t block = from; block < to; block += 64) {
+        const std::size_t count = std::min<std::size_t>(64, to - block);
+        const std::uint64_t kept = first_probes(matcher, block, count);
+        for (std::uint64_t rest = kept; rest != 0; rest &= rest - 1) {
+          at_position(block + static_cast<std::size_t>(std::countr_zero(rest)));
+        }
         if (found.size() > limit) return false;
       }
     }
     return true;
+  }
+
+  // Bit k set when position `block + k` may begin an occurrence, by the probes the scan takes
+  // first there: the two-byte table and the three-byte filter, or, without the table, the
+  // one- and two-byte filters. A cleared bit is a position where the scan would stop at once.
+  // The probes read up to eight bytes from each position, within the padding.
+  std::uint64_t first_probes(const ForwardMatcher& matcher, std::size_t block,
+                             std::size_t count) const {
+    const char* text = folded_.data();
+    std::uint64_t kept = 0;
+    if (!matcher.two_bytes_.empty()) {
+      for (std::size_t k = 0; k < count; ++k) {
+        const char* p = text + block + k;
+        const unsigned allows = matcher.two_bytes_[static_cast<unsigned char>(p[0]) +
+                                                   256 * static_cast<unsigned char>(p[1])];
+        const unsigned deeper = matcher.filter_bits(2, prefix_hash(p, 3));
+        const bool keep = (allows & (ForwardMatcher::kOneByte | ForwardMatcher::kTwoBytes)) |
+                          ((allows & ForwardMatcher::kLongerThanTwo) && deeper);
+        kept |= std::uint64_t{keep} << k;
+      }
+    } else {
+      for (std::size_t k = 0; k < count; ++k) {
+        const char* p = text + block + k;
+        const unsigned first = matcher.filter_bits(0, prefix_hash(p, 1));
+        const unsigned second = matcher.filter_bits(1, prefix_hash(p, 2));
+        const bool keep = (first & ForwardMatcher::kAnchor) |
+                          ((first & ForwardMatcher::kLonger) && second);
+        kept |= std::uint64_t{keep} << k;
+      }
+    }
+    return kept;
   }
 
   // The occurrences of one pair, overlapping ones included, into found_.

@@ -56,6 +56,7 @@ class ForwardMatcher {
 
 
   struct PairInfo {
+    std::uint64_t head;           // the first eight folded bytes (fewer: zero bytes follow)
     std::uint32_t folded_length;  // in bytes
     bool case_sensitive;
     bool closing_boundary;
@@ -81,7 +82,8 @@ class ForwardMatcher {
 
   // The pairs whose texts are anchored on the prefix of `level` with hash `hash`.
   std::span<const std::uint32_t> find_group(std::uint64_t hash, std::uint32_t level) const;
-  // Whether pair `pair`'s folded text stands in `folded` at `at`.
+  // Whether pair `pair`'s folded text stands in `folded` at `at`; `folded` must be followed by
+  // eight readable bytes (the scan's padding).
   bool matches_at(std::uint32_t pair, std::string_view folded, std::size_t at) const;
 
   void build();
@@ -105,6 +107,7 @@ class ForwardMatcher {
   std::vector<std::uint32_t> slots_;
   std::vector<std::uint64_t> group_hash_;
   std::vector<std::uint32_t> group_begin_;
+  std::vector<std::uint8_t> group_level_;
   std::vector<std::uint32_t> by_anchor_;
   std::uint32_t anchored_levels_ = 0;  // bit i: some text is anchored at kAnchorLengths[i]
   std::uint32_t levels_ = 0;           // the deepest level anchored, plus one

@@ -271,12 +271,13 @@ class EntitySink {
 // runs into a fenced block would straddle the code and could be replaced nowhere.
 class CodeEdges {
  public:
-  explicit CodeEdges(std::string_view text) : text_(text) {
-    // Without a backtick or a tilde there is no code, and most texts have none.
-    if (text.find_first_of("`~") == std::string_view::npos) return;
-    for (const CodeRegion& region : find_code_regions(text)) {
-      edges_.push_back(region.start);
-      edges_.push_back(region.end);
+  CodeEdges(std::string_view text, const std::vector<CodeRegion>* regions) : text_(text) {
+    if (regions == nullptr) {
+      // Without a backtick or a tilde there is no code, and most texts have none.
+      if (text.find_first_of("`~") == std::string_view::npos) return;
+      add(find_code_regions(text));
+    } else {
+      add(*regions);
     }
   }
 
@@ -291,6 +292,13 @@ class CodeEdges {
   }
 
  private:
+  void add(const std::vector<CodeRegion>& regions) {
+    for (const CodeRegion& region : regions) {
+      edges_.push_back(region.start);
+      edges_.push_back(region.end);
+    }
+  }
+
   std::string_view text_;
   std::vector<std::size_t> edges_;  // ascending
 };
@@ -316,10 +324,11 @@ bool place_shaped(Word& word) {
 }  // namespace
 
 std::vector<Entity> extract_lexicon_entities(std::string_view text,
-                                             std::vector<EntityPlace>* places) {
+                                             std::vector<EntityPlace>* places,
+                                             const std::vector<CodeRegion>* code_regions) {
   WordWindow window(text);
   EntitySink sink(text, places);
-  const CodeEdges code(text);
+  const CodeEdges code(text, code_regions);
   std::string key;  // two-word place key, reused
   std::size_t i = 0;
   while (Word* current = window.at(i)) {

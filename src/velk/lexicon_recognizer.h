@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "velk/code_regions.h"
 #include "velk/entity.h"
 
 namespace velk {
@@ -14,9 +15,11 @@ namespace velk {
 // Person, Place and Org entities in text order; the first occurrence of a text (ignoring case)
 // wins, and tech terms and one-byte texts are never reported. No entity joins words across
 // the start or end of a code region. `places`, when given, receives every place where a
-// reported text was found, repeats included.
+// reported text was found, repeats included. `code_regions`, when given, are the text's code
+// regions (find_code_regions), for a caller that needs them too.
 std::vector<Entity> extract_lexicon_entities(std::string_view text,
-                                             std::vector<EntityPlace>* places = nullptr);
+                                             std::vector<EntityPlace>* places = nullptr,
+                                             const std::vector<CodeRegion>* code_regions = nullptr);
 
 }  // namespace velk
 

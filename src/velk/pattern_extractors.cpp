@@ -179,10 +179,19 @@ std::vector<Entity> extract_pattern_entities(std::string_view text,
 std::vector<Entity> extract_camel_case_projects(std::string_view text,
                                                 const StringSet& exclude_texts,
                                                 std::vector<EntityPlace>* places) {
+  const ViewSet excluded(exclude_texts.begin(), exclude_texts.end());
+  return extract_camel_case_projects(text, find_pattern_matches(PatternId::kCamelCase, text),
+                                     excluded, places);
+}
+
+std::vector<Entity> extract_camel_case_projects(std::string_view text,
+                                                std::span<const MatchSpan> words,
+                                                const ViewSet& exclude_texts,
+                                                std::vector<EntityPlace>* places) {
   std::unordered_map<std::string, std::size_t, StringHash, std::equal_to<>> seen_texts;
   std::vector<Entity> projects;
   std::string lower;  // reused for every match
-  for (const MatchSpan& span : find_pattern_matches(PatternId::kCamelCase, text)) {
+  for (const MatchSpan& span : words) {
     const std::string_view match = text.substr(span.start, span.end - span.start);
     if (is_tech_term(match)) continue;
     lower.clear();

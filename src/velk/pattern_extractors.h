@@ -4,6 +4,7 @@
 #ifndef VELK_PATTERN_EXTRACTORS_H_
 #define VELK_PATTERN_EXTRACTORS_H_
 
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -26,6 +27,12 @@ std::vector<Entity> extract_pattern_entities(std::string_view text,
 std::vector<Entity> extract_camel_case_projects(std::string_view text,
                                                 const StringSet& exclude_texts,
                                                 std::vector<EntityPlace>* places = nullptr);
+
+// The same, from the CamelCase words find_pattern_matches(PatternId::kCamelCase, text) gave:
+// the search does not depend on `exclude_texts`, so it can run while the other passes do.
+std::vector<Entity> extract_camel_case_projects(
+    std::string_view text, std::span<const pattern_internals::MatchSpan> words,
+    const ViewSet& exclude_texts, std::vector<EntityPlace>* places = nullptr);
 
 namespace pattern_internals {
 

@@ -44,7 +44,8 @@ std::vector<std::string_view> unknown_tokens(std::string_view text, const TokenM
 
 AnonymizeResult finish(std::string_view text, std::shared_ptr<const TokenMap> existing,
                        std::vector<Entity> all_entities, std::span<const std::string> lowers,
-                       std::span<const std::pair<std::size_t, std::vector<EntityPlace>>> found) {
+                       std::span<const std::pair<std::size_t, std::vector<EntityPlace>>> found,
+                       const std::vector<CodeRegion>& code_regions) {
   AnonymizeResult result;
   const std::vector<std::string_view> reserved = unknown_tokens(text, existing.get());
   const auto mapped = [&](const Entity& entity) { return existing->forward.contains(entity.text); };
@@ -60,18 +61,29 @@ AnonymizeResult finish(std::string_view text, std::shared_ptr<const TokenMap> ex
         std::make_shared<const TokenMap>(build_token_map(all_entities, &base, lowers));
   }
   // Each detector's places, with the token of the entity each stands for. `found` holds, per
-  // detector, where its entities start in `all_entities` and its places.
+  // detector, where its entities start in `all_entities` and its places. An entity has many
+  // places in a long text: its token is looked up once.
+  std::vector<std::optional<std::string_view>> tokens;
+  tokens.reserve(all_entities.size());
+  for (const Entity& entity : all_entities) {
+    const auto entry = result.token_map->forward.find(entity.text);
+    tokens.push_back(entry != result.token_map->forward.end()
+                         ? std::optional<std::string_view>(entry->second)
+                         : std::nullopt);
+  }
   std::vector<ForcedPlace> places;
+  std::size_t place_count = 0;
+  for (const auto& detector : found) place_count += detector.second.size();
+  places.reserve(place_count);
   for (const auto& [first_entity, detector_places] : found) {
     for (const EntityPlace& place : detector_places) {
-      const Entity& entity = all_entities[first_entity + place.entity];
-      const auto entry = result.token_map->forward.find(entity.text);
-      if (entry != result.token_map->forward.end()) {
-        places.push_back({place.start, place.end, entry->second});
+      if (const auto& token = tokens[first_entity + place.entity]) {
+        places.push_back({place.start, place.end, *token});
       }
     }
   }
-  result.text = apply_token_map_at_places(text, *result.token_map, std::move(places));
+  result.text =
+      apply_token_map_at_places(text, *result.token_map, std::move(places), code_regions);
   result.entity_count = all_entities.size();
   result.entities = std::move(all_entities);
   return result;
@@ -91,20 +103,29 @@ AnonymizeResult anonymize(std::string_view text, std::shared_ptr<const TokenMap>
 AnonymizeResult anonymize_with_custom(std::string_view text,
                                       std::shared_ptr<const TokenMap> existing,
                                       std::span<const Entity> custom_entities) {
-  // A long text has its lexicon pass run on a second thread beside the patterns.
+  // A long text has its code regions and lexicon pass on a second thread, while this one runs
+  // the patterns and searches for CamelCase words; the regions serve the substitution too.
+  std::vector<CodeRegion> code_regions;
   std::vector<Entity> lexicon_found;
+  std::vector<std::string> lexicon_found_lower;
   std::vector<EntityPlace> lexicon_places;
-  const auto lexicon_pass = [&] { lexicon_found = extract_lexicon_entities(text, &lexicon_places); };
+  const auto lexicon_pass = [&] {
+    code_regions = find_code_regions(text);
+    lexicon_found = extract_lexicon_entities(text, &lexicon_places, &code_regions);
+    lexicon_found_lower = lower_texts(lexicon_found);
+  };
   std::optional<SecondThread> second;
   if (text.size() >= kSecondThreadBytes) second.emplace(lexicon_pass);
   std::vector<EntityPlace> pattern_places;
   std::vector<Entity> pattern_entities = extract_pattern_entities(text, &pattern_places);
+  const std::vector<pattern_internals::MatchSpan> camel_case_words =
+      pattern_internals::find_pattern_matches(pattern_internals::PatternId::kCamelCase, text);
 
-  // Each entity is lower-cased once; the texts go into both sets below.
+  // Each entity is lower-cased once; the sets below view those texts.
   std::vector<std::string> pattern_lower = lower_texts(pattern_entities);
   const std::vector<std::string> custom_lower = lower_texts(custom_entities);
 
-  StringSet blocked_lower;
+  ViewSet blocked_lower;
   blocked_lower.reserve(pattern_lower.size() + custom_lower.size());
   blocked_lower.insert(pattern_lower.begin(), pattern_lower.end());
   blocked_lower.insert(custom_lower.begin(), custom_lower.end());
@@ -121,11 +142,10 @@ AnonymizeResult anonymize_with_custom(std::string_view text,
   constexpr std::size_t kDropped = static_cast<std::size_t>(-1);
   std::vector<std::size_t> kept_at(lexicon_found.size(), kDropped);
   for (std::size_t i = 0; i < lexicon_found.size(); ++i) {
-    std::string lower = to_lower(lexicon_found[i].text);
-    if (blocked_lower.contains(lower)) continue;
+    if (blocked_lower.contains(lexicon_found_lower[i])) continue;
     kept_at[i] = lexicon_entities.size();
     lexicon_entities.push_back(std::move(lexicon_found[i]));
-    lexicon_lower.push_back(std::move(lower));
+    lexicon_lower.push_back(std::move(lexicon_found_lower[i]));
   }
   std::erase_if(lexicon_places, [&](EntityPlace& place) {
     place.entity = kept_at[place.entity];
@@ -134,7 +154,7 @@ AnonymizeResult anonymize_with_custom(std::string_view text,
 
   std::vector<Entity> custom_hits;
   std::vector<std::string> custom_hits_lower;
-  StringSet found_lower;
+  ViewSet found_lower;
   found_lower.reserve(pattern_lower.size() + lexicon_lower.size() + custom_lower.size());
   found_lower.insert(pattern_lower.begin(), pattern_lower.end());
   found_lower.insert(lexicon_lower.begin(), lexicon_lower.end());
@@ -151,7 +171,7 @@ AnonymizeResult anonymize_with_custom(std::string_view text,
   }
   std::vector<EntityPlace> project_places;
   std::vector<Entity> project_entities =
-      extract_camel_case_projects(text, found_lower, &project_places);
+      extract_camel_case_projects(text, camel_case_words, found_lower, &project_places);
 
   // Where each detector's entities start in all_entities, with its places.
   const std::size_t pattern_count = pattern_entities.size();
@@ -174,7 +194,8 @@ AnonymizeResult anonymize_with_custom(std::string_view text,
   for (std::size_t i = all_lower.size(); i < all_entities.size(); ++i) {
     all_lower.push_back(to_lower(all_entities[i].text));
   }
-  return finish(text, std::move(existing), std::move(all_entities), all_lower, found);
+  return finish(text, std::move(existing), std::move(all_entities), all_lower, found,
+                code_regions);
 }
 
 }  // namespace velk

@@ -3,6 +3,7 @@
 #include "velk/substitution.h"
 
 #include <algorithm>
+#include <array>
 #include <memory>
 #include <span>
 
@@ -42,10 +43,14 @@ bool restores_only_whole_tokens(const TokenMap& map) {
   return true;
 }
 
-// The map substitution's replacements, in text order, and the code regions.
-std::vector<Replacement> forward_replacements(std::string_view text, const TokenMap& map,
-                                              const std::vector<CodeRegion>& regions) {
-  std::vector<Replacement> out;
+// The map substitution's replacements: runs[0], then runs[1], each in text order. A long text
+// of many stretches has the second run made by a second thread; keeping the runs apart spares
+// copying them into one.
+using Runs = std::array<std::vector<Replacement>, 2>;
+
+Runs forward_replacements(std::string_view text, const TokenMap& map,
+                          const std::vector<CodeRegion>& regions) {
+  Runs out;
   const std::vector<std::shared_ptr<const ForwardMatcher>> owned = forward_matchers(map);
   std::vector<const ForwardMatcher*> matchers;
   for (const auto& matcher : owned) {
@@ -73,18 +78,45 @@ std::vector<Replacement> forward_replacements(std::string_view text, const Token
     longest = std::max(longest, s.end - s.start);
   }
   if (total < kSecondThreadBytes || 2 * longest >= total) {
-    run(stretches, out);
+    run(stretches, out[0]);
     return out;
   }
   std::size_t first_part = 0;
   for (std::size_t bytes = 0; 2 * bytes < total; ++first_part) {
     bytes += stretches[first_part].end - stretches[first_part].start;
   }
-  std::vector<Replacement> second_found;
-  SecondThread second([&] { run(std::span(stretches).subspan(first_part), second_found); });
-  run(std::span(stretches).first(first_part), out);
+  SecondThread second([&] { run(std::span(stretches).subspan(first_part), out[1]); });
+  run(std::span(stretches).first(first_part), out[0]);
   second.wait();
-  out.insert(out.end(), second_found.begin(), second_found.end());
+  return out;
+}
+
+// `text` with the replacements of `runs` and those of `placed` (in text order) put in; no two
+// of them overlap. The output is sized once.
+std::string splice_runs(std::string_view text, const Runs& runs,
+                        std::span<const Replacement> placed = {}) {
+  std::size_t size = text.size();
+  const auto grow = [&size](const Replacement& r) { size += r.text.size() - (r.end - r.start); };
+  for (const auto& run : runs) std::for_each(run.begin(), run.end(), grow);
+  std::for_each(placed.begin(), placed.end(), grow);
+  std::string out;
+  out.reserve(size);
+  std::size_t copied = 0;
+  const auto put = [&](const Replacement& r) {
+    out.append(text.substr(copied, r.start - copied)).append(r.text);
+    copied = r.end;
+  };
+  auto next_placed = placed.begin();
+  for (const auto& run : runs) {
+    for (const Replacement& r : run) {
+      for (; next_placed != placed.end() && next_placed->start < r.start; ++next_placed) {
+        put(*next_placed);
+      }
+      put(r);
+    }
+  }
+  std::for_each(next_placed, placed.end(), put);
+  out.append(text.substr(copied));
   return out;
 }
 
@@ -117,14 +149,14 @@ std::string restore_any_keys(std::string_view text, const TokenMap& map) {
 
 std::string apply_token_map(std::string_view text, const TokenMap& map) {
   if (map.forward.empty()) return std::string(text);
-  return splice(text, forward_replacements(text, map, find_code_regions(text)));
+  return splice_runs(text, forward_replacements(text, map, find_code_regions(text)));
 }
 
 std::string apply_token_map_at_places(std::string_view text, const TokenMap& map,
-                                      std::vector<ForcedPlace> places) {
-  const std::vector<CodeRegion> regions = find_code_regions(text);
-  std::vector<Replacement> replacements = forward_replacements(text, map, regions);
-  if (places.empty()) return splice(text, replacements);
+                                      std::vector<ForcedPlace> places,
+                                      const std::vector<CodeRegion>& regions) {
+  const Runs mapped = forward_replacements(text, map, regions);
+  if (places.empty()) return splice_runs(text, mapped);
 
   // Bytes a place may not touch: code, and what the map substitution replaced.
   std::vector<bool> taken(text.size(), false);
@@ -138,7 +170,9 @@ std::string apply_token_map_at_places(std::string_view text, const TokenMap& map
                         [](bool b) { return b; });
   };
   for (const CodeRegion& region : regions) mark(region.start, region.end);
-  for (const Replacement& r : replacements) mark(r.start, r.end);
+  for (const auto& run : mapped) {
+    for (const Replacement& r : run) mark(r.start, r.end);
+  }
   // Eligibility first, against code and the map's replacements only; then overlaps among the
   // eligible places, longer first, then earlier.
   std::erase_if(places, [&](const ForcedPlace& place) {
@@ -149,17 +183,18 @@ std::string apply_token_map_at_places(std::string_view text, const TokenMap& map
     const std::size_t lb = b.end - b.start;
     return la != lb ? la > lb : a.start < b.start;
   });
-  std::vector<bool> chosen(text.size(), false);
+  // Eligible places touch no code and no replacement of the map, so from here on `taken` marks
+  // the places chosen.
+  std::vector<Replacement> placed;
+  placed.reserve(places.size());
   for (const ForcedPlace& place : places) {
-    const auto first = chosen.begin() + static_cast<std::ptrdiff_t>(place.start);
-    const auto last = chosen.begin() + static_cast<std::ptrdiff_t>(place.end);
-    if (std::any_of(first, last, [](bool b) { return b; })) continue;
-    std::fill(first, last, true);
-    replacements.push_back({place.start, place.end, place.token});
+    if (!is_free(place)) continue;
+    mark(place.start, place.end);
+    placed.push_back({place.start, place.end, place.token});
   }
-  std::sort(replacements.begin(), replacements.end(),
+  std::sort(placed.begin(), placed.end(),
             [](const Replacement& a, const Replacement& b) { return a.start < b.start; });
-  return splice(text, replacements);
+  return splice_runs(text, mapped, placed);
 }
 
 std::string deanonymize(std::string_view text, const TokenMap& map) {

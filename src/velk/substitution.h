@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "velk/code_regions.h"
 #include "velk/fast_substitution.h"
 #include "velk/token_map.h"
 
@@ -32,9 +33,10 @@ struct ForcedPlace {
 
 // apply_token_map, then every place that lies wholly outside code and of which the map
 // substitution replaced nothing is replaced too. Of places that overlap each other the longer
-// wins, then the earlier.
+// wins, then the earlier. `regions` are the text's code regions (find_code_regions).
 std::string apply_token_map_at_places(std::string_view text, const TokenMap& map,
-                                      std::vector<ForcedPlace> places);
+                                      std::vector<ForcedPlace> places,
+                                      const std::vector<CodeRegion>& regions);
 
 // Replaces every token that `reverse` knows by its entity text; entries whose entity text
 // holds a token themselves stay in the text as they are.

@@ -2,6 +2,7 @@
 #include "velk/substitution_rules.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <unordered_map>
 
@@ -21,15 +22,18 @@ bool needs_escape(char ch) {
 }
 
 // `items` (numbers of texts that `text_of` gives) with the longest text first, equal lengths in
-// ascending byte order. Each carries the first eight bytes of its text as a number, so that
-// most comparisons take no call.
+// ascending byte order. Each carries its length and its first eight bytes as numbers, and a
+// radix sort on those, a byte at a time, does the work without the mispredicted branches of
+// comparisons; only texts that agree on both are compared in full.
 template <class TextOf>
 void sort_longer_then_bytewise(std::vector<std::uint32_t>& items, TextOf text_of) {
   struct Keyed {
-    std::size_t size;
-    std::uint64_t head;  // the first eight bytes, big-endian, zeros past the end
+    std::size_t shortness;  // the longest length minus this one, so that ascending is longest first
+    std::uint64_t head;     // the first eight bytes, big-endian, zeros past the end
     std::uint32_t item;
   };
+  std::size_t longest = 0;
+  for (const std::uint32_t item : items) longest = std::max(longest, text_of(item).size());
   std::vector<Keyed> keyed;
   keyed.reserve(items.size());
   for (const std::uint32_t item : items) {
@@ -38,13 +42,38 @@ void sort_longer_then_bytewise(std::vector<std::uint32_t>& items, TextOf text_of
     for (std::size_t i = 0; i < 8; ++i) {
       head = head << 8 | (i < text.size() ? static_cast<unsigned char>(text[i]) : 0);
     }
-    keyed.push_back({text.size(), head, item});
+    keyed.push_back({longest - text.size(), head, item});
   }
-  std::sort(keyed.begin(), keyed.end(), [&text_of](const Keyed& a, const Keyed& b) {
-    if (a.size != b.size) return a.size > b.size;
-    if (a.head != b.head) return a.head < b.head;
-    return text_of(a.item) < text_of(b.item);
-  });
+  // Least significant byte first, each pass stable; a pass whose byte is the same for all is
+  // skipped.
+  std::vector<Keyed> sorted(keyed.size());
+  const auto pass = [&](auto byte_of) {
+    std::array<std::size_t, 257> next{};
+    for (const Keyed& k : keyed) ++next[byte_of(k) + 1];
+    if (std::find(next.begin(), next.end(), keyed.size()) != next.end()) return;
+    for (std::size_t b = 0; b < 256; ++b) next[b + 1] += next[b];
+    for (const Keyed& k : keyed) sorted[next[byte_of(k)]++] = k;
+    keyed.swap(sorted);
+  };
+  for (unsigned shift = 0; shift < 64; shift += 8) {
+    pass([shift](const Keyed& k) { return static_cast<std::size_t>((k.head >> shift) & 255); });
+  }
+  for (unsigned shift = 0; shift < 64 && (longest >> shift) != 0; shift += 8) {
+    pass([shift](const Keyed& k) { return (k.shortness >> shift) & 255; });
+  }
+  const auto same_key = [](const Keyed& a, const Keyed& b) {
+    return a.shortness == b.shortness && a.head == b.head;
+  };
+  for (auto run = keyed.begin(); run != keyed.end();) {
+    auto end = run + 1;
+    while (end != keyed.end() && same_key(*run, *end)) ++end;
+    if (end - run > 1) {
+      std::sort(run, end, [&text_of](const Keyed& a, const Keyed& b) {
+        return text_of(a.item) < text_of(b.item);
+      });
+    }
+    run = end;
+  }
   for (std::size_t i = 0; i < items.size(); ++i) items[i] = keyed[i].item;
 }
 

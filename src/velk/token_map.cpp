@@ -31,8 +31,13 @@ std::string_view LayeredTable::at(std::string_view key) const {
 }
 
 bool LayeredTable::try_emplace(std::string_view key, std::string_view value) {
-  if (contains(key)) return false;
-  writable_top().entries.try_emplace(key, value);
+  // The layers below the one written to are asked first; the top one answers by its insertion.
+  const bool own_top = !layers_.empty() && layers_.back().use_count() == 1;
+  const std::size_t below = own_top ? layers_.size() - 1 : layers_.size();
+  for (std::size_t i = 0; i < below; ++i) {
+    if (layers_[i]->entries.contains(key)) return false;
+  }
+  if (!writable_top().entries.try_emplace(key, value)) return false;
   ++size_;
   return true;
 }
@@ -128,6 +133,13 @@ bool caseless_equal(std::string_view a, std::string_view b) {
 class CaseVariants {
  public:
   explicit CaseVariants(const TextTable& table) : table_(table) {}
+
+  // Room for `count` entries in all, so that adding them rehashes nothing.
+  void reserve(std::size_t count) {
+    std::size_t slot_count = std::max<std::size_t>(16, slots_.size());
+    while (slot_count < 2 * count) slot_count *= 2;
+    if (slot_count > slots_.size()) rehash(slot_count);
+  }
 
   // Adds the entry at `index`; `lower` is its key lower-cased, when known.
   void add(std::size_t index, const std::string* lower = nullptr) {
@@ -272,7 +284,10 @@ TokenMap build_token_map(std::span<const Entity> entities, const TokenMap* exist
     map.forward.try_emplace(entity.text, token);
     // The first text added put a layer of this map's own on top; the later ones go there too.
     const TextTable& top = map.forward.top()->entries;
-    if (!added) added.emplace(top);
+    if (!added) {
+      added.emplace(top);
+      added->reserve(entities.size() - i);
+    }
     added->add(top.size() - 1, lower);
   }
   return map;
