@@ -41,11 +41,9 @@ def test_the_installed_script_anonymizes_and_restores_through_pipes(tmp_path):
     session = tmp_path / "chat.json"
     status, out, err = velk_cli("anonymize", "-s", session, input=CHAT.encode())
     assert (status, err) == (0, "")
-    anonymized = out.decode()
-    assert anonymized.startswith("Hey [HANDLE_1], [PERSON_1] says the deploy in [PLACE_1], "
-                                 "[PLACE_2] failed.\r\nMail [EMAIL_1]")
-    assert "export API_HOST=10.20.30.40" in anonymized  # code is left alone
-    assert session.exists()
+    assert out.decode().startswith("Hey [HANDLE_1], [PERSON_1] says the deploy in [PLACE_1], "
+                                   "[PLACE_2] failed.\r\nMail [EMAIL_1]")
+    assert b"export API_HOST=10.20.30.40" in out  # code is left alone
     # Tokens stay stable from one run to the next.
     assert velk_cli("anonymize", "-s", session, "-", input=b"ping @mlopez")[:2] == (
         0, b"ping [HANDLE_1]")
@@ -73,9 +71,8 @@ def test_files_in_and_out_keep_their_names_and_bytes(tmp_path):
     assert (status, out, err) == (0, b"", "")
     assert sorted(os.listdir(tmp_path / "anon")) == sorted(texts)
     assert (tmp_path / "anon" / "b.txt").read_text() == "Ask [HANDLE_1] and [PERSON_1]\n"
-    status, _, _ = velk_cli("restore", "-s", session, "-o", tmp_path / "back",
-                            *(tmp_path / "anon" / name for name in texts))
-    assert status == 0
+    assert velk_cli("restore", "-s", session, "-o", tmp_path / "back",
+                    *(tmp_path / "anon" / name for name in texts))[0] == 0
     for name, text in texts.items():
         assert (tmp_path / "back" / name).read_bytes() == text.encode()
     # One file goes to standard output.
@@ -86,31 +83,26 @@ def test_files_in_and_out_keep_their_names_and_bytes(tmp_path):
 
 def test_tokens_lists_kinds_in_the_modules_order_then_numbers_with_texts_on_one_line(tmp_path):
     session = tmp_path / "odd.json"
-    doc = {"version": 1, "tokenMap": {"forward": {}, "reverse": {
+    session.write_text(json.dumps([1, [{}, {
         "[PLACE_1]": "東京", "[PERSON_10]": "two\nlines\tand\x07", "[PERSON_2]": "Ann",
-        "[ROBOT_2]": "R2", "key": "value"}}}
-    session.write_text(json.dumps(doc))
+        "[ROBOT_2]": "R2", "key": "value"}]]))
     status, out, _ = velk_cli("tokens", "-s", session)
-    assert status == 0
-    assert out.decode().splitlines() == [
+    assert (status, out.decode().splitlines()) == (0, [
         "TOKEN        KIND    TEXT",
         "[PERSON_2]   Person  Ann",
         "[PERSON_10]  Person  two\\nlines\\tand\\x07",
         "[PLACE_1]    Place   東京",
         "[ROBOT_2]    -       R2",
         "key          -       value",
-    ]
+    ])
 
 
 def read_until(stream, expected, timeout=30):
     """Reads from a pipe until ``expected`` bytes have arrived (or the time is up)."""
-    got = b""
-    deadline = time.monotonic() + timeout
+    got, deadline = b"", time.monotonic() + timeout
     while len(got) < len(expected) and time.monotonic() < deadline:
-        ready, _, _ = select.select([stream], [], [], 0.1)
-        if ready:
-            data = os.read(stream.fileno(), 4096)
-            if not data:
+        if select.select([stream], [], [], 0.1)[0]:
+            if not (data := os.read(stream.fileno(), 4096)):
                 break
             got += data
     return got
