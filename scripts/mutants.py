@@ -204,7 +204,7 @@ MUTANTS = [
       "if (!contains(key)) ++size_;", "++size_;"),
     # One anonymize call.
     M("pipeline-block-exact-case", V + "pipeline.cpp",
-      "if (blocked_lower.contains(lower)) continue;",
+      "if (blocked_lower.contains(lexicon_found_lower[i])) continue;",
       "if (blocked_lower.contains(lexicon_found[i].text)) continue;"),
     M("pipeline-custom-case-sensitive", V + "pipeline.cpp",
       "if (text_lower.find(custom_lower[i]) != std::string::npos) {",
