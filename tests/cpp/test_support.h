@@ -25,10 +25,8 @@ inline void PrintTo(const Entity& entity, std::ostream* os) {
 inline void PrintTo(const TokenMap& map, std::ostream* os) {
   for (const auto* table : {&map.forward, &map.reverse}) {
     *os << (table == &map.forward ? "forward {" : " reverse {");
-    for (const auto& [key, value] :
-         std::map<std::string, std::string>(table->begin(), table->end())) {
-      *os << " " << debug_string(key) << ": " << debug_string(value);
-    }
+    const std::map<std::string, std::string> sorted(table->begin(), table->end());
+    for (const auto& [k, v] : sorted) *os << " " << debug_string(k) << ": " << debug_string(v);
     *os << " }";
   }
 }
