@@ -91,12 +91,9 @@ char32_t simple_fold(char32_t c) {
   return static_cast<char32_t>(u_foldCase(static_cast<UChar32>(c), U_FOLD_CASE_DEFAULT));
 }
 
-// The fast path folds both sides with u_foldCase and compares code points; the literal
-// algorithm leaves caseless comparison to PCRE2. This pins the two relations together: every
-// fold class of two or more code points matches exactly itself, and no code point outside them
-// matches any of their members, so an update of either library that lets them drift apart
-// shows here. (Pairs that only the engine knows, among code points without case partners in
-// ICU, would need a newer engine than ICU; the fast path follows ICU there.)
+// The fast path folds with u_foldCase, the literal algorithm leaves caseless comparison to PCRE2:
+// every fold class of two or more code points matches exactly itself and no code point outside
+// them matches a member, so a library update that lets the two drift apart shows here.
 TEST(CaseFolding, TheRegexEngineMatchesExactlyTheFoldClasses) {
   std::map<char32_t, std::vector<char32_t>> classes;
   for (char32_t c = 0; c <= 0x10FFFF; ++c) {
@@ -153,21 +150,18 @@ TEST(FastSubstituteSegment, BoundaryAndPrecedingCharacterAgreeForEveryNeighbour)
     append_utf8(neighbours.emplace_back(), c);
   }
   for (const std::string& n : neighbours) {
-    const std::string entity_an = "a" + n;
-    const std::vector<EntityTokenPair> pairs = {{entity_an, "[X_1]"}, {"a", "[X_2]"}};
-    for (const std::string& text :
-         {"a" + n, n + "a", "x" + n + "a" + n + "a", n + "a" + n + "xa"}) {
+    const std::string an = "a" + n;
+    const std::vector<EntityTokenPair> pairs = {{an, "[X_1]"}, {"a", "[X_2]"}};
+    for (const std::string& text : {an, n + "a", "x" + n + an + "a", n + an + "xa"}) {
       EXPECT_EQ(fast_substitute_segment(text, pairs), substitute_segment(text, pairs))
           << debug_string(text);
     }
   }
 }
 
-// Seeded random differential runs. Each setting draws texts, entity texts and tokens from its
-// own pieces; all of them mix in case variants (with Unicode fold classes), parts of entity
-// texts and of tokens, overlapping and adjacent occurrences, entity texts cut in two around
-// another (they only meet when the inner one goes to an empty token), odd tokens (empty or
-// plain text), code fences and spans, and now and then many more entity texts than text.
+// Seeded random differential runs. Each setting draws texts, entity texts and tokens from its own
+// pieces, mixed with case variants, parts of entity texts and tokens, overlapping, adjacent and
+// cut occurrences, odd tokens (empty or plain text), code, and now and then many entity texts.
 
 struct Setting {
   const char* name;

@@ -71,12 +71,11 @@ TEST(ExtractLexiconEntities, ReportsExactlyTheExpectedEntities) {
   });
 }
 
-// A word that an honorific opens runs up to the next separator: a White_Space character ends
-// it before the lower-case word, any other character keeps that word in the name. The length of
-// the name moves the character through the lanes of an eight-byte block.
+// A White_Space character ends the name an honorific opens before the lower-case word, any other
+// character keeps that word in it; the name's length moves the character through the lanes of an
+// eight-byte block. Every White_Space character lies below U+3001; above it one code point in 97
+// still meets every lead byte.
 TEST(ExtractLexiconEntities, EveryWhiteSpaceCharacterAndNoOtherSeparatesWords) {
-  // Every White_Space character lies below U+3001; above it one code point in 97 still meets
-  // every lead byte.
   for (char32_t c = 1; c <= 0x10FFFF && !HasFailure(); c += (c < 0x3100 ? 1 : 97)) {
     if (c >= 0xD800 && c <= 0xDFFF) continue;
     const std::string name = "Ja" + std::string(c % 11, 'a');

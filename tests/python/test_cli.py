@@ -234,6 +234,7 @@ USAGE = {  # id: (arguments, the start of the last line of standard error)
 }
 BROKEN = ("is not a session: session JSON is malformed: EOF while parsing a value at line 1 "
           "column 24")
+BAD_FILE = "'b.txt' is not UTF-8 text: invalid start byte at byte offset 13"
 FAILURES = {  # id: (arguments, standard error after "velk: ")
     "restore, no session": ("restore -s nope.json", "session file 'nope.json' does not exist"),
     "tokens, no session": ("tokens -s nope.json", "session file 'nope.json' does not exist"),
@@ -248,11 +249,8 @@ FAILURES = {  # id: (arguments, standard error after "velk: ")
                       "cannot read 'missing.txt': No such file or directory"),
     "folder as input": ("anonymize -s new.json sub", "cannot read 'sub': Is a directory"),
     # one bad file of several: no output, and no session saved or created
-    "bad file of several": ("anonymize -s new.json -o o a.txt b.txt",
-                            "'b.txt' is not UTF-8 text: invalid start byte at byte offset 13"),
-    "bad file of several, session": ("anonymize -s s.json -o o a.txt b.txt",
-                                     "'b.txt' is not UTF-8 text: invalid start byte at byte "
-                                     "offset 13"),
+    "bad file of several": ("anonymize -s new.json -o o a.txt b.txt", BAD_FILE),
+    "bad file of several, session": ("anonymize -s s.json -o o a.txt b.txt", BAD_FILE),
     "output folder a file": ("anonymize -s new.json -o file a.txt",
                              "output folder 'file' is not a folder"),
     "two inputs, one output": ("anonymize -s new.json -o o a.txt sub/a.txt",

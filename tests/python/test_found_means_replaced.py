@@ -1,6 +1,5 @@
 """What the detectors found is replaced, ordinary words are not touched, and restoring gives back
-what the user wrote: shapes that used to leak and that the generated text below does not make,
-and properties over generated developer text."""
+what the user wrote: shapes that used to leak, and properties over generated developer text."""
 
 import re
 
@@ -25,9 +24,8 @@ def test_shapes_that_leaked_are_replaced_and_restore_exactly():
     assert outcomes == [(expected, text) for text, expected in LEAKED_SHAPES]
 
 
-# Generated developer text: entity shapes, glue that the substitution's edge rules refuse but
-# the detectors accept, code, tokens typed by the user and plain words, joined by spaces and
-# line breaks.
+# Generated developer text: entity shapes, glue that the substitution's edge rules refuse but the
+# detectors accept, code, tokens typed by the user and plain words.
 NAMES = ["Alice", "Emily Johnson", "Jane Smith", "Colin Watson", "Sarah Miller", "Bob"]
 PLACES = ["Dallas, TX", "Portland, OR", "New York", "Paris", "Indianapolis, IN"]
 WORDS = ["in", "or", "ok", "the", "office", "deploy", "fails", "see", "Thanks", "ping", "and", "me"]

@@ -49,8 +49,7 @@ def warm_calls():
 
 
 def cold_calls():
-    """Entry points on their first use in the process; nothing made here builds a table that
-    the detection or the substitution uses."""
+    """Entry points on their first use; nothing made here builds a table that they use."""
     token_map = va.build_token_map([va.Entity("Jane Smith", E.Person),
                                     va.Entity("Dallas", E.Place)])
     return {
