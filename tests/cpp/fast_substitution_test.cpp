@@ -336,7 +336,6 @@ std::string describe(const Pairs& pairs) {
   return out;
 }
 
-// Counts and reports a random case whose fast result differs from the literal one.
 void compare(const std::string& setup, const std::string& text, const std::string& literal,
              const std::string& fast, int& failures) {
   if (fast == literal) return;

@@ -95,7 +95,6 @@ TEST(Anonymize, ListsEntitiesExtendsTheCallersMapAndSubstitutes) {
       EXPECT_EQ(result.entities, c.expected_entities);
       EXPECT_EQ(result.entity_count, result.entities.size());
       EXPECT_EQ(result.text, c.expected_text);
-      // The caller's entries, extended in the order of the listed entities.
       EXPECT_EQ(*result.token_map, build_token_map(result.entities, existing.get()));
     }
     EXPECT_EQ(*existing_map, build_token_map(c.existing, nullptr)) << "map changed";

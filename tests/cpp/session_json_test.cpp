@@ -23,7 +23,6 @@ using test::repeat;
 const std::string kEmptyTables = R"("tokenMap":{"forward":{},"reverse":{}})";
 const TokenMap kAlice = make_map({{"Alice", "[PERSON_1]"}});
 
-// The message of a failed read, or a note that it succeeded.
 std::string read_message(std::string_view json) {
   const SessionResult result = from_session_json(json);
   return result.ok() ? "<read succeeded>" : result.error().message();
@@ -232,21 +231,17 @@ TEST(FromSessionJson, ReportsFaultsWithExactDescriptionsAndPositions) {
 }
 
 TEST(FromSessionJson, RefusesNewerVersionsOnlyAfterAFaultFreeRead) {
-  const struct {
-    std::string json;
-    std::uint32_t found;
-  } cases[] = {
-      {"{\"version\":2," + kEmptyTables + "}", 2},
-      {R"({"tokenMap":{"forward":{"a":"b"},"reverse":{}},"version":4294967295})", 4294967295u},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.json);
-    const SessionResult result = from_session_json(c.json);
+  for (const auto& [json, found] : std::vector<std::pair<std::string, std::uint32_t>>{
+           {"{\"version\":2," + kEmptyTables + "}", 2},
+           {R"({"tokenMap":{"forward":{"a":"b"},"reverse":{}},"version":4294967295})",
+            4294967295u}}) {
+    SCOPED_TRACE(json);
+    const SessionResult result = from_session_json(json);
     ASSERT_FALSE(result.ok());
     EXPECT_EQ(result.error().kind(), SessionError::Kind::UnsupportedVersion);
-    EXPECT_EQ(result.error().found_version(), c.found);
+    EXPECT_EQ(result.error().found_version(), found);
     EXPECT_EQ(result.error().message(), "unsupported session format version " +
-                                            std::to_string(c.found) + " (this build supports 1)");
+                                            std::to_string(found) + " (this build supports 1)");
   }
   // A fault later in the document is reported instead of the version.
   EXPECT_EQ(read_message(R"({"version":2,"tokenMap":{"forward":{"a":1},"reverse":{}}})"),
