@@ -14,6 +14,8 @@ import pytest
 
 HERE = Path(__file__).parent / "failing_new"
 COMPILER = shutil.which(os.environ.get("CXX", "c++")) or shutil.which("g++")
+sys.path.insert(0, str(HERE))
+import drive  # noqa: E402  (the entry points it can drive)
 
 def module_imports_operator_new():
     """Whether the installed module takes operator new from the shared C++ runtime, where a
@@ -39,15 +41,9 @@ pytestmark = [
                        reason="the module links its own C++ runtime (the self-contained wheel)"),
 ]
 
-WARM = [
-    "anonymize", "anonymize with a map", "anonymize_with_custom", "deanonymize",
-    "apply_token_map", "build_token_map", "TokenMap()", "TokenMap.to_session_json",
-    "TokenMap.from_session_json", "TokenMap.from_session_json refused", "repr(TokenMap)",
-    "Entity()", "Entity() without arguments", "repr(Entity)", "repr(EntityType)",
-    "repr(AnonymizeResult)", "AnonymizeResult.entities",
-]
+WARM = list(drive.warm_calls())
 # First use in a fresh process: the failures also fall into building the process-wide tables.
-COLD = ["anonymize", "apply_token_map", "deanonymize", "get_tech_allowlist"]
+COLD = list(drive.cold_calls())
 
 
 @pytest.fixture(scope="module")

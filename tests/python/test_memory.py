@@ -1,7 +1,6 @@
-"""Every entry point called 100,000 times (VELK_MEMORY_CALLS sets fewer) with changing arguments
-and, every fourth call, a conversion that fails in one of its ways: resident memory, allocated
-blocks and the reference counts of every argument stay flat. The same calls from eight threads at
-once on shared objects give the sequential results."""
+"""Every entry point called 100,000 times (VELK_MEMORY_CALLS sets fewer), every fourth call failing
+a conversion: resident memory, allocated blocks and every argument's reference count stay flat.
+The same calls from eight threads at once on shared objects give the sequential results."""
 
 import gc
 import os

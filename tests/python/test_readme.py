@@ -1,7 +1,6 @@
-"""The README's examples run as written: every Python block (a comment that is a Python literal
-is the value of its line's expression; `# prints X` means the block prints X), and every console
-transcript (each `$ ` command's standard output is the lines below it), with the installed
-module, package and console script."""
+"""The README's examples run as written: Python blocks (a comment that is a Python literal is the
+value of its line's expression; `# prints X`: the block prints X) and console transcripts (each
+`$ ` command's standard output is the lines below it), with the installed module and script."""
 
 import ast
 import contextlib

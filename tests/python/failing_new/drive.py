@@ -123,4 +123,5 @@ def main():
     print(json.dumps(report))
 
 
-main()
+if __name__ == "__main__":
+    main()
