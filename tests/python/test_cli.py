@@ -218,45 +218,37 @@ def inputs(tmp_path):
     return tmp_path
 
 
-USAGE = {  # id: (arguments, the start of the last line of standard error)
-    "no command": ("", "velk: error: a command is required: anonymize, restore, tokens or "
-                   "corpus"),
-    "unknown command": ("translate", "velk: error: argument COMMAND: invalid choice: 'translate'"),
-    "no session": ("anonymize",
-                   "velk anonymize: error: the following arguments are required: -s/--session"),
-    "extra argument": ("tokens -s x.json extra", "velk: error: unrecognized arguments: extra"),
-    "several files": ("anonymize -s x.json a b",
-                      "velk anonymize: error: several files need -o DIR"),
-    "-o with stdin": ("restore -s x.json -o out", "velk restore: error: -o DIR needs input files "
-                      "(standard input has no name to keep)"),
-    "- among several": ("anonymize -s x.json -o out a -",
-                        "velk anonymize: error: standard input (-) cannot be one of several inputs"),
+USAGE = {  # arguments: the start of the last line of standard error
+    "": "velk: error: a command is required: anonymize, restore, tokens or corpus",
+    "translate": "velk: error: argument COMMAND: invalid choice: 'translate'",
+    "anonymize": "velk anonymize: error: the following arguments are required: -s/--session",
+    "tokens -s x.json extra": "velk: error: unrecognized arguments: extra",
+    "anonymize -s x.json a b": "velk anonymize: error: several files need -o DIR",
+    "restore -s x.json -o out": "velk restore: error: -o DIR needs input files (standard input "
+                                "has no name to keep)",
+    "anonymize -s x.json -o out a -": "velk anonymize: error: standard input (-) cannot be one "
+                                      "of several inputs",
 }
 BROKEN = ("is not a session: session JSON is malformed: EOF while parsing a value at line 1 "
           "column 24")
 BAD_FILE = "'b.txt' is not UTF-8 text: invalid start byte at byte offset 13"
-FAILURES = {  # id: (arguments, standard error after "velk: ")
-    "restore, no session": ("restore -s nope.json", "session file 'nope.json' does not exist"),
-    "tokens, no session": ("tokens -s nope.json", "session file 'nope.json' does not exist"),
+FAILURES = {  # arguments: standard error after "velk: "
+    "restore -s nope.json": "session file 'nope.json' does not exist",
+    "tokens -s nope.json": "session file 'nope.json' does not exist",
     # anonymize reads the session under its lock, tokens without it
-    "anonymize, broken session": ("anonymize -s broken.json -",
-                                  f"session file 'broken.json' {BROKEN}"),
-    "tokens, broken session": ("tokens -s broken.json", f"session file 'broken.json' {BROKEN}"),
-    "session in a missing folder": ("anonymize -s no/such/s.json", "session file 'no/such/s.json' "
-                                    "cannot be locked: {tmp}/no/such/s.json.lock: No such file or "
-                                    "directory"),
-    "missing input": ("anonymize -s new.json missing.txt",
-                      "cannot read 'missing.txt': No such file or directory"),
-    "folder as input": ("anonymize -s new.json sub", "cannot read 'sub': Is a directory"),
+    "anonymize -s broken.json -": f"session file 'broken.json' {BROKEN}",
+    "tokens -s broken.json": f"session file 'broken.json' {BROKEN}",
+    "anonymize -s no/such/s.json": "session file 'no/such/s.json' cannot be locked: "
+                                   "{tmp}/no/such/s.json.lock: No such file or directory",
+    "anonymize -s new.json missing.txt": "cannot read 'missing.txt': No such file or directory",
+    "anonymize -s new.json sub": "cannot read 'sub': Is a directory",
     # one bad file of several: no output, and no session saved or created
-    "bad file of several": ("anonymize -s new.json -o o a.txt b.txt", BAD_FILE),
-    "bad file of several, session": ("anonymize -s s.json -o o a.txt b.txt", BAD_FILE),
-    "output folder a file": ("anonymize -s new.json -o file a.txt",
-                             "output folder 'file' is not a folder"),
-    "two inputs, one output": ("anonymize -s new.json -o o a.txt sub/a.txt",
-                               "inputs 'a.txt' and 'sub/a.txt' would both be written to 'o/a.txt'"),
-    "output a folder": ("anonymize -s new.json -o out a.txt",
-                        "cannot write 'out/a.txt': it is a folder"),
+    "anonymize -s new.json -o o a.txt b.txt": BAD_FILE,
+    "anonymize -s s.json -o o a.txt b.txt": BAD_FILE,
+    "anonymize -s new.json -o file a.txt": "output folder 'file' is not a folder",
+    "anonymize -s new.json -o o a.txt sub/a.txt": "inputs 'a.txt' and 'sub/a.txt' would both be "
+                                                  "written to 'o/a.txt'",
+    "anonymize -s new.json -o out a.txt": "cannot write 'out/a.txt': it is a folder",
 }
 
 
@@ -269,13 +261,13 @@ def fails(folder, args, status):
     return got[2]
 
 
-@pytest.mark.parametrize("args,message", USAGE.values(), ids=USAGE.keys())
+@pytest.mark.parametrize("args,message", USAGE.items(), ids=[a or "no command" for a in USAGE])
 def test_usage_errors_exit_2(inputs, args, message):
     err = fails(inputs, args, 2)
     assert err.startswith("usage: velk") and err.splitlines()[-1].startswith(message)
 
 
-@pytest.mark.parametrize("args,message", FAILURES.values(), ids=FAILURES.keys())
+@pytest.mark.parametrize("args,message", FAILURES.items(), ids=FAILURES.keys())
 def test_failures_exit_1_with_one_line(inputs, args, message):
     assert fails(inputs, args, 1) == f"velk: {message}\n".replace("{tmp}",
                                                                    os.path.realpath(inputs))

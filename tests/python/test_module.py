@@ -193,28 +193,19 @@ def test_instance_attributes_cannot_be_set_or_deleted(obj, name):
 @pytest.mark.parametrize("cls", [E, va.Entity, va.TokenMap, va.AnonymizeResult],
                          ids=lambda cls: cls.__name__)
 def test_classes_cannot_be_changed(cls):
-    try:
-        with pytest.raises(TypeError, match="immutable type"):
-            cls.probe_attribute = 1
-    finally:
-        # Never leave a shared class changed for the tests that follow.
-        if "probe_attribute" in vars(cls):
-            type.__delattr__(cls, "probe_attribute")
+    with pytest.raises(TypeError, match="immutable type"):
+        cls.probe_attribute = 1  # no other test looks at this name
 
 
 @pytest.mark.parametrize("length", ["2**62", "10**13"])
 def test_reported_length_is_only_a_hint(length):
     # Run apart: should this regress, the interpreter would abort.
-    code = (
-        "import velk_anonymizer as va\n"
-        "class Lying:\n"
-        f"    def __len__(self): return {length}\n"
-        "    def __getitem__(self, index):\n"
-        "        if index: raise IndexError(index)\n"
-        "        return va.Entity('Bob', va.EntityType.Person)\n"
-        "print(len(va.build_token_map(Lying())),\n"
-        "      va.anonymize_with_custom('hi bob', None, Lying()).text)\n"
-    )
+    code = ("import velk_anonymizer as va\n"
+            f"class Lying:\n    def __len__(self): return {length}\n"
+            "    def __getitem__(self, index):\n        if index: raise IndexError(index)\n"
+            "        return va.Entity('Bob', va.EntityType.Person)\n"
+            "print(len(va.build_token_map(Lying())),\n"
+            "      va.anonymize_with_custom('hi bob', None, Lying()).text)\n")
     env = dict(os.environ, PYTHONPATH=os.path.dirname(va.__file__))
     done = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True,
                           text=True, timeout=60)
