@@ -248,13 +248,18 @@ TEST(FromSessionJson, RefusesNewerVersionsOnlyAfterAFaultFreeRead) {
             malformed("invalid type: integer `1`, expected a string at line 1 column 41"));
 }
 
-TEST(SessionHostileInput, DeepNestingIsSkippedOrRefusedWithoutRecursion) {
+// Unknown members holding deep nesting or huge numbers are skipped; where they are read they are
+// refused without recursion, and numbers are quoted in part.
+TEST(SessionHostileInput, DeepNestingAndHugeNumbersAreSkippedOrRefusedCheaply) {
   constexpr std::size_t kDepth = 100000;
   const std::string balanced = repeat("[", kDepth) + repeat("]", kDepth);
-  const std::string objects = repeat(R"({"a":[)", 6 * kDepth) + "0" + repeat("]}", 2 * kDepth);
-  for (const std::string& nested : {balanced, objects}) {
+  const std::string digits = repeat("9", 10000);
+  const std::string shown = repeat("9", 64) + "...";
+  for (const std::string& skipped :
+       {balanced, repeat(R"({"a":[)", 6 * kDepth) + "0" + repeat("]}", 2 * kDepth),
+        digits + "." + digits + "e" + digits}) {
     SessionResult result =
-        from_session_json(R"({"version":1,"deep":)" + nested + "," + kEmptyTables + "}");
+        from_session_json(R"({"version":1,"deep":)" + skipped + "," + kEmptyTables + "}");
     ASSERT_TRUE(result.ok()) << result.error().message();
     EXPECT_EQ(result.value(), TokenMap{});
   }
@@ -264,16 +269,6 @@ TEST(SessionHostileInput, DeepNestingIsSkippedOrRefusedWithoutRecursion) {
       {repeat("[", kDepth), "invalid type: sequence, expected u32 at line 1 column 2"},
       {R"({"tokenMap":{"forward":{"a":)" + balanced + "}}}",
        "invalid type: sequence, expected a string at line 1 column 29"},
-  });
-}
-
-TEST(SessionHostileInput, HugeNumbersAreSkippedOrQuotedInPart) {
-  const std::string digits = repeat("9", 10000);
-  const std::string shown = repeat("9", 64) + "...";
-  SessionResult skipped = from_session_json(R"({"n":)" + digits + "." + digits + "e" + digits +
-                                            R"(,"version":1,"tokenMap":[{},{}]})");
-  ASSERT_TRUE(skipped.ok()) << skipped.error().message();
-  expect_faults({
       {"[" + digits + "]",
        "invalid value: integer `" + shown + "`, expected u32 at line 1 column 10001"},
       {"[0." + digits + "]", "invalid type: floating point `0." + repeat("9", 62) +

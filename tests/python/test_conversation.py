@@ -103,8 +103,7 @@ def test_processes_sharing_a_file_lose_and_double_no_token(tmp_path):
 
 
 @pytest.mark.parametrize("content,reason", [
-    (b'{"version":1,"tokenMap":{"forward":{},"reverse":{}}}\xff',
-     "is not a session: not UTF-8 (byte offset 52)"),
+    (b'[1,[{},{}]] \xff', "is not a session: not UTF-8 (byte offset 12)"),
     (b"[2,[{},{}]]", "is not a session: unsupported session format version 2"),
 ], ids=["not UTF-8", "future version"])
 def test_an_unreadable_session_is_a_clear_error_and_is_left_as_it_is(tmp_path, content, reason):

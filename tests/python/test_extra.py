@@ -62,6 +62,9 @@ def found(text):
      [("São Paulo", L), ("New York", L), ("Rio de Janeiro", L), ("Frankfurt am Main", L)]),
     ("The team in Leeds moved to Gdańsk, Poland; our Lisbon office is closed.",
      [("Leeds", L), ("Gdańsk", L), ("Poland", L), ("Lisbon", L)]),
+    # each text once, in text order
+    ("cc Oluwaseun. Later Oluwaseun Adeyemi said Oluwaseun went to Lagos; Oluwaseun left Lagos.",
+     [("Oluwaseun", P), ("Oluwaseun Adeyemi", P), ("Lagos", L)]),
 ])
 def test_detector_reports_whole_entities_with_their_kind(text, expected):
     assert found(text) == expected
@@ -101,12 +104,6 @@ def test_code_is_neither_read_nor_changed():
         "~~~\nAcme Widgets GmbH\n~~~\nthanks [PERSON_2]"
     )
     assert va.deanonymize(result.text, result.token_map) == CODE_MESSAGE
-
-
-def test_each_text_is_reported_once_in_text_order():
-    text = ("cc Oluwaseun. Later Oluwaseun Adeyemi said Oluwaseun went to Lagos; Oluwaseun "
-            "left Lagos.")
-    assert found(text) == [("Oluwaseun", P), ("Oluwaseun Adeyemi", P), ("Lagos", L)]
 
 
 @pytest.mark.parametrize("text", [
