@@ -1,6 +1,5 @@
-// The lexicon recognizer: tokenisation (every White_Space character and no other separates
-// words, wherever it falls in an eight-byte block), each rule and its order, span trimming,
-// de-duplication, Unicode corners and long texts.
+// The lexicon recognizer: the words White_Space separates, each rule and its order, span
+// trimming, de-duplication, Unicode corners and long texts.
 #include "velk/lexicon_recognizer.h"
 
 #include <gtest/gtest.h>

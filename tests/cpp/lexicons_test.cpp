@@ -1,5 +1,4 @@
-// The word-list loader, the word sets built from the compiled-in lists, and the table of roles
-// that stands for them.
+// The word-list loader, the word sets of the compiled-in lists and the table of roles for them.
 #include "velk/lexicons.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,4 @@
-// Forward and reverse substitution: every case holds for the literal reference algorithms and
-// for the fast ones that the product runs.
+// Forward and reverse substitution: every case holds for the literal and for the fast algorithms.
 #include "velk/substitution.h"
 
 #include <gtest/gtest.h>

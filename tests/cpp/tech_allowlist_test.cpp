@@ -1,5 +1,4 @@
-// The tech allowlist: entries match only as the whole text with their own capitalisation (the
-// module's suite counts them).
+// The tech allowlist: entries match only whole and as written (the module's suite counts them).
 #include "velk/tech_allowlist.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,5 @@
-"""The `velk` command as a user runs it: the installed console script in a subprocess, with pipes
-and files; `python -m velk`; several processes anonymizing into one session at once; every
-error path with its exit status and message."""
+"""`velk` as a user runs it (the installed console script, `python -m velk`): pipes and files,
+processes sharing one session, every error path with its exit status and message."""
 
 import contextlib
 import fcntl
