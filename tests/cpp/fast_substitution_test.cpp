@@ -66,9 +66,8 @@ TEST(FastSubstituteSegment, ManyOccurrencesPerByteGiveTheLiteralResult) {
   // overlapping second one is replaced, so the pair-by-pair search must find overlaps too.
   std::vector<EntityTokenPair> pairs = {{"ab-a", "[X_1]"}};
   for (auto it = entities.rbegin(); it != entities.rend(); ++it) pairs.push_back({*it, "[A_1]"});
-  for (const std::string& text :
-       {std::string(1000, 'a') + " ab-ab-a",
-        std::string(999, 'a') + " a-aa" + std::string(300, 'A') + "b"}) {
+  for (const std::string& text : {std::string(1000, 'a') + " ab-ab-a",
+                                  std::string(999, 'a') + " a-aa" + std::string(300, 'A') + "b"}) {
     EXPECT_EQ(fast_substitute_segment(text, pairs), substitute_segment(text, pairs));
   }
 }

@@ -128,13 +128,11 @@ TEST(Anonymize, TokenShapedTextIsReservedSoRestoreGivesItBack) {
 // A long text runs its detector passes on two threads; repeating a message must give exactly
 // the entities of one copy and its anonymized text repeated.
 TEST(Anonymize, LongTextsGiveTheResultsOfShortOnes) {
-  const std::string message =
-      "Ping @jdoe about BlueHarbor in Dallas, TX; Dr. Alice Moreau mailed "
-      "alice@acme.io from 10.0.0.7 (`Alice` in code).\n";
+  const std::string message = "Ping @jdoe about BlueHarbor in Dallas, TX; Dr. Alice Moreau mailed "
+                              "alice@acme.io from 10.0.0.7 (`Alice` in code).\n";
   const AnonymizeResult one = anonymize(message, nullptr);
   ASSERT_GE(one.entities.size(), 7u);
-  std::string text;
-  std::string expected_text;
+  std::string text, expected_text;
   while (text.size() < 600 * 1024) {
     text += message;
     expected_text += one.text;
