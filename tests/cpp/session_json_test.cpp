@@ -64,15 +64,13 @@ std::string random_text(std::mt19937& rng) {
   return text;
 }
 
-// Tables as an independent reader sees them, following the same object or array forms.
+// The tables of one of our documents as an independent reader sees them.
 TokenMap tables_read_by_library(const nlohmann::json& document) {
-  const nlohmann::json& map = document.is_object() ? document.at("tokenMap") : document.at(1);
   TokenMap tables;
-  for (int field = 0; field < 2; ++field) {
-    const nlohmann::json& table =
-        map.is_object() ? map.at(field == 0 ? "forward" : "reverse") : map.at(field);
-    for (const auto& [key, value] : table.items()) {
-      (field == 0 ? tables.forward : tables.reverse).insert_or_assign(key, value.get<std::string>());
+  for (LayeredTable* table : {&tables.forward, &tables.reverse}) {
+    const char* name = table == &tables.forward ? "forward" : "reverse";
+    for (const auto& [key, value] : document.at("tokenMap").at(name).items()) {
+      table->insert_or_assign(key, value.get<std::string>());
     }
   }
   return tables;
