@@ -55,8 +55,8 @@ TEST(PlaceSets, SplitThePlacesBySpaceIntoDisjointHalves) {
 std::uint8_t roles_from_sets(std::string_view word) {
   std::uint8_t roles = 0;
   const std::pair<const ViewSet&, std::uint8_t> sets[] = {
-      {first_names(), kRoleFirstName},         {single_word_places(), kRoleSingleWordPlace},
-      {honorifics(), kRoleHonorific},          {org_suffixes(), kRoleOrgSuffix},
+      {first_names(), kRoleFirstName}, {single_word_places(), kRoleSingleWordPlace},
+      {honorifics(), kRoleHonorific}, {org_suffixes(), kRoleOrgSuffix},
       {place_prepositions(), kRolePlacePreposition},
       {ambiguous_state_codes(), kRoleAmbiguousStateCode}, {place_verbs(), kRolePlaceVerb}};
   for (const auto& [set, role] : sets) {
