@@ -30,11 +30,11 @@ class CurrentText {
 
   const std::string& text() const { return text_; }
 
-  // Whether [start, end) touches inserted text, or has a cut strictly inside it.
+  // Whether [start, end) touches inserted text, or has a cut strictly inside it (an empty span
+  // strictly inside meets the same test).
   bool crosses_inserted(std::size_t start, std::size_t end) const {
     for (const Span& span : inserted_) {
       if (span.start < end && start < span.end) return true;
-      if (span.start == span.end && start < span.start && span.start < end) return true;
     }
     return false;
   }

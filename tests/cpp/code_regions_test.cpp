@@ -6,17 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "test_support.h"
+
 namespace velk {
 namespace {
 
 using Regions = std::vector<CodeRegion>;
 
 TEST(CodeRegions, TableOfCases) {
-  const struct {
-    const char* name;
-    std::string text;
-    Regions expected;
-  } cases[] = {
+  test::expect_rows<std::string, Regions>(find_code_regions, {
       {"empty", "", {}},
       {"fenced block with closing line", "```\ncode\n```\nAlice", {{0, 13}}},
       {"shorter tilde run does not close", "  ~~~~\nx\n~~~\ny", {{0, 14}}},
@@ -35,11 +33,7 @@ TEST(CodeRegions, TableOfCases) {
       {"four-space indented close does not close", "```\nx\n    ```\nA", {{0, 15}}},
       {"opening backtick is never escaped", "\\`a` b", {{1, 4}}},
       {"touching spans", "`a``b`", {{0, 3}, {3, 6}}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(find_code_regions(c.text), c.expected);
-  }
+  });
 }
 
 TEST(CodeRegions, LongLineOfEscapedBackticksStaysCheap) {

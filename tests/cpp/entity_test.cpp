@@ -4,31 +4,27 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <tuple>
+#include <vector>
+
+#include "test_support.h"
 
 namespace velk {
 namespace {
 
+// Every kind in order, with its value, prefix and name.
 TEST(EntityType, ValuesPrefixesAndNames) {
-  const struct {
-    EntityType type;
-    int value;
-    std::string_view prefix, name;
-  } cases[] = {
-      {EntityType::Person, 0, "PERSON", "Person"}, {EntityType::Place, 1, "PLACE", "Place"},
-      {EntityType::Org, 2, "ORG", "Org"},          {EntityType::Project, 3, "PROJECT", "Project"},
-      {EntityType::Email, 4, "EMAIL", "Email"},    {EntityType::Phone, 5, "PHONE", "Phone"},
-      {EntityType::Url, 6, "URL", "Url"},          {EntityType::Handle, 7, "HANDLE", "Handle"},
-      {EntityType::Secret, 8, "SECRET", "Secret"}, {EntityType::IpAddress, 9, "IP", "IpAddress"},
-  };
-  ASSERT_EQ(std::size(cases), kAllEntityTypes.size());
-  for (std::size_t i = 0; i < std::size(cases); ++i) {
-    const auto& c = cases[i];
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(kAllEntityTypes[i], c.type);
-    EXPECT_EQ(numeric_value(c.type), c.value);
-    EXPECT_EQ(token_prefix(c.type), c.prefix);
-    EXPECT_EQ(display_name(c.type), c.name);
+  using Described = std::vector<std::tuple<int, std::string_view, std::string_view>>;
+  Described all;
+  for (EntityType type : kAllEntityTypes) {
+    all.emplace_back(numeric_value(type), token_prefix(type), display_name(type));
   }
+  EXPECT_EQ(all, (Described{{0, "PERSON", "Person"}, {1, "PLACE", "Place"}, {2, "ORG", "Org"},
+                            {3, "PROJECT", "Project"}, {4, "EMAIL", "Email"},
+                            {5, "PHONE", "Phone"}, {6, "URL", "Url"}, {7, "HANDLE", "Handle"},
+                            {8, "SECRET", "Secret"}, {9, "IP", "IpAddress"}}));
+  EXPECT_EQ(kAllEntityTypes[0], EntityType::Person);
+  EXPECT_EQ(kAllEntityTypes[9], EntityType::IpAddress);
 }
 
 TEST(EntityType, HashIsSipHash13OfTheValue) {
@@ -41,21 +37,15 @@ TEST(EntityType, HashIsSipHash13OfTheValue) {
 }
 
 TEST(DebugString, EscapesQuotesControlsAndMarks) {
-  const struct {
-    std::string_view input, expected;
-  } cases[] = {
-      {"", "\"\""},
-      {"Ann \"Jo\"", "\"Ann \\\"Jo\\\"\""},
-      {std::string_view("\0\t\r\n", 4), "\"\\0\\t\\r\\n\""},
-      {"\x1b\x7f", "\"\\u{1b}\\u{7f}\""},
-      {"Zoë Ωμέγα 東京 😀", "\"Zoë Ωμέγα 東京 😀\""},
-      {"e\u0301", "\"e\\u{301}\""},                    // combining acute accent
-      {"a\u00A0b\u200Bc", "\"a\\u{a0}b\\u{200b}c\""},  // no-break space, zero-width space
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.input);
-    EXPECT_EQ(debug_string(c.input), c.expected);
-  }
+  test::expect_rows<std::string_view, std::string>(debug_string, {
+      {"empty", "", "\"\""},
+      {"quotes", "Ann \"Jo\"", "\"Ann \\\"Jo\\\"\""},
+      {"short escapes", std::string_view("\0\t\r\n", 4), "\"\\0\\t\\r\\n\""},
+      {"other controls", "\x1b\x7f", "\"\\u{1b}\\u{7f}\""},
+      {"letters of other scripts", "Zoë Ωμέγα 東京 😀", "\"Zoë Ωμέγα 東京 😀\""},
+      {"combining acute accent", "e\u0301", "\"e\\u{301}\""},
+      {"no-break and zero-width space", "a\u00A0b\u200Bc", "\"a\\u{a0}b\\u{200b}c\""},
+  });
 }
 
 }  // namespace

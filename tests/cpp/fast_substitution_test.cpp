@@ -1,6 +1,5 @@
 // The fast substitution against the literal one: worked cases, the boundary at every kind of
-// neighbour, and seeded random differential runs in both directions. The documented corner
-// cases run against both in substitution_test.cpp.
+// neighbour, and seeded random differential runs in both directions.
 #include "velk/fast_substitution.h"
 
 #include <gtest/gtest.h>
@@ -29,8 +28,7 @@ std::vector<EntityTokenPair> views(const test::Pairs& pairs) {
   return out;
 }
 
-// Worked cases where the scan's shortcuts meet the rules: pairs run in the order given,
-// as the literal algorithm runs them.
+// Worked cases where the scan's shortcuts meet the rules; pairs run in the order given.
 TEST(FastSubstituteSegment, WorkedCasesGiveTheLiteralResult) {
   const struct {
     const char* name;
@@ -38,14 +36,11 @@ TEST(FastSubstituteSegment, WorkedCasesGiveTheLiteralResult) {
     std::string text, expected;
   } cases[] = {
       {"a shorter entity text ending inside a longer one's occurrence",
-       {{"bob", "[B_1]"}, {"x\u00E9", "[X_2]"}},
-       "x\u00E9bob",
-       "[X_2][B_1]"},
+       {{"bob", "[B_1]"}, {"x\u00E9", "[X_2]"}}, "x\u00E9bob", "[X_2][B_1]"},
       {"an ASCII letter before a later occurrence blocks it", {{"bob", "[B_1]"}, {"xa", "[X_2]"}},
        "xabob", "xabob"},
       {"the character after a match is the first of a token put in before",
-       {{"bob", "Zed"}, {"al\u00E9", "[A_1]"}},
-       "al\u00E9bob al\u00E9-bob",
+       {{"bob", "Zed"}, {"al\u00E9", "[A_1]"}}, "al\u00E9bob al\u00E9-bob",
        "al\u00E9Zed [A_1]-Zed"},
       {"overlapping occurrences of one pair, leftmost first", {{"-a-", "[X_1]"}}, "-a-a- -a-",
        "[X_1]a- [X_1]"},
@@ -71,9 +66,8 @@ TEST(FastSubstituteSegment, ManyOccurrencesPerByteGiveTheLiteralResult) {
   // overlapping second one is replaced, so the pair-by-pair search must find overlaps too.
   std::vector<EntityTokenPair> pairs = {{"ab-a", "[X_1]"}};
   for (auto it = entities.rbegin(); it != entities.rend(); ++it) pairs.push_back({*it, "[A_1]"});
-  for (const std::string& text :
-       {std::string(1000, 'a') + " ab-ab-a",
-        std::string(999, 'a') + " a-aa" + std::string(300, 'A') + "b"}) {
+  for (const std::string& text : {std::string(1000, 'a') + " ab-ab-a",
+                                  std::string(999, 'a') + " a-aa" + std::string(300, 'A') + "b"}) {
     EXPECT_EQ(fast_substitute_segment(text, pairs), substitute_segment(text, pairs));
   }
 }
@@ -96,12 +90,9 @@ char32_t simple_fold(char32_t c) {
   return static_cast<char32_t>(u_foldCase(static_cast<UChar32>(c), U_FOLD_CASE_DEFAULT));
 }
 
-// The fast path folds both sides with u_foldCase and compares code points; the literal
-// algorithm leaves caseless comparison to PCRE2. This pins the two relations together: every
-// fold class of two or more code points matches exactly itself, and no code point outside them
-// matches any of their members, so an update of either library that lets them drift apart
-// shows here. (Pairs that only the engine knows, among code points without case partners in
-// ICU, would need a newer engine than ICU; the fast path follows ICU there.)
+// The fast path folds with u_foldCase, the literal algorithm leaves caseless comparison to PCRE2:
+// every fold class of two or more code points matches exactly itself and no code point outside
+// them matches a member, so a library update that lets the two drift apart shows here.
 TEST(CaseFolding, TheRegexEngineMatchesExactlyTheFoldClasses) {
   std::map<char32_t, std::vector<char32_t>> classes;
   for (char32_t c = 0; c <= 0x10FFFF; ++c) {
@@ -131,8 +122,8 @@ TEST(CaseFolding, TheRegexEngineMatchesExactlyTheFoldClasses) {
   MatchResult other_match(others);
   EXPECT_EQ(others.search(subject, 0, other_match), SearchStatus::kNoMatch)
       << "a code point without case partners matches a cased one";
-  int failures = 0;
   for (const char32_t c : cased) {
+    if (HasFailure()) break;
     const Regex regex = Regex::compile("(?i)" + hex_escape(c));
     ASSERT_TRUE(regex.ok());
     MatchResult match(regex);
@@ -142,11 +133,7 @@ TEST(CaseFolding, TheRegexEngineMatchesExactlyTheFoldClasses) {
       found.push_back(decode_utf8(subject, match.start()).code_point);
     }
     std::sort(found.begin(), found.end());
-    const std::vector<char32_t>& expected = classes[simple_fold(c)];
-    if (found != expected && ++failures <= 10) {
-      ADD_FAILURE() << "caseless " << hex_escape(c) << " matches " << found.size()
-                    << " code points, its fold class has " << expected.size();
-    }
+    EXPECT_EQ(found, classes[simple_fold(c)]) << "caseless " << hex_escape(c);
   }
 }
 
@@ -162,101 +149,74 @@ TEST(FastSubstituteSegment, BoundaryAndPrecedingCharacterAgreeForEveryNeighbour)
     append_utf8(neighbours.emplace_back(), c);
   }
   for (const std::string& n : neighbours) {
-    const std::string entity_an = "a" + n;
-    const std::vector<EntityTokenPair> pairs = {{entity_an, "[X_1]"}, {"a", "[X_2]"}};
-    for (const std::string& text :
-         {"a" + n, n + "a", "x" + n + "a" + n + "a", n + "a" + n + "xa"}) {
+    const std::string an = "a" + n;
+    const std::vector<EntityTokenPair> pairs = {{an, "[X_1]"}, {"a", "[X_2]"}};
+    for (const std::string& text : {an, n + "a", "x" + n + an + "a", n + an + "xa"}) {
       EXPECT_EQ(fast_substitute_segment(text, pairs), substitute_segment(text, pairs))
           << debug_string(text);
     }
   }
 }
 
-// ---------------------------------------------------------------------------------------------
-// Seeded random differential runs. Each setting draws texts, entity texts and tokens from its
-// own pieces; all of them mix in case variants (with Unicode fold classes), parts of entity
-// texts and of tokens, overlapping and adjacent occurrences, entity texts cut in two around
-// another (they only meet when the inner one goes to an empty token), odd tokens (empty or
-// plain text), code fences and spans, and now and then many more entity texts than text.
-
-struct Sizes {
-  std::size_t min_entities, max_entities, max_text_pieces;
-  int runs;  // for segments; a third as many for maps
-};
+// Seeded random differential runs. Each setting draws texts, entity texts and tokens from its own
+// pieces, mixed with case variants, parts of entity texts and tokens, overlapping, adjacent and
+// cut occurrences, odd tokens (empty or plain text), code, and now and then many entity texts.
 
 struct Setting {
   const char* name;
-  std::vector<std::string> pieces;  // of texts and entity texts
-  std::vector<std::string> tokens;
-  Sizes sizes;
+  std::vector<std::string> pieces, tokens;  // pieces of texts and of entity texts; tokens
+  std::size_t min_entities, max_entities, max_text_pieces;
+  int runs;  // segments compared; maps grow in runs / 600 conversations
 };
 
 const std::vector<Setting>& settings() {
-  static const std::vector<std::string> kBracketed = {"[PERSON_1]", "[PERSON_2]", "[PERSON_3]",
-                                                      "[P_1]",      "[P_2]",      "[P_3]",
-                                                      "[A_1]",      "[A_2]",      "[A_3]"};
   static const std::vector<Setting> list = {
       {"pieces for every rule",
-       {"alice",  "Alice",      "ALICE",      "al",         "ice",    "Al",     "bob",    "Bob",
-        "x",      "a",          "K",          "\u212A",     "k",      "s",      "S",      "\u017F",
-        "\u03C3", "\u03C2",     "\u03A3",     "i",          "I",      "\u0130", "\u0131", "\u00DF",
-        "\u1E9E", "ss",         "_",          "1",          "2",      "10",     "[",      "]",
-        "PERSON", "person",     "_1",         "[PERSON_1]", "[P_2]",  "ORG",    "P",      "P_1",
-        "A_2",    "1]",         "[A",         " ",          " ",      " ",      ".",      "-",
-        "/",      "@",          "'",          "\u00E9",     "\u0301", "\u200D", "\u00B2", "\u0903",
-        "\u0661", "\U00031350", "\U00010400", "\U00010428", "\n",     "(",      ")",      "*",
-        "$",      "\\",         "{2}",        "|",          "^",      "#",      "~",      "?"},
-       kBracketed,
-       {1, 8, 30, 15000}},
+       {"alice", "Alice", "ALICE", "al", "ice", "Al", "bob", "Bob", "x", "a", "K", "\u212A", "k",
+        "s", "S", "\u017F", "\u03C3", "\u03C2", "\u03A3", "i", "I", "\u0130", "\u0131", "\u00DF",
+        "\u1E9E", "ss", "_", "1", "2", "10", "[", "]", "PERSON", "person", "_1", "[PERSON_1]",
+        "[P_2]", "ORG", "P", "P_1", "A_2", "1]", "[A", " ", " ", " ", ".", "-", "/", "@", "'",
+        "\u00E9", "\u0301", "\u200D", "\u00B2", "\u0903", "\u0661", "\U00031350", "\U00010400",
+        "\U00010428", "\n", "(", ")", "*", "$", "\\", "{2}", "|", "^", "#", "~", "?"},
+       {"[PERSON_1]", "[PERSON_2]", "[PERSON_3]", "[P_1]", "[P_2]", "[P_3]", "[A_1]", "[A_2]",
+        "[A_3]"}, 1, 8, 30, 15000},
       // Occurrences meet, overlap and form across replacements.
-      {"few characters and odd tokens",
-       {"a", "b", "A", "-", "\u00E9", "[", "]", "_", "1"},
-       {"", "", "-", "b", "\u00E9", "[A_1]", "[b_1]", "ab"},
-       {1, 6, 8, 8000}},
+      {"few characters and odd tokens", {"a", "b", "A", "-", "\u00E9", "[", "]", "_", "1"},
+       {"", "", "-", "b", "\u00E9", "[A_1]", "[b_1]", "ab"}, 1, 6, 8, 8000},
       {"tokens with inner punctuation and their pieces as entity texts",
        {"a", "b", "c", "A", "B", ".", "-", " ", "_", "1", "[", "]"},
        {"[AB.C]", "[X-Y_1]", "[a b]", "[\u00E9_1]", "[]", "[[A]]", "[A]B]", "[P_1]", "[Ab-C_3]",
-        "[C.]"},
-       {1, 8, 12, 6000}},
+        "[C.]"}, 1, 8, 12, 6000},
       {"non-ASCII word characters around occurrences and runs",
        {"a", "b", "\u00E9", "\u00DF", "\u212A", "k", "\u017F", "s", "\u0661", "\u0301", " ", "-",
-        "/", "@", "_", "1"},
-       {"[P_1]", "[PERSON_2]", "[A_3]", "[K_1]", "[S_2]"},
-       {1, 8, 14, 6000}},
+        "/", "@", "_", "1"}, {"[P_1]", "[PERSON_2]", "[A_3]", "[K_1]", "[S_2]"}, 1, 8, 14, 6000},
       {"many entity texts against a short text",
        {"al", "ice", "bo", "b", "A", "-", " ", ".", "_", "1", "\u00E9", "[", "]"},
-       {"[PERSON_1]", "[P_2]", "[AL_3]", "[ICE_4]", "[B-O_5]", "[.]"},
-       {60, 200, 10, 600}},
+       {"[PERSON_1]", "[P_2]", "[AL_3]", "[ICE_4]", "[B-O_5]", "[.]"}, 60, 200, 10, 600},
       {"wide trie nodes and characters that share a mask bit",
        {"a", "b", "\\", "^", "`", "{", "~", "\t", "|", "\u00E9", "\u0100", "A", "0", " "},
-       {"[P_1]", "[A\\_2]", "[^]", "[`A`]"},
-       {20, 60, 20, 1500}},
+       {"[P_1]", "[A\\_2]", "[^]", "[`A`]"}, 20, 60, 20, 1500},
       // Texts of every anchor length, many sharing one anchor, some longer than the deepest.
       {"long entity texts that share long beginnings",
        {"https://example.com/", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", "Aa", "a", "\u212A", "k",
-        "\u00DF", "ss", "-", " ", "/", "_1", "b"},
-       {"[URL_1]", "[A_2]", "[K_3]"},
-       {20, 120, 14, 1500}},
+        "\u00DF", "ss", "-", " ", "/", "_1", "b"}, {"[URL_1]", "[A_2]", "[K_3]"}, 20, 120, 14,
+       1500},
       // Enough entity texts for the table of first two bytes, with texts of one and two bytes.
       {"a map large enough to index its first two bytes",
        {"a", "b", "A", "\u00E9", "\u212A", "k", "-", " ", "_", "1", "[", "]", "ab"},
-       {"[PERSON_1]", "[P_2]", "[AB_3]"},
-       {520, 700, 40, 60}},
+       {"[PERSON_1]", "[P_2]", "[AB_3]"}, 520, 700, 40, 60},
       {"long texts with touching replacements across bitmap words",
-       {"a-", "b", "a", "-", " ", "ab", "\u00E9", "x"},
-       {"[A_1]", "[B_2]", "[AB_3]", "[X-_4]"},
-       {1, 6, 160, 1500}},
+       {"a-", "b", "a", "-", " ", "ab", "\u00E9", "x"}, {"[A_1]", "[B_2]", "[AB_3]", "[X-_4]"},
+       1, 6, 160, 1500},
   };
   return list;
 }
 
 // Swaps characters for others of the same fold class where the class is known to be larger.
 std::string vary_case(std::string_view text, std::mt19937& rng) {
-  static const std::vector<std::vector<char32_t>> classes = {{'k', 'K', 0x212A},
-                                                             {'s', 'S', 0x17F},
-                                                             {0x3C3, 0x3C2, 0x3A3},
-                                                             {0xDF, 0x1E9E},
-                                                             {0x10400, 0x10428}};
+  static const std::vector<std::vector<char32_t>> classes = {
+      {'k', 'K', 0x212A}, {'s', 'S', 0x17F}, {0x3C3, 0x3C2, 0x3A3}, {0xDF, 0x1E9E},
+      {0x10400, 0x10428}};
   std::string out;
   for (std::size_t p = 0; p < text.size();) {
     const DecodedChar ch = decode_utf8(text, p);
@@ -305,8 +265,7 @@ RandomPairs random_pairs(const Setting& s, std::mt19937& rng) {
     return token_mode == 1 ? std::string()
                            : pick(token_mode == 0 && rng() % 2 ? kOdd : s.tokens, rng);
   };
-  const std::size_t count =
-      s.sizes.min_entities + rng() % (s.sizes.max_entities - s.sizes.min_entities + 1);
+  const std::size_t count = s.min_entities + rng() % (s.max_entities - s.min_entities + 1);
   for (std::size_t k = 0; k < count; ++k) r.tokens.push_back(token());
   for (std::size_t k = 0; k < count; ++k) {
     std::string entity;  // empty for a roll of 0
@@ -347,7 +306,7 @@ RandomPairs random_pairs(const Setting& s, std::mt19937& rng) {
 std::string random_text(const Setting& s, const RandomPairs& r, bool with_code, std::mt19937& rng) {
   static const std::vector<std::string> kCode = {"`", "`", "```\n", "\n", "\\"};
   std::string text;
-  for (std::size_t k = rng() % (s.sizes.max_text_pieces + 1); k > 0; --k) {
+  for (std::size_t k = rng() % (s.max_text_pieces + 1); k > 0; --k) {
     const std::string& entity = pick(r.entities, rng);
     const unsigned roll = rng() % 10;
     if (roll < 3) {
@@ -376,7 +335,6 @@ std::string describe(const Pairs& pairs) {
   return out;
 }
 
-// Counts and reports a random case whose fast result differs from the literal one.
 void compare(const std::string& setup, const std::string& text, const std::string& literal,
              const std::string& fast, int& failures) {
   if (fast == literal) return;
@@ -390,7 +348,7 @@ TEST(FastSubstituteSegment, EqualsTheLiteralAlgorithmOnRandomCases) {
     const Setting& s = settings()[i];
     std::mt19937 rng(20240611 + i);
     int failures = 0;
-    for (int n = 0; n < s.sizes.runs && failures < 3; ++n) {
+    for (int n = 0; n < s.runs && failures < 3; ++n) {
       const RandomPairs r = random_pairs(s, rng);
       const std::string text = random_text(s, r, false, rng);
       compare(s.name + (" case " + std::to_string(n)) + "\n" + describe(r.pairs), text,
@@ -411,7 +369,9 @@ TEST(FastApplyTokenMap, LongTextsScannedInTwoHalvesGiveTheLiteralResult) {
     for (const auto& pair : r.pairs) map.forward.emplace(pair.entity, pair.token);
     std::string text;
     const bool with_code = n % 2 == 1;
-    while (text.size() < (with_code ? 1500 : 300) * 1024) text += random_text(s, r, with_code, rng) + " ";
+    while (text.size() < (with_code ? 1500 : 300) * 1024) {
+      text += random_text(s, r, with_code, rng) + " ";
+    }
     compare("long case " + std::to_string(n) + "\n" + describe(r.pairs), text.substr(0, 200),
             apply_token_map_literal(text, map), apply_token_map(text, map), failures);
   }
@@ -425,7 +385,7 @@ TEST(FastApplyTokenMap, GrownMapsSubstituteLikeTheLiteralAlgorithmAndTheirFlatCo
     const Setting& s = settings()[i];
     std::mt19937 rng(77031 + i);
     int failures = 0;
-    const int conversations = std::max(1, s.sizes.runs / 600);
+    const int conversations = std::max(1, s.runs / 600);
     for (int conversation = 0; conversation < conversations && failures < 3; ++conversation) {
       std::shared_ptr<const TokenMap> map;
       for (int message = 0; message < 40 && failures < 3; ++message) {
@@ -453,12 +413,12 @@ TEST(FastApplyTokenMap, GrownMapsSubstituteLikeTheLiteralAlgorithmAndTheirFlatCo
 }
 
 TEST(FastDeanonymize, EqualsTheLiteralAlgorithmOnRandomMaps) {
-  const std::vector<std::string> tokens = {"[A_1]", "[A_10]", "[B_2]",    "[BB_2]",      "[AA_1]",
+  const std::vector<std::string> tokens = {"[A_1]", "[A_10]", "[B_2]", "[BB_2]", "[AA_1]",
                                            "[P_1]", "[P_11]", "[A_1]_1]", "[ORG_\u0663]"};
   const std::vector<std::string> odd_keys = {"A_1]", "[A_1", "PERSON", "", "x", "_1][", "1"};
-  const std::vector<std::string> values = {"Alice", "[A", "_1]", "A_1",         "",     "[B_2]",
-                                           "[",     "]",  "B",   "1]",          "x",    "[A_",
-                                           "A",     "_",  "oo",  "[ORG_1] Ltd", "BB_2]"};
+  const std::vector<std::string> values = {"Alice", "[A", "_1]", "A_1", "", "[B_2]", "[", "]",
+                                           "B", "1]", "x", "[A_", "A", "_", "oo", "[ORG_1] Ltd",
+                                           "BB_2]"};
   const std::vector<std::string> filler = {"[", "]", "_", "1", "A", "B", " ", "x", "o"};
   std::mt19937 rng(5151);
   int failures = 0;

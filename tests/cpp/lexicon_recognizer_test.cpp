@@ -1,11 +1,9 @@
-// The lexicon recognizer: tokenisation (every White_Space character and no other separates
-// words, wherever it falls in an eight-byte block), each rule and its order, span trimming,
-// de-duplication, Unicode corners and long texts.
+// The lexicon recognizer: the words White_Space separates, each rule and its order, span
+// trimming, de-duplication, Unicode corners and long texts.
 #include "velk/lexicon_recognizer.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -20,20 +18,15 @@ Entity place(std::string text) { return {std::move(text), EntityType::Place}; }
 Entity org(std::string text) { return {std::move(text), EntityType::Org}; }
 
 TEST(ExtractLexiconEntities, ReportsExactlyTheExpectedEntities) {
-  const struct {
-    const char* name;
-    std::string text;
-    std::vector<Entity> expected;
-  } cases[] = {
-      // The worked example covers an honorific's window ending at a lower-case word, a first
-      // name with its surname, a place with a comma and a code, a two-word place and a company
-      // suffix whose period is trimmed.
+  const auto extract = [](std::string_view text) { return extract_lexicon_entities(text); };
+  test::expect_rows<std::string, std::vector<Entity>>(extract, {
+      // An honorific's window ending at a lower-case word, a first name with its surname, a place
+      // with a comma and a code, a two-word place and a company suffix whose period is trimmed.
       {"worked example",
        "Yesterday Dr. Jane Smith moved from Dallas, TX to New York to join Acme Corp. with "
        "Sarah Miller.",
        {person("Jane Smith"), place("Dallas"), place("TX"), place("New York"), org("Acme Corp"),
         person("Sarah Miller")}},
-      // Honorifics
       {"honorific in lower case", "dr. Jane", {person("Jane")}},
       {"lower-case name after an honorific", "Dr. jane", {}},
       {"window of at most three words", "Dr. Jane Ann Marie Smith", {person("Jane Ann Marie")}},
@@ -41,76 +34,56 @@ TEST(ExtractLexiconEntities, ReportsExactlyTheExpectedEntities) {
       {"a placeholder after a bracket ends the window", "Dr. Jane [[B_2]]", {person("Jane")}},
       {"honorific with an apostrophe", "ma'am Smith", {person("Smith")}},
       {"tech term dropped, not remembered", "Dr. Python and Dr. PYTHON", {person("PYTHON")}},
-      // First names
       {"a place is no surname", "Sarah Dallas", {person("Sarah"), place("Dallas")}},
       {"a tech term is no surname", "Sarah Python", {person("Sarah")}},
       {"first name before two-word place", "Virginia Beach", {person("Virginia Beach")}},
       {"a lone dash is invisible", "Sarah - Miller", {person("Sarah - Miller")}},
       {"possessive surname kept whole", "Kate O'Brien's car", {person("Kate O'Brien's")}},
-      // Places
       {"two-word place in capitals", "NEW YORK", {place("NEW YORK")}},
       {"comma pair needs the place shape", "Dallas, Tx", {place("Dallas")}},
       {"code after a preposition", "moved to LA", {place("LA")}},
       {"in is no place preposition", "in LA", {}},
       {"code confirmed by a previous comma", "Yes, OK", {place("OK")}},
       {"code with its own comma ignores the verb", "OK, is it", {}},
-      // Companies
       {"lower-case suffix", "Acme corp", {org("Acme corp")}},
       {"placeholder takes no suffix", "[ORG_1] Inc", {}},
       {"a placeholder needs its underscore", "[AB] Inc", {org("AB] Inc")}},
-      // The first occurrence of a text wins
+      // The first occurrence of a text wins.
       {"case variant repeated", "Jane Smith and JANE SMITH", {person("Jane Smith")}},
-      {"shorter text is another entity",
-       "Georgia Smith called. Later Georgia said hi.",
+      {"shorter text is another entity", "Georgia Smith called. Later Georgia said hi.",
        {person("Georgia Smith"), person("Georgia")}},
-      {"place shadows a later first name",
-       "We drove to Dallas, Georgia and met Georgia there.",
+      {"place shadows a later first name", "We drove to Dallas, Georgia and met Georgia there.",
        {place("Dallas"), place("Georgia")}},
-      // Punctuation
       {"double quotes kept", "\"Jane Smith\" wrote", {person("\"Jane Smith\"")}},
       {"other leading punctuation hides the capital", "**Jane** called", {}},
-      {"brackets and inner white space of a span", "Dr. [(Jane \n Smith!)].",
-       {person("Jane \n Smith")}},
-      // Unicode
+      {"brackets and white space in a span", "Dr. [(Jane \n Smith!)].", {person("Jane \n Smith")}},
       {"U+180E does not split", "Dr. Jane\u180ESmith", {person("Jane\u180ESmith")}},
       {"Kelvin sign lower-cases into a name", "Mar\u212A Twain", {person("Mar\u212A Twain")}},
       {"final sigma variants are one text", "Dr. AΣ met Dr. Aς", {person("AΣ")}},
-      // U+212A KELVIN SIGN lower-cases to "k": "\u212A\u212A" is the suffix "kk".
       {"an accented letter keeps a word out of the ASCII sets", "Jan\u00E9 Smith", {}},
       // Code regions: no name, place or company joins words across their start or end.
       {"a first name before a fenced block stays alone", "Thanks Alice\n```\nTraceback\n```\n",
        {person("Alice")}},
-      {"an honorific's window stops at code", "Dr. Jane Ann `Marie` Smith",
-       {person("Jane Ann")}},
+      {"an honorific's window stops at code", "Dr. Jane Ann `Marie` Smith", {person("Jane Ann")}},
       {"a company suffix in code is not joined", "Acme `Corp` ok", {}},
       {"a two-word place is not joined across a span", "New `York` City", {}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(extract_lexicon_entities(c.text), c.expected);
-  }
+  });
 }
 
-// A word that an honorific opens runs up to the next separator: a White_Space character ends
-// it before the lower-case word, any other character keeps that word in the name. The length of
-// the name moves the character through the lanes of an eight-byte block.
+// A White_Space character ends the name an honorific opens before the lower-case word, any other
+// character keeps that word in it; the name's length moves the character through the lanes of an
+// eight-byte block. Every White_Space character lies below U+3001; above it one code point in 97
+// still meets every lead byte.
 TEST(ExtractLexiconEntities, EveryWhiteSpaceCharacterAndNoOtherSeparatesWords) {
-  // Every White_Space character lies below U+3001; above it one code point in 97 still meets
-  // every lead byte.
-  int failures = 0;
-  for (char32_t c = 1; c <= 0x10FFFF && failures < 5; c += (c < 0x3100 ? 1 : 97)) {
+  for (char32_t c = 1; c <= 0x10FFFF && !HasFailure(); c += (c < 0x3100 ? 1 : 97)) {
     if (c >= 0xD800 && c <= 0xDFFF) continue;
     const std::string name = "Ja" + std::string(c % 11, 'a');
     std::string character;
     append_utf8(character, c);
-    const Entity found = is_white_space(c) ? person(name) : person(name + character + "smith");
-    const std::vector<Entity> expected = {found};
-    const std::vector<Entity> actual =
-        extract_lexicon_entities("Dr. " + name + character + "smith");
-    if (actual != expected && ++failures) {
-      ADD_FAILURE() << "U+" << std::hex << static_cast<unsigned>(c) << " gives "
-                    << testing::PrintToString(actual);
-    }
+    const std::vector<Entity> expected = {
+        person(is_white_space(c) ? name : name + character + "smith")};
+    EXPECT_EQ(extract_lexicon_entities("Dr. " + name + character + "smith"), expected)
+        << "U+" << std::hex << static_cast<unsigned>(c);
   }
 }
 

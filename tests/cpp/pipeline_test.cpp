@@ -29,9 +29,7 @@ TEST(Anonymize, ListsEntitiesExtendsTheCallersMapAndSubstitutes) {
   };
   const Case cases[] = {
       Case("worked call", "Ping @jdoe about BlueHarbor in Dallas, TX", {}, {},
-           {{"@jdoe", T::Handle},
-            {"Dallas", T::Place},
-            {"TX", T::Place},
+           {{"@jdoe", T::Handle}, {"Dallas", T::Place}, {"TX", T::Place},
             {"BlueHarbor", T::Project}},
            "Ping [HANDLE_1] about [PROJECT_1] in [PLACE_1], [PLACE_2]"),
       // The honorific makes the lexicon report "Jane.io" as a Person; the domain came first.
@@ -72,23 +70,15 @@ TEST(Anonymize, ListsEntitiesExtendsTheCallersMapAndSubstitutes) {
       Case("a project after a slash, numbered after a custom entity", "repo acme/BlueHarbor", {},
            {{"acme", T::Org}}, {{"acme", T::Org}, {"BlueHarbor", T::Project}},
            "repo [ORG_1]/[PROJECT_1]"),
-      // Custom entities keep the map's rules: no place of their own cuts a word.
       // Patterns in their own order, then the lexicon, then the caller's entities in the
       // caller's order, then CamelCase: the caller's Sarah is numbered after Sarah Miller.
       Case("detector order decides numbering",
-           "Call Sarah Miller at 555-123-4567 or sarah@acme.io, see https://acme.io/x and @sarah_m "
-           "on "
-           "10.0.0.1 in NightOwl",
+           "Call Sarah Miller at 555-123-4567 or sarah@acme.io, see https://acme.io/x and "
+           "@sarah_m on 10.0.0.1 in NightOwl",
            {}, {{"Sarah", T::Person}, {"Acme", T::Org}},
-           {{"https://acme.io/x", T::Url},
-            {"sarah@acme.io", T::Email},
-            {"@sarah_m", T::Handle},
-            {"555-123-4567", T::Phone},
-            {"10.0.0.1", T::IpAddress},
-            {"Sarah Miller", T::Person},
-            {"Sarah", T::Person},
-            {"Acme", T::Org},
-            {"NightOwl", T::Project}},
+           {{"https://acme.io/x", T::Url}, {"sarah@acme.io", T::Email}, {"@sarah_m", T::Handle},
+            {"555-123-4567", T::Phone}, {"10.0.0.1", T::IpAddress}, {"Sarah Miller", T::Person},
+            {"Sarah", T::Person}, {"Acme", T::Org}, {"NightOwl", T::Project}},
            "Call [PERSON_1] at [PHONE_1] or [EMAIL_1], see [URL_1] and [HANDLE_1] on [IP_1] in "
            "[PROJECT_1]"),
   };
@@ -105,7 +95,6 @@ TEST(Anonymize, ListsEntitiesExtendsTheCallersMapAndSubstitutes) {
       EXPECT_EQ(result.entities, c.expected_entities);
       EXPECT_EQ(result.entity_count, result.entities.size());
       EXPECT_EQ(result.text, c.expected_text);
-      // The caller's entries, extended in the order of the listed entities.
       EXPECT_EQ(*result.token_map, build_token_map(result.entities, existing.get()));
     }
     EXPECT_EQ(*existing_map, build_token_map(c.existing, nullptr)) << "map changed";
@@ -119,11 +108,10 @@ TEST(Anonymize, TokenShapedTextIsReservedSoRestoreGivesItBack) {
   const std::string text = "Ask [PERSON_1] and Emily Johnson about [ORG_\u0663] in `[IP_4]`.";
   const AnonymizeResult result = anonymize(text, nullptr);
   EXPECT_EQ(result.text, "Ask [PERSON_1] and [PERSON_2] about [ORG_\u0663] in `[IP_4]`.");
-  EXPECT_EQ(*result.token_map, test::make_tables({{"Emily Johnson", "[PERSON_2]"}},
-                                                 {{"[PERSON_1]", "[PERSON_1]"},
-                                                  {"[PERSON_2]", "Emily Johnson"},
-                                                  {"[ORG_\u0663]", "[ORG_\u0663]"},
-                                                  {"[IP_4]", "[IP_4]"}}));
+  EXPECT_EQ(*result.token_map,
+            test::make_tables({{"Emily Johnson", "[PERSON_2]"}},
+                              {{"[PERSON_1]", "[PERSON_1]"}, {"[PERSON_2]", "Emily Johnson"},
+                               {"[ORG_\u0663]", "[ORG_\u0663]"}, {"[IP_4]", "[IP_4]"}}));
   EXPECT_EQ(result.token_map->size(), 1u);
   EXPECT_EQ(deanonymize(result.text, *result.token_map), text);
   // An unknown token beside mapped text only is still reserved.
@@ -140,13 +128,11 @@ TEST(Anonymize, TokenShapedTextIsReservedSoRestoreGivesItBack) {
 // A long text runs its detector passes on two threads; repeating a message must give exactly
 // the entities of one copy and its anonymized text repeated.
 TEST(Anonymize, LongTextsGiveTheResultsOfShortOnes) {
-  const std::string message =
-      "Ping @jdoe about BlueHarbor in Dallas, TX; Dr. Alice Moreau mailed "
-      "alice@acme.io from 10.0.0.7 (`Alice` in code).\n";
+  const std::string message = "Ping @jdoe about BlueHarbor in Dallas, TX; Dr. Alice Moreau mailed "
+                              "alice@acme.io from 10.0.0.7 (`Alice` in code).\n";
   const AnonymizeResult one = anonymize(message, nullptr);
   ASSERT_GE(one.entities.size(), 7u);
-  std::string text;
-  std::string expected_text;
+  std::string text, expected_text;
   while (text.size() < 600 * 1024) {
     text += message;
     expected_text += one.text;

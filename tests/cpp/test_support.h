@@ -1,7 +1,9 @@
-// Helpers shared by the C++ suites: maps and long texts built in one line, and readable
-// printing of entities and maps in failure messages.
+// Helpers shared by the C++ suites: tables of cases, maps and long texts built in one line, and
+// readable printing of entities and maps in failure messages.
 #ifndef VELK_TESTS_CPP_TEST_SUPPORT_H_
 #define VELK_TESTS_CPP_TEST_SUPPORT_H_
+
+#include <gtest/gtest.h>
 
 #include <map>
 #include <ostream>
@@ -23,15 +25,30 @@ inline void PrintTo(const Entity& entity, std::ostream* os) {
 inline void PrintTo(const TokenMap& map, std::ostream* os) {
   for (const auto* table : {&map.forward, &map.reverse}) {
     *os << (table == &map.forward ? "forward {" : " reverse {");
-    for (const auto& [key, value] :
-         std::map<std::string, std::string>(table->begin(), table->end())) {
-      *os << " " << debug_string(key) << ": " << debug_string(value);
-    }
+    const std::map<std::string, std::string> sorted(table->begin(), table->end());
+    for (const auto& [k, v] : sorted) *os << " " << debug_string(k) << ": " << debug_string(v);
     *os << " }";
   }
 }
 
 namespace test {
+
+// One case of a table: a name for failure messages, an input and the result expected for it.
+template <class In, class Out>
+struct Row {
+  std::string_view name;
+  In input;
+  Out expected;
+};
+
+// Expects f(input) == expected for every row; a failure names the row and prints its input.
+template <class In, class Out, class F>
+void expect_rows(F f, const std::vector<Row<In, Out>>& rows) {
+  for (const Row<In, Out>& row : rows) {
+    SCOPED_TRACE(std::string(row.name) + " " + testing::PrintToString(row.input));
+    EXPECT_EQ(f(row.input), row.expected);
+  }
+}
 
 using Pairs = std::vector<std::pair<std::string, std::string>>;
 

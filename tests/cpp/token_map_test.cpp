@@ -61,15 +61,11 @@ TEST(BuildTokenMap, NumbersPerPrefixAndSharesCaseVariants) {
   const std::vector<Entity> entities = {{"Alice", T::Person}, {"Bob", T::Person},
                                         {"alice", T::Person}, {"Alice", T::Person},
                                         {"Paris", T::Place},  {"", T::Secret}};
-  EXPECT_EQ(build_token_map(entities, nullptr), make_tables({{"Alice", "[PERSON_1]"},
-                                                             {"Bob", "[PERSON_2]"},
-                                                             {"alice", "[PERSON_1]"},
-                                                             {"Paris", "[PLACE_1]"},
-                                                             {"", "[SECRET_1]"}},
-                                                            {{"[PERSON_1]", "Alice"},
-                                                             {"[PERSON_2]", "Bob"},
-                                                             {"[PLACE_1]", "Paris"},
-                                                             {"[SECRET_1]", ""}}));
+  EXPECT_EQ(build_token_map(entities, nullptr),
+            make_tables({{"Alice", "[PERSON_1]"}, {"Bob", "[PERSON_2]"}, {"alice", "[PERSON_1]"},
+                         {"Paris", "[PLACE_1]"}, {"", "[SECRET_1]"}},
+                        {{"[PERSON_1]", "Alice"}, {"[PERSON_2]", "Bob"}, {"[PLACE_1]", "Paris"},
+                         {"[SECRET_1]", ""}}));
 }
 
 // A session can map case variants to different tokens; the variant first in byte order answers,
@@ -94,34 +90,27 @@ TEST(BuildTokenMap, CaseVariantReusedIsTheFirstKeyInByteOrder) {
             "[PERSON_7]");
 }
 
+// The token a new person gets beside Bob, whose [PERSON_1] is only in the forward table (a
+// session may hold a forward value that reverse lacks; it is handed out again), and reverse keys
+// that are the given tokens.
 TEST(BuildTokenMap, CountersComeFromReverseKeysOnly) {
-  const struct {
-    const char* name;
-    std::vector<std::string> tokens;  // of the existing entries
-    EntityType type;
-    std::string expected_token;
-  } cases[] = {
-      {"highest number wins", {"[PERSON_3]", "[PERSON_12]"}, T::Person, "[PERSON_13]"},
-      {"above 32 bits counts as 0", {"[PERSON_4294967296]"}, T::Person, "[PERSON_1]"},
-      {"non-ASCII digits count as 0", {"[PERSON_\u0667]"}, T::Person, "[PERSON_1]"},
-      {"first token of a key decides", {"[ORG_2][PERSON_50]"}, T::Person, "[PERSON_1]"},
-      {"nested brackets", {"[[PERSON_12]]"}, T::Person, "[PERSON_13]"},
-      {"malformed tokens",
-       {"[PERSON_] [PERSON1] [person_1] [PERSON_9 [P_Q_5]"},
-       T::Person,
-       "[PERSON_1]"},
-      // A session may hold a forward value that reverse lacks; it is handed out again.
-      {"forward values do not count", {}, T::Person, "[PERSON_1]"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  const auto new_token = [](const std::vector<std::string>& tokens) {
     test::Pairs reverse;
-    for (const std::string& token : c.tokens) reverse.emplace_back(token, "A" + token);
+    for (const std::string& token : tokens) reverse.emplace_back(token, "A" + token);
     const TokenMap existing = make_tables({{"Bob", "[PERSON_1]"}}, reverse);
-    const TokenMap map = build_token_map(std::vector<Entity>{{"Zed", c.type}}, &existing);
-    EXPECT_EQ(map.forward.at("Zed"), c.expected_token);
-    EXPECT_EQ(map.reverse.at(c.expected_token), "Zed");
-  }
+    const TokenMap map = build_token_map(std::vector<Entity>{{"Zed", T::Person}}, &existing);
+    EXPECT_EQ(map.reverse.at(map.forward.at("Zed")), "Zed");
+    return std::string(map.forward.at("Zed"));
+  };
+  test::expect_rows<std::vector<std::string>, std::string>(new_token, {
+      {"highest number wins", {"[PERSON_3]", "[PERSON_12]"}, "[PERSON_13]"},
+      {"above 32 bits counts as 0", {"[PERSON_4294967296]"}, "[PERSON_1]"},
+      {"non-ASCII digits count as 0", {"[PERSON_\u0667]"}, "[PERSON_1]"},
+      {"first token of a key decides", {"[ORG_2][PERSON_50]"}, "[PERSON_1]"},
+      {"nested brackets", {"[[PERSON_12]]"}, "[PERSON_13]"},
+      {"malformed tokens", {"[PERSON_] [PERSON1] [person_1] [PERSON_9 [P_Q_5]"}, "[PERSON_1]"},
+      {"forward values do not count", {}, "[PERSON_1]"},
+  });
 }
 
 TEST(BuildTokenMap, MappedTextAndCaseVariantsKeepTheirTokenWhateverTheType) {
@@ -135,15 +124,11 @@ TEST(BuildTokenMap, MappedTextAndCaseVariantsKeepTheirTokenWhateverTheType) {
 }
 
 TEST(BuildTokenMap, CaseVariantsCompareByFullLowerCasing) {
-  const std::vector<Entity> entities = {{"ΟΔΥΣΣΕΥΣ", T::Person},
-                                        {"οδυσσευς", T::Person},  // final sigma
-                                        {"Straße", T::Place},
-                                        {"STRASSE", T::Place},  // SS never lower-cases to ß
-                                        // The Kelvin sign lower-cases to an ASCII k, both ways
-                                        {"\u212AIEL", T::Place},
-                                        {"kiel", T::Place},
-                                        {"Karl", T::Person},
-                                        {"\u212AARL", T::Person}};
+  // Final sigma; SS never lower-cases to ß; the Kelvin sign lower-cases to an ASCII k, both ways.
+  const std::vector<Entity> entities = {
+      {"ΟΔΥΣΣΕΥΣ", T::Person}, {"οδυσσευς", T::Person}, {"Straße", T::Place},
+      {"STRASSE", T::Place},   {"\u212AIEL", T::Place},  {"kiel", T::Place},
+      {"Karl", T::Person},     {"\u212AARL", T::Person}};
   const TokenMap map = build_token_map(entities, nullptr);
   EXPECT_EQ(map.forward.at("οδυσσευς"), "[PERSON_1]");
   EXPECT_EQ(map.forward.at("STRASSE"), "[PLACE_2]");
@@ -178,18 +163,12 @@ TEST(BuildTokenMap, LeavesExistingUnchangedAndCopiesItOnEmptyInput) {
 
 // Only whole tokens take part in substitution; anything around or inside them disqualifies.
 TEST(IsWholeToken, AcceptsExactlyOneTokenAndNothingElse) {
-  const struct {
-    std::string_view text;
-    bool whole;
-  } cases[] = {
-      {"[PERSON_1]", true},   {"[ORG_\u0663]", true}, {"", false},          {"[PERSON_1] ", false},
-      {"x[PERSON_1]", false}, {"[[A_1]", false},      {"[person_1]", false}, {"[A_]", false},
-      {"[_1]", false},        {"[A_1", false},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.text);
-    EXPECT_EQ(is_whole_token(c.text), c.whole);
-  }
+  test::expect_rows<std::string_view, bool>(is_whole_token, {
+      {"", "[PERSON_1]", true},   {"", "[ORG_\u0663]", true}, {"", "", false},
+      {"", "[PERSON_1] ", false}, {"", "x[PERSON_1]", false}, {"", "[[A_1]", false},
+      {"", "[person_1]", false},  {"", "[A_]", false},        {"", "[_1]", false},
+      {"", "[A_1", false},
+  });
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
-"""The `velk` command as a user runs it: the installed console script in a subprocess, with pipes
-and files; `python -m velk`; several processes anonymizing into one session at once; every
-error path with its exit status and message."""
+"""`velk` as a user runs it (the installed console script, `python -m velk`): pipes and files,
+processes sharing one session, every error path with its exit status and message."""
 
 import contextlib
 import fcntl
@@ -34,39 +33,26 @@ def velk_cli(*args, input=b"", cwd=None, command=None):
     return done.returncode, done.stdout, done.stderr.decode()
 
 
-def session_tables(path):
-    doc = json.loads(Path(path).read_text())["tokenMap"]
-    return doc["forward"], doc["reverse"]
-
-
-def test_the_console_script_is_installed_beside_the_interpreter():
+def test_the_installed_script_anonymizes_and_restores_through_pipes(tmp_path):
     assert VELK.is_file() and os.access(VELK, os.X_OK)
     status, out, err = velk_cli("--version")
-    assert (status, err) == (0, "") and out.decode().startswith("velk ")
-
-
-def test_anonymize_and_restore_through_pipes(tmp_path):
+    assert (status, err, out[:5]) == (0, "", b"velk ")
     session = tmp_path / "chat.json"
     status, out, err = velk_cli("anonymize", "-s", session, input=CHAT.encode())
     assert (status, err) == (0, "")
-    anonymized = out.decode()
-    assert anonymized.startswith("Hey [HANDLE_1], [PERSON_1] says the deploy in [PLACE_1], "
-                                 "[PLACE_2] failed.\r\nMail [EMAIL_1]")
-    assert "export API_HOST=10.20.30.40" in anonymized  # code is left alone
-    assert session.exists()
+    assert out.decode().startswith("Hey [HANDLE_1], [PERSON_1] says the deploy in [PLACE_1], "
+                                   "[PLACE_2] failed.\r\nMail [EMAIL_1]")
+    assert b"export API_HOST=10.20.30.40" in out  # code is left alone
     # Tokens stay stable from one run to the next.
     assert velk_cli("anonymize", "-s", session, "-", input=b"ping @mlopez")[:2] == (
         0, b"ping [HANDLE_1]")
     status, out, err = velk_cli("restore", "-s", session, input=out)
     assert (status, out.decode(), err) == (0, CHAT, "")
-
-
-def test_python_dash_m_velk_does_the_same(tmp_path):
-    session = tmp_path / "chat.json"
+    # python -m velk does the same.
     module = [sys.executable, "-m", "velk"]
     assert velk_cli("anonymize", "-s", session, input=b"Ping @jdoe", command=module)[:2] == (
-        0, b"Ping [HANDLE_1]")
-    assert velk_cli("restore", "-s", session, input=b"[HANDLE_1]!", command=module)[:2] == (
+        0, b"Ping [HANDLE_2]")
+    assert velk_cli("restore", "-s", session, input=b"[HANDLE_2]!", command=module)[:2] == (
         0, b"@jdoe!")
     status, _, err = velk_cli("anonymize", command=module)
     assert status == 2 and "usage: velk anonymize" in err
@@ -84,9 +70,8 @@ def test_files_in_and_out_keep_their_names_and_bytes(tmp_path):
     assert (status, out, err) == (0, b"", "")
     assert sorted(os.listdir(tmp_path / "anon")) == sorted(texts)
     assert (tmp_path / "anon" / "b.txt").read_text() == "Ask [HANDLE_1] and [PERSON_1]\n"
-    status, _, _ = velk_cli("restore", "-s", session, "-o", tmp_path / "back",
-                            *(tmp_path / "anon" / name for name in texts))
-    assert status == 0
+    assert velk_cli("restore", "-s", session, "-o", tmp_path / "back",
+                    *(tmp_path / "anon" / name for name in texts))[0] == 0
     for name, text in texts.items():
         assert (tmp_path / "back" / name).read_bytes() == text.encode()
     # One file goes to standard output.
@@ -97,31 +82,26 @@ def test_files_in_and_out_keep_their_names_and_bytes(tmp_path):
 
 def test_tokens_lists_kinds_in_the_modules_order_then_numbers_with_texts_on_one_line(tmp_path):
     session = tmp_path / "odd.json"
-    doc = {"version": 1, "tokenMap": {"forward": {}, "reverse": {
+    session.write_text(json.dumps([1, [{}, {
         "[PLACE_1]": "東京", "[PERSON_10]": "two\nlines\tand\x07", "[PERSON_2]": "Ann",
-        "[ROBOT_2]": "R2", "key": "value"}}}
-    session.write_text(json.dumps(doc))
+        "[ROBOT_2]": "R2", "key": "value"}]]))
     status, out, _ = velk_cli("tokens", "-s", session)
-    assert status == 0
-    assert out.decode().splitlines() == [
+    assert (status, out.decode().splitlines()) == (0, [
         "TOKEN        KIND    TEXT",
         "[PERSON_2]   Person  Ann",
         "[PERSON_10]  Person  two\\nlines\\tand\\x07",
         "[PLACE_1]    Place   東京",
         "[ROBOT_2]    -       R2",
         "key          -       value",
-    ]
+    ])
 
 
 def read_until(stream, expected, timeout=30):
     """Reads from a pipe until ``expected`` bytes have arrived (or the time is up)."""
-    got = b""
-    deadline = time.monotonic() + timeout
+    got, deadline = b"", time.monotonic() + timeout
     while len(got) < len(expected) and time.monotonic() < deadline:
-        ready, _, _ = select.select([stream], [], [], 0.1)
-        if ready:
-            data = os.read(stream.fileno(), 4096)
-            if not data:
+        if select.select([stream], [], [], 0.1)[0]:
+            if not (data := os.read(stream.fileno(), 4096)):
                 break
             got += data
     return got
@@ -133,13 +113,9 @@ def test_restore_from_standard_input_streams_as_text_arrives(tmp_path):
     process = subprocess.Popen([VELK, "restore", "-s", session], stdin=subprocess.PIPE,
                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, bufsize=0)
     try:
-        steps = [
-            (b"Hello ", b"Hello "),
-            (b"[PERS", b""),  # could still become [PERSON_1]: held back
-            (b"ON_1] and [", b"Sarah Miller and "),
-            (b"x] \xc3", b"[x] "),  # half a character waits for its other half
-            (b"\xa9 [PERSON_1", b"\xc3\xa9 "),
-        ]
+        # "[PERS" could still become [PERSON_1]; half a character waits for its other half.
+        steps = [(b"Hello ", b"Hello "), (b"[PERS", b""), (b"ON_1] and [", b"Sarah Miller and "),
+                 (b"x] \xc3", b"[x] "), (b"\xa9 [PERSON_1", b"\xc3\xa9 ")]
         for sent, expected in steps:
             process.stdin.write(sent)
             assert read_until(process.stdout, expected) == expected
@@ -179,20 +155,17 @@ def test_a_progress_bar_for_several_files_on_a_terminal(tmp_path):
     session = tmp_path / "s.json"
     controller, terminal = terminal_pair()
     process = subprocess.Popen([VELK, "anonymize", "-s", session, "-o", tmp_path / "out", *files],
-                               stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=terminal)
+                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=terminal)
     os.close(terminal)
     shown = read_terminal(controller)
     assert process.wait(timeout=60) == 0
-    assert process.stdout.read() == b""
-    process.stdout.close()
     assert b"anonymize" in shown and b"100%" in shown and b"3/3" in shown
     # One file: no bar even on a terminal.
     controller, terminal = terminal_pair()
-    status = subprocess.run([VELK, "anonymize", "-s", session, files[0]], stderr=terminal,
-                            capture_output=False, stdout=subprocess.DEVNULL).returncode
+    done = subprocess.run([VELK, "anonymize", "-s", session, files[0]], stderr=terminal,
+                          stdout=subprocess.DEVNULL)
     os.close(terminal)
-    assert status == 0
-    assert read_terminal(controller) == b""
+    assert (done.returncode, read_terminal(controller)) == (0, b"")
 
 
 def test_several_processes_anonymize_into_one_session_at_once(tmp_path):
@@ -213,7 +186,7 @@ def test_several_processes_anonymize_into_one_session_at_once(tmp_path):
         results = list(pool.map(work, range(workers)))
     outputs = {text: out for result in results for text, out in result.items()}
     assert len(outputs) == workers * messages
-    forward, reverse = session_tables(session)
+    forward, reverse = json.loads(session.read_text())["tokenMap"].values()
     expected = workers * messages + 4 + workers  # unique mails, shared mails, handles
     assert len(forward) == len(reverse) == len(set(forward.values())) == expected
     token_map = velk.SessionFile(session).read()
@@ -223,69 +196,80 @@ def test_several_processes_anonymize_into_one_session_at_once(tmp_path):
     assert emails == list(range(1, workers * messages + 4 + 1))
 
 
-# Error paths: (arguments, standard input, status, message on standard error).
-def run_error(tmp_path, args, input=b""):
-    args = [str(arg).replace("{tmp}", str(tmp_path)) for arg in args]
-    return velk_cli(*args, input=input, cwd=tmp_path)
+def snapshot(folder):
+    return {str(path.relative_to(folder)): path.is_file() and path.read_bytes()
+            for path in sorted(folder.rglob("*"))}
 
 
-@pytest.mark.parametrize("args,message", [
-    ([], "velk: error: a command is required: anonymize, restore, tokens or corpus"),
-    (["translate"], "velk: error: argument COMMAND: invalid choice: 'translate'"),
-    (["anonymize"], "velk anonymize: error: the following arguments are required: -s/--session"),
-    (["tokens", "-s", "x.json", "extra"], "velk: error: unrecognized arguments: extra"),
-    (["anonymize", "-s", "x.json", "a", "b"], "velk anonymize: error: several files need -o DIR"),
-    (["restore", "-s", "x.json", "-o", "out"],
-     "velk restore: error: -o DIR needs input files (standard input has no name to keep)"),
-    (["anonymize", "-s", "x.json", "-o", "out", "a", "-"],
-     "velk anonymize: error: standard input (-) cannot be one of several inputs"),
-], ids=["no command", "unknown command", "no session", "extra argument", "several files",
-        "-o with stdin", "- among several"])
-def test_usage_errors_exit_2(tmp_path, args, message):
-    status, out, err = run_error(tmp_path, args)
-    assert status == 2 and out == b""
-    assert err.startswith("usage: velk") and err.rstrip("\n").splitlines()[-1].startswith(message)
-    assert os.listdir(tmp_path) == []
+@pytest.fixture
+def inputs(tmp_path):
+    """A folder of inputs for the error paths: a session with its lock, a broken one, a good and a
+    bad file, a folder, a file and a name that are in the way of outputs."""
+    velk.Conversation(tmp_path / "s.json").anonymize("Ask Sarah Miller")
+    (tmp_path / "broken.json").write_text('{"version":1,"tokenMap":')
+    (tmp_path / "broken.json.lock").touch()
+    (tmp_path / "a.txt").write_text("Ping @jdoe")
+    (tmp_path / "b.txt").write_bytes(b"Ping @mlopez \x80")
+    (tmp_path / "sub").mkdir()
+    (tmp_path / "sub" / "a.txt").write_text("Ping @mlopez")
+    (tmp_path / "file").write_text("")
+    (tmp_path / "out" / "a.txt").mkdir(parents=True)
+    return tmp_path
 
 
-def broken_session(tmp_path):
-    path = tmp_path / "broken.json"
-    path.write_text('{"version":1,"tokenMap":')
-    return path
+USAGE = {  # arguments: the start of the last line of standard error
+    "": "velk: error: a command is required: anonymize, restore, tokens or corpus",
+    "translate": "velk: error: argument COMMAND: invalid choice: 'translate'",
+    "anonymize": "velk anonymize: error: the following arguments are required: -s/--session",
+    "tokens -s x.json extra": "velk: error: unrecognized arguments: extra",
+    "anonymize -s x.json a b": "velk anonymize: error: several files need -o DIR",
+    "restore -s x.json -o out": "velk restore: error: -o DIR needs input files (standard input "
+                                "has no name to keep)",
+    "anonymize -s x.json -o out a -": "velk anonymize: error: standard input (-) cannot be one "
+                                      "of several inputs",
+}
+BROKEN = ("is not a session: session JSON is malformed: EOF while parsing a value at line 1 "
+          "column 24")
+BAD_FILE = "'b.txt' is not UTF-8 text: invalid start byte at byte offset 13"
+FAILURES = {  # arguments: standard error after "velk: "
+    "restore -s nope.json": "session file 'nope.json' does not exist",
+    "tokens -s nope.json": "session file 'nope.json' does not exist",
+    # anonymize reads the session under its lock, tokens without it
+    "anonymize -s broken.json -": f"session file 'broken.json' {BROKEN}",
+    "tokens -s broken.json": f"session file 'broken.json' {BROKEN}",
+    "anonymize -s no/such/s.json": "session file 'no/such/s.json' cannot be locked: "
+                                   "{tmp}/no/such/s.json.lock: No such file or directory",
+    "anonymize -s new.json missing.txt": "cannot read 'missing.txt': No such file or directory",
+    "anonymize -s new.json sub": "cannot read 'sub': Is a directory",
+    # one bad file of several: no output, and no session saved or created
+    "anonymize -s new.json -o o a.txt b.txt": BAD_FILE,
+    "anonymize -s s.json -o o a.txt b.txt": BAD_FILE,
+    "anonymize -s new.json -o file a.txt": "output folder 'file' is not a folder",
+    "anonymize -s new.json -o o a.txt sub/a.txt": "inputs 'a.txt' and 'sub/a.txt' would both be "
+                                                  "written to 'o/a.txt'",
+    "anonymize -s new.json -o out a.txt": "cannot write 'out/a.txt': it is a folder",
+}
 
 
-@pytest.mark.parametrize("command", ["restore", "tokens"])
-def test_a_missing_session_is_an_error_for_restore_and_tokens(tmp_path, command):
-    status, out, err = run_error(tmp_path, [command, "-s", "nope.json"])
-    assert (status, out, err) == (1, b"", "velk: session file 'nope.json' does not exist\n")
-    assert not (tmp_path / "nope.json").exists()
+def fails(folder, args, status):
+    """Runs a command that must fail with `status`, write nothing to standard output and change
+    no file in `folder`; returns its standard error."""
+    before = snapshot(folder)
+    got = velk_cli(*args.split(), input=b"Ping @jdoe", cwd=folder)
+    assert (got[:2], snapshot(folder)) == ((status, b""), before)
+    return got[2]
 
 
-# Anonymize reads the session under its lock, restore and tokens read it alike.
-@pytest.mark.parametrize("command", ["anonymize", "tokens"])
-def test_a_malformed_session_is_an_error_and_is_left_as_it_is(tmp_path, command):
-    path = broken_session(tmp_path)
-    status, out, err = run_error(tmp_path, [command, "-s", "broken.json"], input=b"Ping @jdoe")
-    assert (status, out) == (1, b"")
-    assert err == ("velk: session file 'broken.json' is not a session: session JSON is "
-                   "malformed: EOF while parsing a value at line 1 column 24\n")
-    assert path.read_text() == '{"version":1,"tokenMap":'
+@pytest.mark.parametrize("args,message", USAGE.items(), ids=[a or "no command" for a in USAGE])
+def test_usage_errors_exit_2(inputs, args, message):
+    err = fails(inputs, args, 2)
+    assert err.startswith("usage: velk") and err.splitlines()[-1].startswith(message)
 
 
-def test_a_session_in_a_missing_folder(tmp_path):
-    status, _, err = run_error(tmp_path, ["anonymize", "-s", "no/such/s.json"], input=b"x")
-    assert status == 1
-    assert err == (f"velk: session file 'no/such/s.json' cannot be locked: "
-                   f"{os.path.realpath(tmp_path)}/no/such/s.json.lock: No such file or directory\n")
-
-
-def test_unreadable_inputs(tmp_path):
-    (tmp_path / "folder").mkdir()
-    for args, message in [
-        (["missing.txt"], "velk: cannot read 'missing.txt': No such file or directory\n"),
-        (["folder"], "velk: cannot read 'folder': Is a directory\n"),
-    ]:
-        assert run_error(tmp_path, ["anonymize", "-s", "s.json", *args]) == (1, b"", message)
+@pytest.mark.parametrize("args,message", FAILURES.items(), ids=FAILURES.keys())
+def test_failures_exit_1_with_one_line(inputs, args, message):
+    assert fails(inputs, args, 1) == f"velk: {message}\n".replace("{tmp}",
+                                                                   os.path.realpath(inputs))
 
 
 @pytest.mark.parametrize("command", ["anonymize", "restore"])
@@ -294,53 +278,17 @@ def test_unreadable_inputs(tmp_path):
     (b"ok \xe6\x9d", "unexpected end of data at byte offset 3"),
     (b"x" * 100_000 + b"\xc3\x28", "invalid continuation byte at byte offset 100000"),
 ], ids=["bad byte", "cut at the end", "far in"])
-def test_input_that_is_not_utf8_names_the_file_and_the_byte_offset(tmp_path, command, data,
+def test_input_that_is_not_utf8_names_the_file_and_the_byte_offset(inputs, command, data,
                                                                      message):
-    velk_cli("anonymize", "-s", tmp_path / "s.json", input=b"Ping @jdoe")
-    before = (tmp_path / "s.json").read_bytes()
-    (tmp_path / "in.txt").write_bytes(data)
-    status, out, err = run_error(tmp_path, [command, "-s", "s.json", "in.txt"])
-    assert (status, out, err) == (1, b"", f"velk: 'in.txt' is not UTF-8 text: {message}\n")
-    status, out, err = run_error(tmp_path, [command, "-s", "s.json"], input=data)
-    assert status == 1 and err == f"velk: standard input is not UTF-8 text: {message}\n"
-    if command == "anonymize":
-        assert out == b""
-    else:  # restore streams: what came before the bad byte went out
-        assert data.startswith(out)
-    assert (tmp_path / "s.json").read_bytes() == before
-
-
-def test_an_error_in_one_of_several_files_writes_nothing(tmp_path):
-    session = tmp_path / "s.json"
-    (tmp_path / "a.txt").write_text("Ping @jdoe")
-    (tmp_path / "b.txt").write_bytes(b"Ping @mlopez \x80")
-    status, out, err = run_error(tmp_path, ["anonymize", "-s", "s.json", "-o", "out", "a.txt",
-                                            "b.txt"])
-    assert (status, out) == (1, b"")
-    assert err == "velk: 'b.txt' is not UTF-8 text: invalid start byte at byte offset 13\n"
-    assert sorted(os.listdir(tmp_path)) == ["a.txt", "b.txt"]  # no output, no session
-    # With a session that exists: it is left as it is.
-    velk_cli("anonymize", "-s", session, input=b"Ask Sarah Miller")
-    before = session.read_bytes()
-    assert run_error(tmp_path, ["anonymize", "-s", "s.json", "-o", "out", "a.txt", "b.txt"])[0] == 1
-    assert session.read_bytes() == before and not (tmp_path / "out").exists()
-
-
-def test_output_folder_errors(tmp_path):
-    (tmp_path / "a.txt").write_text("Ping @jdoe")
-    (tmp_path / "sub").mkdir()
-    (tmp_path / "sub" / "a.txt").write_text("Ping @mlopez")
-    (tmp_path / "file").write_text("")
-    (tmp_path / "out" / "a.txt").mkdir(parents=True)
-    cases = [
-        (["-o", "file", "a.txt"], "velk: output folder 'file' is not a folder\n"),
-        (["-o", "o", "a.txt", "sub/a.txt"],
-         "velk: inputs 'a.txt' and 'sub/a.txt' would both be written to 'o/a.txt'\n"),
-        (["-o", "out", "a.txt"], "velk: cannot write 'out/a.txt': it is a folder\n"),
-    ]
-    for args, message in cases:
-        assert run_error(tmp_path, ["anonymize", "-s", "s.json", *args]) == (1, b"", message)
-    assert not (tmp_path / "s.json").exists() and not (tmp_path / "o").exists()
+    (inputs / "in.txt").write_bytes(data)
+    before = snapshot(inputs)
+    got = velk_cli(command, "-s", "s.json", "in.txt", cwd=inputs)
+    assert got == (1, b"", f"velk: 'in.txt' is not UTF-8 text: {message}\n")
+    status, out, err = velk_cli(command, "-s", "s.json", input=data, cwd=inputs)
+    assert (status, err) == (1, f"velk: standard input is not UTF-8 text: {message}\n")
+    # restore streams: what came before the bad byte went out
+    assert data.startswith(out) and (command == "restore" or out == b"")
+    assert snapshot(inputs) == before
 
 
 def test_a_failed_session_save_leaves_no_output(tmp_path, monkeypatch, capsys):
@@ -350,9 +298,9 @@ def test_a_failed_session_save_leaves_no_output(tmp_path, monkeypatch, capsys):
 
     session = tmp_path / "s.json"
     velk.Conversation(session).anonymize("Ping @jdoe")
-    before = session.read_bytes()
     (tmp_path / "a.txt").write_text("Ping @mlopez")
     (tmp_path / "b.txt").write_text("Ping @other")
+    before = snapshot(tmp_path)
 
     def full_disk(*args, **kwargs):
         raise OSError(28, "No space left on device")
@@ -360,13 +308,8 @@ def test_a_failed_session_save_leaves_no_output(tmp_path, monkeypatch, capsys):
     monkeypatch.setattr(velk.session, "write_atomic", full_disk)
     status = velk.cli.main(["anonymize", "-s", str(session), "-o", str(tmp_path / "out"),
                             str(tmp_path / "a.txt"), str(tmp_path / "b.txt")])
-    captured = capsys.readouterr()
-    assert status == 1 and captured.out == ""
-    assert captured.err == (
-        f"velk: session file '{session}' cannot be saved: No space left on device\n")
-    assert session.read_bytes() == before
-    assert not (tmp_path / "out").exists()
-    assert sorted(os.listdir(tmp_path)) == ["a.txt", "b.txt", "s.json", "s.json.lock"]
+    assert (status, capsys.readouterr(), snapshot(tmp_path)) == (1, ("", (
+        f"velk: session file '{session}' cannot be saved: No space left on device\n")), before)
 
 
 def test_a_reader_that_goes_away_ends_restore_quietly(tmp_path):

@@ -1,6 +1,5 @@
 """What the detectors found is replaced, ordinary words are not touched, and restoring gives back
-what the user wrote: shapes that used to leak and that the generated text below does not make,
-and properties over generated developer text."""
+what the user wrote: shapes that used to leak, and properties over generated developer text."""
 
 import re
 
@@ -15,11 +14,9 @@ def run(text):
     return result.text, va.deanonymize(result.text, result.token_map), result
 
 
-LEAKED_SHAPES = [
-    ('Ask Dr. "Jane" today', "Ask Dr. [PERSON_1] today"),
-    ('the "Acme, Inc." team', "the [ORG_1] team"),
-    ("patch by Colin\nWatson", "patch by [PERSON_1]"),
-]
+LEAKED_SHAPES = [('Ask Dr. "Jane" today', "Ask Dr. [PERSON_1] today"),
+                 ('the "Acme, Inc." team', "the [ORG_1] team"),
+                 ("patch by Colin\nWatson", "patch by [PERSON_1]")]
 
 
 def test_shapes_that_leaked_are_replaced_and_restore_exactly():
@@ -27,9 +24,8 @@ def test_shapes_that_leaked_are_replaced_and_restore_exactly():
     assert outcomes == [(expected, text) for text, expected in LEAKED_SHAPES]
 
 
-# Generated developer text: entity shapes, glue that the substitution's edge rules refuse but
-# the detectors accept, code, tokens typed by the user and plain words, joined by spaces and
-# line breaks.
+# Generated developer text: entity shapes, glue that the substitution's edge rules refuse but the
+# detectors accept, code, tokens typed by the user and plain words.
 NAMES = ["Alice", "Emily Johnson", "Jane Smith", "Colin Watson", "Sarah Miller", "Bob"]
 PLACES = ["Dallas, TX", "Portland, OR", "New York", "Paris", "Indianapolis, IN"]
 WORDS = ["in", "or", "ok", "the", "office", "deploy", "fails", "see", "Thanks", "ping", "and", "me"]
@@ -44,21 +40,13 @@ def pieces(draw):
     ip = ".".join(str(draw(st.integers(1, 254))) for _ in range(4))
     user = draw(st.sampled_from(["jdoe", "alice", "ops_bot"]))
     return draw(st.sampled_from([
-        f"https://{host}/{path}{end}",
-        f"ssh root@{ip}",
-        ip,
-        f"{user}@{host}",
-        f"postgres://app@{host}/prod",
-        f"@{user}",
-        f"medium.com/@{user}",
+        f"https://{host}/{path}{end}", f"ssh root@{ip}", ip, f"{user}@{host}",
+        f"postgres://app@{host}/prod", f"@{user}", f"medium.com/@{user}",
         f"repo acme/{draw(st.sampled_from(['BlueHarbor', 'NightOwl', 'SwiftPioneer']))}",
         "sk_live_" + draw(st.text("abcdef0123456789", min_size=24, max_size=24)) + "9a",
-        f'"{draw(st.sampled_from(NAMES))}"',
-        draw(st.sampled_from(NAMES)),
-        draw(st.sampled_from(PLACES)),
-        draw(st.sampled_from(WORDS)),
-        draw(st.sampled_from(WORDS)).upper(),
-        draw(st.sampled_from(CODE)),
+        f'"{draw(st.sampled_from(NAMES))}"', draw(st.sampled_from(NAMES)),
+        draw(st.sampled_from(PLACES)), draw(st.sampled_from(WORDS)),
+        draw(st.sampled_from(WORDS)).upper(), draw(st.sampled_from(CODE)),
         f"[{draw(st.sampled_from(['PERSON', 'IP', 'ORG']))}_{draw(st.integers(1, 12))}]",
     ]))
 
@@ -69,28 +57,19 @@ texts = st.lists(st.tuples(pieces(), st.sampled_from([" ", " ", ", ", ". ", "\n"
 WORD_CHAR = re.compile(r"[A-Za-z0-9_]")
 
 
-def outside_code(text):
-    """The text with the generated code pieces cut out (code is never changed)."""
+def standing_places(result):
+    """Entity texts that still stand as words of their own outside code (which is never changed):
+    no letter, digit or underscore before them, nor after them when they end in one."""
+    left, text = [], result.text
     for code in CODE:
         text = text.replace(code, "\0")
-    return text
-
-
-def standing_places(result):
-    """Entity texts that still stand as words of their own outside code: no letter, digit or
-    underscore before them, nor after them when they end in one."""
-    left = []
-    text = outside_code(result.text)
     for entity in result.entities:
         flags = 0 if re.fullmatch(r"[A-Z]{1,3}", entity.text) else re.IGNORECASE
         for m in re.finditer(re.escape(entity.text), text, flags):
-            before = text[m.start() - 1:m.start()]
-            after = text[m.end():m.end() + 1]
-            if WORD_CHAR.fullmatch(before or " "):
-                continue
-            if WORD_CHAR.fullmatch(entity.text[-1]) and WORD_CHAR.fullmatch(after or " "):
-                continue
-            left.append(entity.text)
+            before, after = text[m.start() - 1:m.start()] or " ", text[m.end():m.end() + 1] or " "
+            if not WORD_CHAR.fullmatch(before) and not (
+                    WORD_CHAR.fullmatch(entity.text[-1]) and WORD_CHAR.fullmatch(after)):
+                left.append(entity.text)
     return left
 
 

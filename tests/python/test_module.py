@@ -1,7 +1,5 @@
-"""The module as Python sees it: its namespace, argument conversion and its exact failures,
-AnonymizeResult, immutability, lone surrogates, and module life across imports and interpreters.
-Its signatures are checked against the type stub by mypy.stubtest; memory and reference counts
-and threads in test_memory.py."""
+"""The module as Python sees it: namespace, docstrings, argument conversion and its exact failures,
+AnonymizeResult, immutability, lone surrogates, module life across imports and interpreters."""
 
 import importlib
 import inspect
@@ -23,8 +21,7 @@ def test_namespace_and_fresh_tech_allowlist():
     assert va.__all__ == [
         "SESSION_FORMAT_VERSION", "EntityType", "Entity", "TokenMap", "AnonymizeResult",
         "anonymize", "anonymize_with_custom", "deanonymize", "build_token_map", "apply_token_map",
-        "get_tech_allowlist",
-    ]
+        "get_tech_allowlist"]
     assert all(hasattr(va, name) for name in va.__all__) and va.__doc__ == ""
     assert va.SESSION_FORMAT_VERSION == 1 and type(va.SESSION_FORMAT_VERSION) is int
     assert [cls.__name__ for cls in (va.EntityType, va.Entity, va.TokenMap, va.AnonymizeResult)] \
@@ -50,18 +47,13 @@ DOCUMENTED = [
      "(entities, existing=None)"),
     (va.apply_token_map, "Apply a TokenMap's forward substitutions to text (entity \u2192 token).",
      "(text, token_map)"),
-    (va.get_tech_allowlist,
-     "Get the tech allowlist as a list of allowlisted terms.\n"
-     "These are case-sensitive proper nouns (frameworks, languages, SaaS names)\n"
-     "that should not be masked during anonymization.\n"
-     "\n"
-     "Returns a list[str] for case-insensitive matching in the parity tests.",
-     "()"),
+    (va.get_tech_allowlist, "Get the tech allowlist as a list of allowlisted terms.\nThese are "
+     "case-sensitive proper nouns (frameworks, languages, SaaS names)\nthat should not be masked "
+     "during anonymization.\n\nReturns a list[str] for case-insensitive matching in the parity "
+     "tests.", "()"),
     (va.TokenMap.to_session_json, "Serialize this map into a versioned JSON string.", "($self)"),
-    (va.TokenMap.from_session_json,
-     "Parse a versioned JSON string back into a TokenMap.\n"
-     "Raises ValueError if the JSON is malformed or the version is unsupported.",
-     "(json_str)"),
+    (va.TokenMap.from_session_json, "Parse a versioned JSON string back into a TokenMap.\nRaises "
+     "ValueError if the JSON is malformed or the version is unsupported.", "(json_str)"),
     (E.token_prefix, 'Get the token prefix for this entity type (e.g., "PERSON", "EMAIL").',
      "(py_et)"),
     (va.Entity, "Python wrapper for Entity (detected span).", "(text, entity_type)"),
@@ -83,24 +75,7 @@ def test_docstring_and_text_signature(obj, doc, signature):
         assert str(inspect.signature(obj)) == signature.replace("$self", "self, /")
 
 
-def spy_sequence(log):
-    class Spy:
-        def __len__(self):
-            log.append("len")
-            return 1
-
-        def __getitem__(self, index):
-            log.append("item")
-            if index:
-                raise IndexError(index)
-            return va.Entity("Alice", E.Person)
-
-    return Spy()
-
-
 ALICE = va.Entity("Alice", E.Person)
-CALL_NAMES = {"va": va, "E": E}
-
 # (call, exact message): binding failures in the interpreter's usual wording, one call for each
 # form of message; then conversion failures, which name the parameter and both types, each
 # converter refusing each kind of wrong object once.
@@ -133,13 +108,25 @@ FAILURES = [
 @pytest.mark.parametrize("call,message", FAILURES, ids=[c for c, _ in FAILURES])
 def test_binding_and_conversion_failures_raise_type_error(call, message):
     with pytest.raises(TypeError) as caught:
-        eval(call, CALL_NAMES)
+        eval(call, {"va": va, "E": E})
     assert str(caught.value) == message
 
 
 def test_later_arguments_are_not_looked_at_after_a_failure():
     log = []
-    spy = spy_sequence(log)
+
+    class Spy:
+        def __len__(self):
+            log.append("len")
+            return 1
+
+        def __getitem__(self, index):
+            log.append("item")
+            if index:
+                raise IndexError(index)
+            return va.Entity("Alice", E.Person)
+
+    spy = Spy()
     with pytest.raises(TypeError, match="argument 'text'"):
         va.anonymize_with_custom(1, None, spy)
     with pytest.raises(TypeError, match="argument 'existing'"):
@@ -150,15 +137,10 @@ def test_later_arguments_are_not_looked_at_after_a_failure():
     assert log and [(e.text, e.entity_type) for e in result.entities] == [("Alice", E.Person)]
 
 
-SURROGATE_CALLS = {
-    "anonymize": lambda s: va.anonymize(s),
-    "Entity": lambda s: va.Entity(s, E.Person),
-    "from_session_json": lambda s: va.TokenMap.from_session_json(s),
-    "text before a wrong map": lambda s: va.anonymize(s, existing=1),
-}
-
-
-@pytest.mark.parametrize("call", SURROGATE_CALLS.values(), ids=SURROGATE_CALLS.keys())
+@pytest.mark.parametrize("call", [
+    va.anonymize, lambda s: va.Entity(s, E.Person), va.TokenMap.from_session_json,
+    lambda s: va.anonymize(s, existing=1),
+], ids=["anonymize", "Entity", "from_session_json", "text before a wrong map"])
 def test_lone_surrogates_raise_the_interpreters_unicode_encode_error(call):
     text = "Bob \udc80 Alice"
     with pytest.raises(UnicodeEncodeError) as caught:
@@ -197,9 +179,8 @@ READ_ONLY = [(RESULT, "text"), (RESULT, "entities"), (RESULT, "extra"), (ALICE, 
              (ALICE, "entity_type"), (va.TokenMap(), "extra"), (E.Person, "extra")]
 
 
-@pytest.mark.parametrize(
-    "obj,name", READ_ONLY, ids=[f"{type(o).__name__}.{n}" for o, n in READ_ONLY]
-)
+@pytest.mark.parametrize("obj,name", READ_ONLY,
+                         ids=[f"{type(o).__name__}.{n}" for o, n in READ_ONLY])
 def test_instance_attributes_cannot_be_set_or_deleted(obj, name):
     before = repr(obj)
     with pytest.raises(AttributeError):
@@ -212,28 +193,19 @@ def test_instance_attributes_cannot_be_set_or_deleted(obj, name):
 @pytest.mark.parametrize("cls", [E, va.Entity, va.TokenMap, va.AnonymizeResult],
                          ids=lambda cls: cls.__name__)
 def test_classes_cannot_be_changed(cls):
-    try:
-        with pytest.raises(TypeError, match="immutable type"):
-            cls.probe_attribute = 1
-    finally:
-        # Never leave a shared class changed for the tests that follow.
-        if "probe_attribute" in vars(cls):
-            type.__delattr__(cls, "probe_attribute")
+    with pytest.raises(TypeError, match="immutable type"):
+        cls.probe_attribute = 1  # no other test looks at this name
 
 
 @pytest.mark.parametrize("length", ["2**62", "10**13"])
 def test_reported_length_is_only_a_hint(length):
     # Run apart: should this regress, the interpreter would abort.
-    code = (
-        "import velk_anonymizer as va\n"
-        "class Lying:\n"
-        f"    def __len__(self): return {length}\n"
-        "    def __getitem__(self, index):\n"
-        "        if index: raise IndexError(index)\n"
-        "        return va.Entity('Bob', va.EntityType.Person)\n"
-        "print(len(va.build_token_map(Lying())),\n"
-        "      va.anonymize_with_custom('hi bob', None, Lying()).text)\n"
-    )
+    code = ("import velk_anonymizer as va\n"
+            f"class Lying:\n    def __len__(self): return {length}\n"
+            "    def __getitem__(self, index):\n        if index: raise IndexError(index)\n"
+            "        return va.Entity('Bob', va.EntityType.Person)\n"
+            "print(len(va.build_token_map(Lying())),\n"
+            "      va.anonymize_with_custom('hi bob', None, Lying()).text)\n")
     env = dict(os.environ, PYTHONPATH=os.path.dirname(va.__file__))
     done = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True,
                           text=True, timeout=60)
@@ -256,18 +228,16 @@ def run_in_subinterpreter(code):
     try:
         import _xxsubinterpreters as interpreters
     except ImportError:
-        interpreters = None
-    if interpreters is not None:
-        interp = interpreters.create()
-        try:
-            interpreters.run_string(interp, code)
-        finally:
-            interpreters.destroy(interp)
+        testcapi = pytest.importorskip("_testcapi")
+        if not hasattr(testcapi, "run_in_subinterp"):
+            pytest.skip("this interpreter offers no subinterpreters")
+        assert testcapi.run_in_subinterp(code) == 0
         return
-    testcapi = pytest.importorskip("_testcapi")
-    if not hasattr(testcapi, "run_in_subinterp"):
-        pytest.skip("this interpreter offers no subinterpreters")
-    assert testcapi.run_in_subinterp(code) == 0
+    interp = interpreters.create()
+    try:
+        interpreters.run_string(interp, code)
+    finally:
+        interpreters.destroy(interp)
 
 
 def test_import_from_a_subinterpreter_raises_import_error(tmp_path):

@@ -1,7 +1,6 @@
-"""The README's examples run as written: every Python block (a comment that is a Python literal
-is the value of its line's expression; `# prints X` means the block prints X), and every console
-transcript (each `$ ` command's standard output is the lines below it), with the installed
-module, package and console script."""
+"""The README's examples run as written: Python blocks (a comment that is a Python literal is the
+value of its line's expression; `# prints X`: the block prints X) and console transcripts (each
+`$ ` command's standard output is the lines below it), with the installed module and script."""
 
 import ast
 import contextlib
@@ -19,17 +18,15 @@ README = Path(__file__).resolve().parents[2] / "README.md"
 
 
 def blocks(language):
-    text = README.read_text(encoding="utf-8")
-    return re.findall(rf"^```{language}\n(.*?)^```$", text, flags=re.M | re.S)
+    return re.findall(rf"^```{language}\n(.*?)^```$", README.read_text(encoding="utf-8"),
+                      flags=re.M | re.S)
 
 
 def comments(source):
     """Line number to comment text (without '#')."""
-    found = {}
-    for token in tokenize.generate_tokens(io.StringIO(source).readline):
-        if token.type == tokenize.COMMENT:
-            found[token.start[0]] = token.string[1:].strip()
-    return found
+    return {token.start[0]: token.string[1:].strip()
+            for token in tokenize.generate_tokens(io.StringIO(source).readline)
+            if token.type == tokenize.COMMENT}
 
 
 def literal(text):

@@ -1,15 +1,8 @@
-"""Calls one entry point of velk_anonymizer with an allocation failure injected at each C++
-allocation of the call in turn, in a process that has failing_new preloaded. Prints a JSON
-report: what the call gives when nothing fails, how many injected failures became MemoryError,
-and every attempt that ended any other way or gave another result.
-
-    python drive.py LIBRARY ENTRY_POINT [--cold]
-
-With --cold nothing is called before the failures, so they also fall into the first use of the
-process-wide tables; the failures are then injected at allocations 0, 1, 2, 3, 4, 6, 8, 11, ...
-(a quarter more each time) only. Without it the entry point is called once first and every
-allocation of the call is failed in turn.
-"""
+"""python drive.py LIBRARY ENTRY_POINT [--cold], with failing_new preloaded: calls one entry point
+with an allocation failure injected at each C++ allocation of the call in turn, after a first
+call whose result the others must give (with --cold at allocations 0, 1, 2, 3, 4, 6, 8, 11, ...
+of the very first call, so that they also fall into building the process-wide tables). Prints a
+JSON report: how many failures became MemoryError, and every attempt that ended otherwise."""
 
 import ctypes
 import json
@@ -56,8 +49,7 @@ def warm_calls():
 
 
 def cold_calls():
-    """Entry points on their first use in the process; nothing made here builds a table that
-    the detection or the substitution uses."""
+    """Entry points on their first use; nothing made here builds a table that they use."""
     token_map = va.build_token_map([va.Entity("Jane Smith", E.Person),
                                     va.Entity("Dallas", E.Place)])
     return {
@@ -131,4 +123,5 @@ def main():
     print(json.dumps(report))
 
 
-main()
+if __name__ == "__main__":
+    main()

@@ -27,6 +27,14 @@ void* allocate(std::size_t size) {
   throw std::bad_alloc();
 }
 
+void* allocate_or_null(std::size_t size) noexcept {
+  try {
+    return allocate(size);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
 }  // namespace
 
 extern "C" {
@@ -47,17 +55,8 @@ void* operator new(std::size_t size) { return allocate(size); }
 void* operator new[](std::size_t size) { return allocate(size); }
 
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  try {
-    return allocate(size);
-  } catch (const std::bad_alloc&) {
-    return nullptr;
-  }
+  return allocate_or_null(size);
 }
-
 void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-  try {
-    return allocate(size);
-  } catch (const std::bad_alloc&) {
-    return nullptr;
-  }
+  return allocate_or_null(size);
 }
