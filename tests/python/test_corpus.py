@@ -5,6 +5,7 @@ size, and after a worker is killed mid-run."""
 import os
 import random
 import signal
+import threading
 import time
 from collections.abc import Sequence
 from concurrent.futures import Executor, ProcessPoolExecutor, ThreadPoolExecutor
@@ -16,7 +17,7 @@ from hypothesis import strategies as st
 
 import velk
 import velk_anonymizer as va
-from velk.corpus import run
+from velk.corpus import LocalProcesses, run
 
 # Documents that exercise the numbering: repeats and case variants across documents, token-
 # shaped texts typed by users (known and unknown, Unicode digits, in code), empty documents.
@@ -148,6 +149,54 @@ def typed_reference():
 def test_the_parallel_corpus_is_the_sequential_one(reference, typed_reference):
     assert reference == sequential(BIG)
     assert typed_reference == sequential(TYPED, EXISTING)
+
+
+class ParentNamed:
+    """Plain documents (index of the first, documents); each output text comes with the
+    process id of the parent of the process that substituted it."""
+
+    def documents(self, batch):
+        return batch[1], None
+
+    def size(self, batch):
+        return len(batch[1])
+
+    def output(self, context, texts):
+        return [(text, os.getppid()) for text in texts]
+
+
+# Before any fixture that leaves threads running here (a process pool, a Dask client): these
+# runs fork their workers only where this process runs no other thread.
+@pytest.mark.parametrize("docs, existing", [(BIG, None), (TYPED, EXISTING)],
+                         ids=["new", "typed-existing"])
+@pytest.mark.parametrize("thread", [False, True], ids=["forked", "another-thread-running"])
+def test_worker_processes_the_engine_starts_give_the_same_texts_and_document(
+        docs, existing, thread):
+    def corpus(executor):
+        out = []
+        final = run(ParentNamed(), lambda: ((start, docs[start:start + 25])
+                                            for start in range(0, len(docs), 25)),
+                    out.extend, existing=existing, executor=executor, extra=False,
+                    document=True)
+        return [text for text, _ in out], final.document().decode("utf-8"), \
+            {parent for _, parent in out}
+
+    texts, document, _ = corpus(None)
+    stop = threading.Event()
+    other = threading.Thread(target=stop.wait)
+    if thread:
+        other.start()
+    try:
+        assert threading.active_count() == 1 + thread
+        forked_texts, forked_document, parents = corpus(LocalProcesses(2))
+    finally:
+        stop.set()
+        if thread:
+            other.join()
+    assert (forked_texts, forked_document) == (texts, document)
+    assert (texts, document) == sequential(docs, existing)
+    # Forked from this process only where no other thread runs; from a fork server else.
+    assert (parents == {os.getpid()}) == (not thread), parents
 
 
 @pytest.fixture(scope="module")

@@ -155,7 +155,8 @@ def children(pid):
     return found
 
 
-def test_a_killed_worker_process_is_replaced_and_the_files_are_the_same(tmp_path):
+@pytest.mark.parametrize("killed_in", ["detection", "substitution"])
+def test_a_killed_worker_process_is_replaced_and_the_files_are_the_same(tmp_path, killed_in):
     records = [dict(record, id=number) for number, record in enumerate(RECORDS * 100)]
     write_jsonl(tmp_path / "in.jsonl", records)
     # Tasks of one record each make the run last long enough to kill a worker in the middle.
@@ -164,14 +165,22 @@ def test_a_killed_worker_process_is_replaced_and_the_files_are_the_same(tmp_path
          "chat.json", "--no-extra", "--batch-size", "1", "--workers", "2"],
         cwd=tmp_path, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     try:
+        # The workers are the command's children, forked from it: the detecting ones first;
+        # once it has made the map, a child that writes the session document, then the
+        # substituting workers (process ids are handed out in increasing order).
         deadline = time.monotonic() + 60
-        while True:  # the workers are the children of the forkserver, a child of the command
-            workers = [worker for child in children(command.pid) for worker in children(child)]
-            if workers or command.poll() is not None or time.monotonic() > deadline:
+        detecting, workers = None, []
+        while command.poll() is None and time.monotonic() < deadline:
+            workers = children(command.pid)
+            if workers and detecting is None:
+                detecting = set(workers)
+            if workers and killed_in == "substitution":
+                workers = sorted(set(workers) - detecting)[-1:]
+            if workers:
                 break
             time.sleep(0.002)
-        assert workers, "no worker process appeared"
-        os.kill(workers[0], signal.SIGKILL)
+        assert workers, f"no worker process appeared in {killed_in}"
+        os.kill(workers[-1], signal.SIGKILL)
         out, err = command.communicate(timeout=300)
     finally:
         command.kill()
