@@ -423,16 +423,24 @@ def _corpus(args: argparse.Namespace) -> None:
             except OSError as error:
                 raise CommandError(f"cannot write '{target}': {error.strerror}") from None
             try:
-                final = run(codec, batches, output.write, existing=base, executor=executor,
-                            extra=args.extra, progress=bars.update, notice=bars.notice,
-                            document=True)
-                session.write_document(final.document())
+                # Written beside the session while the records are still being substituted.
+                document = session.staged()
+            except BaseException:
+                output.discard()
+                raise
+            try:
+                run(codec, batches, output.write, existing=base, executor=executor,
+                    extra=args.extra, progress=bars.update, notice=bars.notice,
+                    document=document)
+                document.commit()
             except BrokenProcessPool:
                 output.discard()
+                document.discard()
                 raise CommandError("a worker process ended unexpectedly; nothing was written")\
                     from None
             except BaseException:
                 output.discard()
+                document.discard()
                 raise
             output.commit()
 

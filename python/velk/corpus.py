@@ -128,6 +128,17 @@ def anonymize_corpus(
 # The engine, shared with the command line
 
 
+class DocumentFile(Protocol):
+    """Where ``run`` writes the final map's session document: a new, empty file. A child
+    process that holds the map writes the document whole to ``fileno()`` and syncs it; this
+    process calls ``write`` instead."""
+
+    def fileno(self) -> int: ...
+
+    def write(self, document: bytes) -> None:
+        """Writes ``document`` (UTF-8) as the file's whole content."""
+
+
 class Codec(Protocol[BatchIn, OutCo]):
     """How a batch is turned into documents and the anonymized documents into output. It
     travels to the workers with every task, so it must pickle."""
@@ -299,15 +310,15 @@ def run(
     extra: bool,
     progress: Callable[[str, int], None] | None = None,
     notice: Callable[[str], None] | None = None,
-    document: bool = False,
+    document: DocumentFile | None = None,
 ) -> FinalMap:
     """Anonymizes the corpus that ``batches()`` yields (called twice: once to detect, once to
     substitute), passing each batch's output to ``deliver`` in order; returns the final map.
     ``executor`` runs the batches: an executor, worker processes started here, or none (this
     process). ``progress(step, documents)`` is told of every finished batch,
-    ``notice(sentence)`` of a process pool started again. With ``document``, the final map's
-    session document is written by another process while this one goes on (``document()`` of
-    the result); with an executor, this process need not make the map at all."""
+    ``notice(sentence)`` of a process pool started again. The final map's session document goes
+    to ``document``, written by another process where one holds the map (and, with an
+    executor, this process need not make the map at all)."""
     if extra:
         _extra_detector()  # fails here, before any work, when it is not installed
     tasks = _Tasks(executor, notice)
@@ -436,13 +447,11 @@ class _Recipe:
 
 
 class FinalMap:
-    """The map that holds all the corpus's tokens, made only when asked for, with its session
-    document (UTF-8), written once: by a worker or a child process, or here when none has."""
+    """The map that holds all the corpus's tokens, made only when asked for."""
 
     def __init__(self, recipe: _Recipe, token_map: va.TokenMap | None = None) -> None:
         self.recipe = recipe
         self._token_map = token_map
-        self._document: bytes | None = None
 
     @property
     def token_map(self) -> va.TokenMap:
@@ -451,60 +460,38 @@ class FinalMap:
         return self._token_map
 
     def document(self) -> bytes:
-        if self._document is None:
-            self._document = self.token_map.to_session_json().encode("utf-8")
-        return self._document
+        """The map's session document, UTF-8."""
+        return self.token_map.to_session_json().encode("utf-8")
 
 
 class _DocumentWriter:
-    """A map's session document, written by a child process forked for it into a file that
-    has no name (in memory where the system allows), while this process goes on."""
+    """A map's session document, written and synced by a child process forked for it, while
+    this process goes on."""
 
-    def __init__(self, context: BaseContext, token_map: va.TokenMap) -> None:
-        self.file = _unnamed_file()
+    def __init__(self, context: BaseContext, token_map: va.TokenMap, fd: int) -> None:
         self.process = context.Process(  # type: ignore[attr-defined]
-            target=_write_document, args=(token_map, self.file.fileno()), daemon=True)
+            target=_write_document, args=(token_map, fd), daemon=True)
         self.process.start()
 
-    def result(self) -> bytes | None:
-        """The document; None when the child failed (whoever asks writes it then, and meets
-        the error itself)."""
-        try:
-            self.process.join()
-            if self.process.exitcode != 0:
-                return None
-            fd = self.file.fileno()
-            size = os.fstat(fd).st_size
-            data = bytearray()
-            while len(data) < size:
-                piece = os.pread(fd, size - len(data), len(data))
-                if not piece:
-                    return None
-                data += piece
-            return bytes(data)
-        finally:
-            self.close()
+    def wait(self) -> bool:
+        """Whether the child wrote the document (if not, whoever writes it meets the error)."""
+        self.process.join()
+        return bool(self.process.exitcode == 0)
 
     def close(self) -> None:
         if self.process.is_alive():
             self.process.kill()
             self.process.join()
-        self.file.close()
-
-
-def _unnamed_file() -> IO[bytes]:
-    if hasattr(os, "memfd_create"):
-        return open(os.memfd_create("velk-session-document", os.MFD_CLOEXEC), "r+b",
-                    buffering=0)
-    return tempfile.TemporaryFile(buffering=0)
 
 
 def _write_document(token_map: va.TokenMap, fd: int) -> None:
-    """In the forked child: writes the document to ``fd``; exits with 1, quietly, on failure."""
+    """In the forked child: writes the document to ``fd`` and syncs it; exits with 1,
+    quietly, on failure."""
     try:
-        view = memoryview(token_map.to_session_json().encode("utf-8"))
-        while view:
-            view = view[os.write(fd, view):]
+        view, at = memoryview(token_map.to_session_json().encode("utf-8")), 0
+        while at < len(view):
+            at += os.pwrite(fd, view[at:], at)
+        os.fsync(fd)
     except BaseException:
         os._exit(1)
 
@@ -691,7 +678,8 @@ class _Tasks:
         self.started.append(pool)
         return pool
 
-    def _fork_holding(self, final: FinalMap, shared: _SharedMap, document: bool) -> bool:
+    def _fork_holding(self, final: FinalMap, shared: _SharedMap,
+                      document: DocumentFile | None) -> bool:
         """Where this process forked the pool's workers: lets them go, makes the map here,
         and starts the substituting workers forked holding it (and a child writing its session
         document). False where the workers cannot inherit the map."""
@@ -704,10 +692,10 @@ class _Tasks:
             self.executor = self._start(_fresh_context())
             return False
         token_map = final.token_map
-        if document:
+        if document is not None:
             # Forked before the search index is built: the child writes while this process
             # builds it.
-            self.writer = _DocumentWriter(forked, token_map)
+            self.writer = _DocumentWriter(forked, token_map, document.fileno())
         va.anonymize(_PRIMER, existing=token_map)
         _worker_map.clear()
         _worker_map[shared.key_only.key] = token_map
@@ -738,14 +726,18 @@ class _Tasks:
 
     def ordered_with_map(self, final: FinalMap, codec: Codec[Batch, Out],
                          batches: Iterable[Batch], extra: bool,
-                         document: bool) -> Iterator[tuple[Batch, Out]]:
+                         document: DocumentFile | None) -> Iterator[tuple[Batch, Out]]:
+        """(batch, output) for every batch, in order, substituted with the final map; the
+        map's session document written to ``document`` by the end."""
         if self.executor is None:
             for batch in batches:
                 yield batch, _substitute(codec, batch, final.token_map, extra)
+            if document is not None:
+                document.write(final.document())
             return
         shared = _SharedMap(final)
-        if self._fork_holding(final, shared, document):
-            document = False  # a child writes it
+        forked = self._fork_holding(final, shared, document)
+        task_writes = document is not None and not forked
 
         def call(batch: Batch) -> Callable[[Executor], Future[Any]]:
             def submit(executor: Executor) -> Future[Any]:
@@ -768,9 +760,9 @@ class _Tasks:
             nonlocal written
             for number, batch in enumerate(batches):
                 yield batch, call(batch)
-                if document and number + 1 == self.workers:
+                if task_writes and number + 1 == self.workers:
                     written = self._submit(None, _call(_session_document, shared.full))
-            if document and written is None:
+            if task_writes and written is None:
                 written = self._submit(None, _call(_session_document, shared.full))
 
         for batch, (held, out) in self.ordered(calls()):
@@ -779,11 +771,13 @@ class _Tasks:
                 held, out = self._next(deque([self._submit(None, resend)]))[1]
             assert held
             yield batch, out
+        if document is None:
+            return
         if written is not None:
-            final._document = self._next(deque([written]))[1]
-        if self.writer is not None:  # None when the child failed: written here when asked for
-            final._document = self.writer.result()
-            self.writer = None
+            document.write(self._next(deque([written]))[1])
+        elif self.writer is None or not self.writer.wait():
+            document.write(final.document())  # here, meeting whatever error the child met
+        self.writer = None
 
     def _submit(self, batch: Batch, call: Callable[[Executor], Future[R]]) -> _Pending[Batch, R]:
         assert self.executor is not None

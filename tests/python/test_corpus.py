@@ -5,6 +5,7 @@ size, and after a worker is killed mid-run."""
 import os
 import random
 import signal
+import tempfile
 import threading
 import time
 from collections.abc import Sequence
@@ -18,6 +19,7 @@ from hypothesis import strategies as st
 import velk
 import velk_anonymizer as va
 from velk.corpus import LocalProcesses, run
+from velk.session import SessionFile
 
 # Documents that exercise the numbering: repeats and case variants across documents, token-
 # shaped texts typed by users (known and unknown, Unicode digits, in code), empty documents.
@@ -174,12 +176,16 @@ def test_worker_processes_the_engine_starts_give_the_same_texts_and_document(
         docs, existing, thread):
     def corpus(executor):
         out = []
-        final = run(ParentNamed(), lambda: ((start, docs[start:start + 25])
-                                            for start in range(0, len(docs), 25)),
-                    out.extend, existing=existing, executor=executor, extra=False,
-                    document=True)
-        return [text for text, _ in out], final.document().decode("utf-8"), \
-            {parent for _, parent in out}
+        with tempfile.TemporaryDirectory() as folder:
+            session = SessionFile(os.path.join(folder, "session.json"))
+            document = session.staged()
+            run(ParentNamed(), lambda: ((start, docs[start:start + 25])
+                                        for start in range(0, len(docs), 25)),
+                out.extend, existing=existing, executor=executor, extra=False,
+                document=document)
+            document.commit()
+            written = session.path.read_text(encoding="utf-8")
+        return [text for text, _ in out], written, {parent for _, parent in out}
 
     texts, document, _ = corpus(None)
     stop = threading.Event()
@@ -323,11 +329,15 @@ def test_the_session_document_asked_of_a_pool_that_breaks_is_asked_of_the_new_on
 
     def corpus(executor, sequence):
         texts = []
-        final = run(Texts(), lambda: ((start, list(sequence[start:start + 10]))
-                                      for start in range(0, len(sequence), 10)),
-                    texts.extend, existing=EXISTING, executor=executor, extra=False,
-                    document=True)
-        return texts, final.document().decode("utf-8")
+        with tempfile.TemporaryDirectory() as folder:
+            session = SessionFile(os.path.join(folder, "session.json"))
+            document = session.staged()
+            run(Texts(), lambda: ((start, list(sequence[start:start + 10]))
+                                  for start in range(0, len(sequence), 10)),
+                texts.extend, existing=EXISTING, executor=executor, extra=False,
+                document=document)
+            document.commit()
+            return texts, session.path.read_text(encoding="utf-8")
 
     with ProcessPoolExecutor(2) as own:
         sequence = killed_in_substitution(own)
