@@ -42,9 +42,9 @@ def write_jsonl(path, records):
                             for record in records), encoding="utf-8")
 
 
-def expected(records, existing=None):
+def expected(records, existing=None, extra=False):
     result = velk.anonymize_corpus([record["text"] for record in records], existing,
-                                   extra=False)
+                                   extra=extra)
     lines = [json.dumps(dict(record, text=text), ensure_ascii=False) + "\n"
              for record, text in zip(records, result.texts)]
     return "".join(lines), result.token_map.to_session_json()
@@ -62,6 +62,18 @@ def test_records_keep_their_fields_and_order_and_the_session_gets_the_map(
     assert (status, out, err) == (0, "", "")
     assert ((tmp_path / "out.jsonl").read_text(encoding="utf-8"),
             (tmp_path / "chat.json").read_text(encoding="utf-8")) == expected(RECORDS)
+
+
+@pytest.mark.parametrize("engine", [[], ["--workers", "2"]], ids=["in-process", "workers"])
+def test_extra_detection_counts_on_workers_as_in_the_command_itself(tmp_path, engine):
+    records = RECORDS + [{"id": 5, "text": "Call Priya Raman at +44 20 7946 0958, Acme GmbH"}]
+    write_jsonl(tmp_path / "in.jsonl", records)
+    status, out, err = velk_corpus("in.jsonl", "-o", "out.jsonl", "--field", "text", "-s",
+                                   "chat.json", "--batch-size", "4", *engine, cwd=tmp_path)
+    assert (status, out, err) == (0, "", "")
+    assert ((tmp_path / "out.jsonl").read_text(encoding="utf-8"),
+            (tmp_path / "chat.json").read_text(encoding="utf-8")) == expected(records,
+                                                                              extra=True)
 
 
 @pytest.mark.parametrize("engine", [[], ["--workers", "2"]], ids=["in-process", "workers"])
