@@ -37,7 +37,7 @@ import multiprocessing
 import os
 import pickle
 import re
-import tempfile
+import sys
 import threading
 import uuid
 from collections import deque
@@ -45,7 +45,7 @@ from collections.abc import Callable, Iterable, Iterator, Sequence
 from concurrent.futures import BrokenExecutor, Executor, Future, ProcessPoolExecutor
 from dataclasses import dataclass
 from multiprocessing.context import BaseContext
-from typing import IO, Any, Protocol, TypeVar
+from typing import Any, Protocol, TypeVar
 
 import velk_anonymizer as va
 
@@ -294,8 +294,8 @@ class LocalProcesses:
     """``workers`` worker processes on this machine, which ``run`` starts and stops itself:
     forked from this process where the system has fork and this process runs no other thread
     (a forked child keeps only the thread that forked it, and a lock another thread held stays
-    held there), else from a fork server. Forked workers start at once, with every module
-    this process has imported, and the ones that substitute inherit the final map."""
+    held there), else from a fork server (or spawned). Forked workers start at once, with every
+    module this process has imported, and the ones that substitute inherit the final map."""
 
     workers: int
 
@@ -857,8 +857,10 @@ class _InPlace(Executor):
 
 
 def _fork_context() -> BaseContext | None:
-    """The fork start method, where the system has it and no other thread runs here."""
-    if "fork" not in multiprocessing.get_all_start_methods() or threading.active_count() > 1:
+    """The fork start method, where the system has it and no other thread runs here. Not on
+    macOS, whose system libraries may run threads of their own."""
+    if sys.platform == "darwin" or "fork" not in multiprocessing.get_all_start_methods() \
+            or threading.active_count() > 1:
         return None
     return multiprocessing.get_context("fork")
 
