@@ -333,6 +333,7 @@ def run(
             if progress is not None:
                 progress("detect", codec.size(batch))
         final = numbering.finish(existing)
+        del numbering  # what it remembered: workers forked from here need not inherit it
 
         for batch, out in tasks.ordered_with_map(final, codec, batches(), extra, document):
             deliver(out)
