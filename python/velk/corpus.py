@@ -646,6 +646,10 @@ class _Tasks:
     """Runs tasks on the executor (or in this process) with a bounded number in flight,
     giving results back in submission order.
 
+    Given :class:`LocalProcesses`, it starts the process pools itself (and shuts them down in
+    ``close``): forked ones where it can, the second of them forked once this process holds the
+    final map.
+
     A process pool that breaks (a worker killed, by the kernel's OOM killer say) is replaced by
     a new one like it, and the batches it held run again there; unless it breaks again before
     any batch has come back from the new one, which a batch that kills its worker every time
