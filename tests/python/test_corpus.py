@@ -193,7 +193,7 @@ def test_worker_processes_the_engine_starts_give_the_same_texts_and_document(
     if thread:
         other.start()
     try:
-        assert threading.active_count() == 1 + thread
+        assert threading.active_count() == 1 + thread, threading.enumerate()
         forked_texts, forked_document, parents = corpus(LocalProcesses(2))
     finally:
         stop.set()
