@@ -56,6 +56,11 @@ class StagedWriter:
     def write(self, data: bytes) -> None:
         self._file.write(data)
 
+    def fileno(self) -> int:
+        """The temporary file's descriptor, for a writer that bypasses ``write`` (another
+        process, say) and writes the content whole; the two are not to be mixed."""
+        return self._file.fileno()
+
     def commit(self) -> None:
         """Flushes and syncs the content, then puts it in place (one rename)."""
         self._file.flush()

@@ -24,7 +24,7 @@ from typing import Any, BinaryIO, TypeVar
 import velk_anonymizer as va
 
 from velk._files import StagedFile, StagedWriter
-from velk.corpus import Codec, CorpusError, JsonLines, JsonLinesFile, run
+from velk.corpus import Codec, CorpusError, JsonLines, JsonLinesFile, LocalProcesses, run
 from velk.extra import anonymize
 from velk.session import SessionError, SessionFile
 from velk.stream import StreamRestorer
@@ -409,14 +409,9 @@ def _corpus(args: argparse.Namespace) -> None:
     codec, batches = _corpus_input(args, source)
 
     with contextlib.ExitStack() as stack:
-        executor: Executor | None = None
+        executor: Executor | LocalProcesses | None = None
         if args.workers is not None:
-            import multiprocessing
-            from concurrent.futures import ProcessPoolExecutor
-
-            # forkserver: the progress bar's thread must not be forked.
-            executor = stack.enter_context(ProcessPoolExecutor(
-                args.workers, mp_context=multiprocessing.get_context("forkserver")))
+            executor = LocalProcesses(args.workers)
         elif args.scheduler is not None:
             executor = _dask_executor(stack, args.scheduler)
         bars = stack.enter_context(_Bars())
@@ -428,16 +423,24 @@ def _corpus(args: argparse.Namespace) -> None:
             except OSError as error:
                 raise CommandError(f"cannot write '{target}': {error.strerror}") from None
             try:
-                final = run(codec, batches, output.write, existing=base, executor=executor,
-                            extra=args.extra, progress=bars.update, notice=bars.notice,
-                            document=True)
-                session.write_document(final.document())
+                # Written beside the session while the records are still being substituted.
+                document = session.staged()
+            except BaseException:
+                output.discard()
+                raise
+            try:
+                run(codec, batches, output.write, existing=base, executor=executor,
+                    extra=args.extra, progress=bars.update, notice=bars.notice,
+                    document=document)
+                document.commit()
             except BrokenProcessPool:
                 output.discard()
+                document.discard()
                 raise CommandError("a worker process ended unexpectedly; nothing was written")\
                     from None
             except BaseException:
                 output.discard()
+                document.discard()
                 raise
             output.commit()
 
@@ -524,6 +527,9 @@ class _Bars:
         if bar is None:
             from tqdm import tqdm  # only here: it takes a while to import
 
+            # No monitor thread: worker processes are forked from this one, and a thread
+            # would make that unsafe.
+            tqdm.monitor_interval = 0
             bar = tqdm(desc=step, unit="doc", file=sys.stderr, disable=None, smoothing=0.1,
                        total=self.detected if step == "substitute" else None)
             self.bars[step] = bar

@@ -21,11 +21,11 @@ from typing import Union
 
 import velk_anonymizer as va
 
-from velk._files import write_atomic
+from velk._files import StagedWriter, write_atomic
 from velk.extra import anonymize
 from velk.stream import StreamRestorer
 
-__all__ = ["Conversation", "SessionError", "SessionFile", "StrPath"]
+__all__ = ["Conversation", "SessionError", "SessionFile", "StagedSession", "StrPath"]
 
 StrPath = Union[str, "os.PathLike[str]"]
 
@@ -101,6 +101,11 @@ class SessionFile:
         except OSError as error:
             raise SessionError(self.path, f"cannot be saved: {error.strerror}") from None
 
+    def staged(self) -> StagedSession:
+        """A new version of the session file, written beside it while other work goes on,
+        then put in place as ``write_document`` does."""
+        return StagedSession(self)
+
     @contextlib.contextmanager
     def locked(self) -> Iterator[None]:
         """Holds the session's exclusive lock; other processes (and other threads) that ask for
@@ -117,6 +122,46 @@ class SessionFile:
             yield
         finally:
             os.close(fd)  # releases the lock
+
+
+class StagedSession:
+    """A session document being written beside its session file (``SessionFile.staged``):
+    ``write`` writes it whole, or another process writes it whole to ``fileno()`` (and may sync
+    it); ``commit()`` syncs it and renames it over the session file, ``discard()`` removes it.
+    Errors are ``SessionError``."""
+
+    def __init__(self, session: SessionFile) -> None:
+        self.session = session
+        try:
+            self._file = StagedWriter(Path(os.path.realpath(session.path)), SESSION_FILE_MODE)
+        except OSError as error:
+            raise self._error(error) from None
+
+    def fileno(self) -> int:
+        return self._file.fileno()
+
+    def write(self, document: bytes) -> None:
+        """Writes ``document`` (UTF-8) as the whole content, over anything written before."""
+        fd = self.fileno()
+        try:
+            os.ftruncate(fd, 0)
+            view, at = memoryview(document), 0
+            while at < len(view):
+                at += os.pwrite(fd, view[at:], at)
+        except OSError as error:
+            raise self._error(error) from None
+
+    def commit(self) -> None:
+        try:
+            self._file.commit()
+        except OSError as error:
+            raise self._error(error) from None
+
+    def discard(self) -> None:
+        self._file.discard()
+
+    def _error(self, error: OSError) -> SessionError:
+        return SessionError(self.session.path, f"cannot be saved: {error.strerror}")
 
 
 class Conversation:

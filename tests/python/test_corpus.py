@@ -5,6 +5,8 @@ size, and after a worker is killed mid-run."""
 import os
 import random
 import signal
+import tempfile
+import threading
 import time
 from collections.abc import Sequence
 from concurrent.futures import Executor, ProcessPoolExecutor, ThreadPoolExecutor
@@ -16,7 +18,8 @@ from hypothesis import strategies as st
 
 import velk
 import velk_anonymizer as va
-from velk.corpus import run
+from velk.corpus import LocalProcesses, run
+from velk.session import SessionFile
 
 # Documents that exercise the numbering: repeats and case variants across documents, token-
 # shaped texts typed by users (known and unknown, Unicode digits, in code), empty documents.
@@ -150,6 +153,58 @@ def test_the_parallel_corpus_is_the_sequential_one(reference, typed_reference):
     assert typed_reference == sequential(TYPED, EXISTING)
 
 
+class ParentNamed:
+    """Plain documents (index of the first, documents); each output text comes with the
+    process id of the parent of the process that substituted it."""
+
+    def documents(self, batch):
+        return batch[1], None
+
+    def size(self, batch):
+        return len(batch[1])
+
+    def output(self, context, texts):
+        return [(text, os.getppid()) for text in texts]
+
+
+# Before any fixture that leaves threads running here (a process pool, a Dask client): these
+# runs fork their workers only where this process runs no other thread.
+@pytest.mark.parametrize("docs, existing", [(BIG, None), (TYPED, EXISTING)],
+                         ids=["new", "typed-existing"])
+@pytest.mark.parametrize("thread", [False, True], ids=["forked", "another-thread-running"])
+def test_worker_processes_the_engine_starts_give_the_same_texts_and_document(
+        docs, existing, thread):
+    def corpus(executor):
+        out = []
+        with tempfile.TemporaryDirectory() as folder:
+            session = SessionFile(os.path.join(folder, "session.json"))
+            document = session.staged()
+            run(ParentNamed(), lambda: ((start, docs[start:start + 25])
+                                        for start in range(0, len(docs), 25)),
+                out.extend, existing=existing, executor=executor, extra=False,
+                document=document)
+            document.commit()
+            written = session.path.read_text(encoding="utf-8")
+        return [text for text, _ in out], written, {parent for _, parent in out}
+
+    texts, document, _ = corpus(None)
+    stop = threading.Event()
+    other = threading.Thread(target=stop.wait)
+    if thread:
+        other.start()
+    try:
+        assert threading.active_count() == 1 + thread, threading.enumerate()
+        forked_texts, forked_document, parents = corpus(LocalProcesses(2))
+    finally:
+        stop.set()
+        if thread:
+            other.join()
+    assert (forked_texts, forked_document) == (texts, document)
+    assert (texts, document) == sequential(docs, existing)
+    # Forked from this process only where no other thread runs; from a fork server else.
+    assert (parents == {os.getpid()}) == (not thread), parents
+
+
 @pytest.fixture(scope="module")
 def pool():
     with ProcessPoolExecutor(2) as executor:
@@ -274,11 +329,15 @@ def test_the_session_document_asked_of_a_pool_that_breaks_is_asked_of_the_new_on
 
     def corpus(executor, sequence):
         texts = []
-        final = run(Texts(), lambda: ((start, list(sequence[start:start + 10]))
-                                      for start in range(0, len(sequence), 10)),
-                    texts.extend, existing=EXISTING, executor=executor, extra=False,
-                    document=True)
-        return texts, final.document().decode("utf-8")
+        with tempfile.TemporaryDirectory() as folder:
+            session = SessionFile(os.path.join(folder, "session.json"))
+            document = session.staged()
+            run(Texts(), lambda: ((start, list(sequence[start:start + 10]))
+                                  for start in range(0, len(sequence), 10)),
+                texts.extend, existing=EXISTING, executor=executor, extra=False,
+                document=document)
+            document.commit()
+            return texts, session.path.read_text(encoding="utf-8")
 
     with ProcessPoolExecutor(2) as own:
         sequence = killed_in_substitution(own)

@@ -42,9 +42,9 @@ def write_jsonl(path, records):
                             for record in records), encoding="utf-8")
 
 
-def expected(records, existing=None):
+def expected(records, existing=None, extra=False):
     result = velk.anonymize_corpus([record["text"] for record in records], existing,
-                                   extra=False)
+                                   extra=extra)
     lines = [json.dumps(dict(record, text=text), ensure_ascii=False) + "\n"
              for record, text in zip(records, result.texts)]
     return "".join(lines), result.token_map.to_session_json()
@@ -62,6 +62,18 @@ def test_records_keep_their_fields_and_order_and_the_session_gets_the_map(
     assert (status, out, err) == (0, "", "")
     assert ((tmp_path / "out.jsonl").read_text(encoding="utf-8"),
             (tmp_path / "chat.json").read_text(encoding="utf-8")) == expected(RECORDS)
+
+
+@pytest.mark.parametrize("engine", [[], ["--workers", "2"]], ids=["in-process", "workers"])
+def test_extra_detection_counts_on_workers_as_in_the_command_itself(tmp_path, engine):
+    records = RECORDS + [{"id": 5, "text": "Call Priya Raman at +44 20 7946 0958, Acme GmbH"}]
+    write_jsonl(tmp_path / "in.jsonl", records)
+    status, out, err = velk_corpus("in.jsonl", "-o", "out.jsonl", "--field", "text", "-s",
+                                   "chat.json", "--batch-size", "4", *engine, cwd=tmp_path)
+    assert (status, out, err) == (0, "", "")
+    assert ((tmp_path / "out.jsonl").read_text(encoding="utf-8"),
+            (tmp_path / "chat.json").read_text(encoding="utf-8")) == expected(records,
+                                                                              extra=True)
 
 
 @pytest.mark.parametrize("engine", [[], ["--workers", "2"]], ids=["in-process", "workers"])
@@ -155,7 +167,8 @@ def children(pid):
     return found
 
 
-def test_a_killed_worker_process_is_replaced_and_the_files_are_the_same(tmp_path):
+@pytest.mark.parametrize("killed_in", ["detection", "substitution"])
+def test_a_killed_worker_process_is_replaced_and_the_files_are_the_same(tmp_path, killed_in):
     records = [dict(record, id=number) for number, record in enumerate(RECORDS * 100)]
     write_jsonl(tmp_path / "in.jsonl", records)
     # Tasks of one record each make the run last long enough to kill a worker in the middle.
@@ -164,14 +177,24 @@ def test_a_killed_worker_process_is_replaced_and_the_files_are_the_same(tmp_path
          "chat.json", "--no-extra", "--batch-size", "1", "--workers", "2"],
         cwd=tmp_path, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     try:
+        # The workers are the command's children, forked from it: the detecting ones first;
+        # once it has made the map, a child that writes the session document, then the
+        # substituting workers. Process ids are handed out in increasing order, so of two new
+        # children the later one is a worker.
         deadline = time.monotonic() + 60
-        while True:  # the workers are the children of the forkserver, a child of the command
-            workers = [worker for child in children(command.pid) for worker in children(child)]
-            if workers or command.poll() is not None or time.monotonic() > deadline:
+        detecting, workers = None, []
+        while command.poll() is None and time.monotonic() < deadline:
+            workers = children(command.pid)
+            if workers and detecting is None:
+                detecting = set(workers)
+            if workers and killed_in == "substitution":
+                workers = sorted(set(workers) - detecting)
+                workers = workers if len(workers) >= 2 else []
+            if workers:
                 break
             time.sleep(0.002)
-        assert workers, "no worker process appeared"
-        os.kill(workers[0], signal.SIGKILL)
+        assert workers, f"no worker process appeared in {killed_in}"
+        os.kill(workers[-1], signal.SIGKILL)
         out, err = command.communicate(timeout=300)
     finally:
         command.kill()
