@@ -665,6 +665,8 @@ class _Tasks:
         self.came_back = True  # since the pool was last replaced
         self.sent_with_map = 0  # tasks that carried the map, since the pool was last replaced
         self.inherit = False  # whether the pool's workers are forked holding the map
+        # Tasks run once more after a caller's executor failed them (see _next).
+        self.retried: set[Callable[[Executor], Future[Any]]] = set()
         self.executor: Executor | None
         if isinstance(executor, LocalProcesses):
             self.workers = executor.workers
@@ -822,6 +824,19 @@ class _Tasks:
                     if went_to != self.pool and (old.cancelled() or old.exception() is not None):
                         entry = self._submit(entry[0], call)
                     queue.append(entry)
+                continue
+            except CorpusError:
+                raise
+            except Exception:
+                # A caller's executor may fail a task for a reason of its own: when a Dask worker
+                # dies just as it hands back a finished result, distributed's executor fails the
+                # future with an error from its own code. The tasks are pure, so such a task runs
+                # once more; an error of the task itself comes back the second time.
+                call = queue[0][1]
+                if isinstance(self.executor, ProcessPoolExecutor) or call in self.retried:
+                    raise
+                self.retried.add(call)
+                queue[0] = self._submit(batch, call)
                 continue
             queue.popleft()
             self.came_back = True

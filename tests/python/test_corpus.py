@@ -9,7 +9,7 @@ import tempfile
 import threading
 import time
 from collections.abc import Sequence
-from concurrent.futures import Executor, ProcessPoolExecutor, ThreadPoolExecutor
+from concurrent.futures import Executor, Future, ProcessPoolExecutor, ThreadPoolExecutor
 from concurrent.futures.process import BrokenProcessPool
 
 import pytest
@@ -98,6 +98,42 @@ def test_batches_in_any_order_give_the_sequential_result(docs, batch_size, seed)
         result = velk.anonymize_corpus(docs, executor=jumbled, extra=False,
                                        batch_size=batch_size)
     assert outcome(result) == sequential(docs)
+
+
+class Failing(Jumbled):
+    """Fails the tasks numbered `failing` (from 1, in the order they are given) with an error of
+    its own, as a Dask executor does when a worker dies handing back a result."""
+
+    def __init__(self, failing):
+        super().__init__(seed=1)
+        self.failing = failing
+        self.count = 0
+
+    def submit(self, fn, /, *args, **kwargs):
+        self.count += 1
+        if self.failing(self.count):
+            future = Future()
+            future.set_exception(RuntimeError("lost by the executor"))
+            return future
+        return super().submit(fn, *args, **kwargs)
+
+
+@pytest.mark.parametrize("failing, raises", [
+    (lambda n: n in (3, 45), False),  # a detection task, then a substitution task: run again
+    (lambda n: n >= 3, True),  # a task that fails again: its error is the run's
+], ids=["once", "always"])
+def test_a_task_the_executor_fails_runs_once_more(failing, raises):
+    docs = BIG[:200]
+    executor = Failing(failing)
+    try:
+        if raises:
+            with pytest.raises(RuntimeError, match="lost by the executor"):
+                velk.anonymize_corpus(docs, executor=executor, extra=False, batch_size=5)
+        else:
+            result = velk.anonymize_corpus(docs, executor=executor, extra=False, batch_size=5)
+            assert outcome(result) == outcome(velk.anonymize_corpus(docs, extra=False))
+    finally:
+        executor.shutdown()
 
 
 @pytest.mark.parametrize("docs, batch_size, error, message", [
