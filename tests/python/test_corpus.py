@@ -124,16 +124,13 @@ class Failing(Jumbled):
 ], ids=["once", "always"])
 def test_a_task_the_executor_fails_runs_once_more(failing, raises):
     docs = BIG[:200]
-    executor = Failing(failing)
-    try:
+    with Failing(failing) as executor:
         if raises:
             with pytest.raises(RuntimeError, match="lost by the executor"):
                 velk.anonymize_corpus(docs, executor=executor, extra=False, batch_size=5)
         else:
             result = velk.anonymize_corpus(docs, executor=executor, extra=False, batch_size=5)
             assert outcome(result) == outcome(velk.anonymize_corpus(docs, extra=False))
-    finally:
-        executor.shutdown()
 
 
 @pytest.mark.parametrize("docs, batch_size, error, message", [
