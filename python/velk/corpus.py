@@ -848,9 +848,11 @@ class _Tasks:
         if not isinstance(broken, ProcessPoolExecutor) or not self.came_back:
             return False
         context = broken._mp_context
+        # The broken pool's thread is still ending its processes and closing its queues: a pool
+        # forked meanwhile could copy a lock that thread holds, so it is waited for first.
+        broken.shutdown(wait=True, cancel_futures=True)
         if broken in self.started:
             self.started.remove(broken)
-            broken.shutdown(wait=True, cancel_futures=True)
             if _is_fork(context):  # forked again from this process, if that is still safe
                 context = _fork_context() or _fresh_context()
         self.executor = ProcessPoolExecutor(

@@ -238,7 +238,7 @@ def test_worker_processes_the_engine_starts_give_the_same_texts_and_document(
     assert (parents == {os.getpid()}) == (not thread), parents
 
 
-@pytest.fixture(scope="module")
+@pytest.fixture  # its threads end with each test, before the next forks a pool
 def pool():
     with ProcessPoolExecutor(2) as executor:
         yield executor
@@ -250,23 +250,6 @@ def test_a_process_pool_gives_the_same_result(pool, reference, typed_reference, 
                                          batch_size=batch_size)) == reference
     assert outcome(velk.anonymize_corpus(TYPED, EXISTING, executor=pool, extra=False,
                                          batch_size=batch_size)) == typed_reference
-
-
-@pytest.fixture(scope="module")
-def cluster():
-    distributed = pytest.importorskip("distributed")  # velk_anonymizer[dask]
-    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
-                                  dashboard_address=None) as local, \
-            distributed.Client(local) as client:
-        yield local, client
-
-
-@pytest.mark.parametrize("batch_size", [3, 64])
-def test_a_dask_cluster_gives_the_same_result(cluster, reference, batch_size):
-    _, client = cluster
-    result = velk.anonymize_corpus(BIG, executor=client.get_executor(), extra=False,
-                                   batch_size=batch_size)
-    assert outcome(result) == reference
 
 
 class KillingSequence(Sequence):
@@ -286,24 +269,6 @@ class KillingSequence(Sequence):
                 self.kill()
                 self.kills += 1
         return self.docs[index]
-
-
-def test_a_killed_dask_worker_is_replaced_and_the_result_stays_the_same(cluster, reference):
-    local, client = cluster
-    killed = []
-
-    def kill():
-        pids = client.run(os.getpid)
-        victim = sorted(pids.values())[0]
-        os.kill(victim, signal.SIGKILL)
-        killed.append(victim)
-
-    docs = KillingSequence(BIG, at=len(BIG) // 2, kill=kill)
-    result = velk.anonymize_corpus(docs, executor=client.get_executor(), extra=False,
-                                   batch_size=10)
-    assert docs.kills == 2 and len(set(killed)) == 2  # a new worker was killed the second time
-    assert outcome(result) == reference
-    client.wait_for_workers(2, timeout=60)
 
 
 @pytest.mark.parametrize("killed_in", ["detection", "substitution"])
@@ -378,3 +343,40 @@ def test_the_session_document_asked_of_a_pool_that_breaks_is_asked_of_the_new_on
     assert sequence.kills == 1
     assert result == corpus(None, docs)
     assert result[1] == sequential(docs, EXISTING)[1]
+
+
+# Last in this file: the cluster's scheduler runs on threads of this process until the file
+# ends, and a process forked while one of them allocates can inherit a lock held for good.
+@pytest.fixture(scope="module")
+def cluster():
+    distributed = pytest.importorskip("distributed")  # velk_anonymizer[dask]
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                                  dashboard_address=None) as local, \
+            distributed.Client(local) as client:
+        yield local, client
+
+
+@pytest.mark.parametrize("batch_size", [3, 64])
+def test_a_dask_cluster_gives_the_same_result(cluster, reference, batch_size):
+    _, client = cluster
+    result = velk.anonymize_corpus(BIG, executor=client.get_executor(), extra=False,
+                                   batch_size=batch_size)
+    assert outcome(result) == reference
+
+
+def test_a_killed_dask_worker_is_replaced_and_the_result_stays_the_same(cluster, reference):
+    local, client = cluster
+    killed = []
+
+    def kill():
+        pids = client.run(os.getpid)
+        victim = sorted(pids.values())[0]
+        os.kill(victim, signal.SIGKILL)
+        killed.append(victim)
+
+    docs = KillingSequence(BIG, at=len(BIG) // 2, kill=kill)
+    result = velk.anonymize_corpus(docs, executor=client.get_executor(), extra=False,
+                                   batch_size=10)
+    assert docs.kills == 2 and len(set(killed)) == 2  # a new worker was killed the second time
+    assert outcome(result) == reference
+    client.wait_for_workers(2, timeout=60)
