@@ -21,31 +21,16 @@ bool needs_escape(char ch) {
   return std::string_view("\\.+*?()|[]{}^$#&-~").find(ch) != std::string_view::npos;
 }
 
-// `items` (numbers of texts that `text_of` gives) with the longest text first, equal lengths in
-// ascending byte order. Each carries its length and its first eight bytes as numbers, and a
-// radix sort on those, a byte at a time, does the work without the mispredicted branches of
-// comparisons; only texts that agree on both are compared in full.
-template <class TextOf>
-void sort_longer_then_bytewise(std::vector<std::uint32_t>& items, TextOf text_of) {
-  struct Keyed {
-    std::size_t shortness;  // the longest length minus this one, so that ascending is longest first
-    std::uint64_t head;     // the first eight bytes, big-endian, zeros past the end
-    std::uint32_t item;
-  };
-  std::size_t longest = 0;
-  for (const std::uint32_t item : items) longest = std::max(longest, text_of(item).size());
-  std::vector<Keyed> keyed;
-  keyed.reserve(items.size());
-  for (const std::uint32_t item : items) {
-    const std::string_view text = text_of(item);
-    std::uint64_t head = 0;
-    for (std::size_t i = 0; i < 8; ++i) {
-      head = head << 8 | (i < text.size() ? static_cast<unsigned char>(text[i]) : 0);
-    }
-    keyed.push_back({longest - text.size(), head, item});
-  }
-  // Least significant byte first, each pass stable; a pass whose byte is the same for all is
-  // skipped.
+// A text to sort: its length and its first eight bytes as numbers, and its number.
+struct Keyed {
+  std::size_t shortness;  // the longest length minus this one, so that ascending is longest first
+  std::uint64_t head;     // the first eight bytes, big-endian, zeros past the end
+  std::uint32_t item;
+};
+
+// Sorts by (shortness, head) with a radix sort, a byte at a time, least significant first, each
+// pass stable; a pass whose byte is the same for all is skipped.
+void radix_sort(std::vector<Keyed>& keyed, std::size_t longest) {
   std::vector<Keyed> sorted(keyed.size());
   const auto pass = [&](auto byte_of) {
     std::array<std::size_t, 257> next{};
@@ -61,18 +46,45 @@ void sort_longer_then_bytewise(std::vector<std::uint32_t>& items, TextOf text_of
   for (unsigned shift = 0; shift < 64 && (longest >> shift) != 0; shift += 8) {
     pass([shift](const Keyed& k) { return (k.shortness >> shift) & 255; });
   }
-  const auto same_key = [](const Keyed& a, const Keyed& b) {
-    return a.shortness == b.shortness && a.head == b.head;
-  };
-  for (auto run = keyed.begin(); run != keyed.end();) {
-    auto end = run + 1;
-    while (end != keyed.end() && same_key(*run, *end)) ++end;
-    if (end - run > 1) {
-      std::sort(run, end, [&text_of](const Keyed& a, const Keyed& b) {
-        return text_of(a.item) < text_of(b.item);
-      });
+}
+
+// `items` (numbers of texts that `text_of` gives) with the longest text first, equal lengths in
+// ascending byte order. A radix sort on the length and the first eight bytes does the work
+// without the mispredicted branches of comparisons; only texts that agree on both are compared
+// in full. A few items are sorted by comparisons instead: each radix pass clears and sums a table
+// of 257 counts, which costs more than sorting a chat message's few dozen texts.
+template <class TextOf>
+void sort_longer_then_bytewise(std::vector<std::uint32_t>& items, TextOf text_of) {
+  std::size_t longest = 0;
+  for (const std::uint32_t item : items) longest = std::max(longest, text_of(item).size());
+  std::vector<Keyed> keyed;
+  keyed.reserve(items.size());
+  for (const std::uint32_t item : items) {
+    const std::string_view text = text_of(item);
+    std::uint64_t head = 0;
+    for (std::size_t i = 0; i < 8; ++i) {
+      head = head << 8 | (i < text.size() ? static_cast<unsigned char>(text[i]) : 0);
     }
-    run = end;
+    keyed.push_back({longest - text.size(), head, item});
+  }
+  const auto before = [&text_of](const Keyed& a, const Keyed& b) {
+    if (a.shortness != b.shortness) return a.shortness < b.shortness;
+    if (a.head != b.head) return a.head < b.head;
+    return text_of(a.item) < text_of(b.item);
+  };
+  constexpr std::size_t kFewItems = 64;
+  if (keyed.size() <= kFewItems) {
+    std::sort(keyed.begin(), keyed.end(), before);
+  } else {
+    radix_sort(keyed, longest);
+    for (auto run = keyed.begin(); run != keyed.end();) {
+      auto end = run + 1;
+      while (end != keyed.end() && run->shortness == end->shortness && run->head == end->head) {
+        ++end;
+      }
+      if (end - run > 1) std::sort(run, end, before);
+      run = end;
+    }
   }
   for (std::size_t i = 0; i < items.size(); ++i) items[i] = keyed[i].item;
 }
