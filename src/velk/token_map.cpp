@@ -200,6 +200,7 @@ std::shared_ptr<const CaseVariants> case_variants_of(const TableLayer& layer) {
   return std::static_pointer_cast<const CaseVariants>(
       layer.derived.get(DerivedSlot::kLowerIndex, layer.entries.size(), [&layer] {
         auto variants = std::make_shared<CaseVariants>(layer.entries);
+        variants->reserve(layer.entries.size());
         for (std::size_t i = 0; i < layer.entries.size(); ++i) variants->add(i);
         return variants;
       }));
