@@ -1,6 +1,7 @@
 // One left-to-right scan for fenced blocks (at line starts) and inline backtick spans.
 #include "velk/code_regions.h"
 
+#include "velk/byte_lanes.h"
 #include "velk/unicode.h"
 
 namespace velk {
@@ -55,6 +56,19 @@ CloseSearch closing_backtick(std::string_view text, std::size_t open) {
   return {false, text.size()};
 }
 
+// The first offset from `p` that holds a backtick or a line feed, or the end of the text; a
+// word of eight bytes at a time, since most of a chat message is neither.
+std::size_t next_tick_or_line_feed(std::string_view text, std::size_t p) {
+  using namespace byte_lanes;
+  for (; p + kWidth <= text.size(); p += kWidth) {
+    const std::uint64_t word = load_word(text, p);
+    const std::uint64_t hits = ascii_range_lanes(word, '`', '`') | ascii_range_lanes(word, '\n', '\n');
+    if (hits != 0) return p + first_lane(hits);
+  }
+  while (p < text.size() && text[p] != '`' && text[p] != '\n') ++p;
+  return p;
+}
+
 }  // namespace
 
 std::vector<CodeRegion> find_code_regions(std::string_view text) {
@@ -91,7 +105,10 @@ std::vector<CodeRegion> find_code_regions(std::string_view text) {
     // Nothing starts before the next backtick or line start; neither byte occurs inside a
     // multi-byte character.
     ++p;
-    while (p < text.size() && text[p] != '`' && text[p - 1] != '\n') ++p;
+    if (p < text.size() && text[p - 1] != '\n') {
+      const std::size_t q = next_tick_or_line_feed(text, p);
+      p = q < text.size() && text[q] == '\n' ? q + 1 : q;
+    }
   }
   return regions;
 }

@@ -11,6 +11,7 @@
 
 #include <unicode/uchar.h>
 
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -159,6 +160,7 @@ void ForwardMatcher::build() {
   std::vector<std::uint32_t> group_size;
   if (count >= kTwoByteTableFrom) two_bytes_.assign(65536, 0);
   std::string folded;
+  std::vector<std::uint32_t> border;
   for (std::uint32_t pair = 0; pair < count; ++pair) {
     const PairInfo& info = info_[pair];
     if (!info.folded) {
@@ -177,6 +179,7 @@ void ForwardMatcher::build() {
     const std::uint64_t hash = prefix_hash(folded.data(), kAnchorLengths[level]);
     mark(level, hash, kAnchor);
     info_[pair].head = load_bytes(folded.data(), std::min<std::uint32_t>(8, info.folded_length));
+    add_border_shifts(pair, std::string_view(folded).substr(0, info.folded_length), border);
     if (!two_bytes_.empty()) {
       const auto first = static_cast<unsigned char>(folded[0]);
       const auto second = static_cast<unsigned char>(folded[1]);
@@ -210,6 +213,32 @@ void ForwardMatcher::build() {
   std::vector<std::uint32_t> next(group_begin_.begin(), group_begin_.end() - 1);
   by_anchor_.resize(count);
   for (std::uint32_t pair = 0; pair < count; ++pair) by_anchor_[next[group_of[pair]]++] = pair;
+}
+
+void ForwardMatcher::add_border_shifts(std::uint32_t pair, std::string_view folded,
+                                       std::vector<std::uint32_t>& border) {
+  // border[i]: the length of the longest text that both begins and ends folded[0, i], shorter
+  // than it; the borders of the whole text follow from the last one.
+  const auto length = static_cast<std::uint32_t>(folded.size());
+  border.assign(length, 0);
+  for (std::uint32_t i = 1; i < length; ++i) {
+    std::uint32_t k = border[i - 1];
+    while (k > 0 && folded[i] != folded[k]) k = border[k - 1];
+    border[i] = k + (folded[i] == folded[k] ? 1 : 0);
+  }
+  for (std::uint32_t k = length == 0 ? 0 : border[length - 1]; k > 0; k = border[k - 1]) {
+    border_pairs_.push_back(pair);
+    border_shifts_.push_back(length - k);
+    info_[pair].overlaps_itself = true;
+  }
+}
+
+std::span<const std::uint32_t> ForwardMatcher::border_shifts(std::uint32_t pair) const {
+  if (!info_[pair].overlaps_itself) return {};
+  const auto [first, last] = std::equal_range(border_pairs_.begin(), border_pairs_.end(), pair);
+  return std::span(border_shifts_)
+      .subspan(static_cast<std::size_t>(first - border_pairs_.begin()),
+               static_cast<std::size_t>(last - first));
 }
 
 std::span<const std::uint32_t> ForwardMatcher::find_group(std::uint64_t hash,
@@ -312,15 +341,28 @@ class StretchMatch {
  private:
   static PairRef ref(const Occurrence& o) { return {o.matcher, o.pair}; }
 
-  // Puts found_ in pair order, each pair's occurrences by start. The scan reports them by
-  // start within each half, so with one matcher a stable radix sort by pair does it, a byte of
-  // the pair number at a time, without the mispredicted branches of a comparison sort.
+  static constexpr std::size_t kSortedByInsertionMost = 48;
+
+  // Puts found_ in pair order, each pair's occurrences by start. The scan leaves them in start
+  // order, so with one matcher a stable sort by pair does it: an insertion sort for a few, else
+  // a radix sort, a byte of the pair number at a time, without the mispredicted branches of a
+  // comparison sort.
   void group_by_pair() {
     if (matchers_.size() != 1) {
       std::sort(found_.begin(), found_.end(), [this](const Occurrence& a, const Occurrence& b) {
         if (a.matcher != b.matcher || a.pair != b.pair) return comes_first(ref(a), ref(b));
         return a.start < b.start;
       });
+      return;
+    }
+    if (found_.size() <= kSortedByInsertionMost) {
+      // A short stretch holds a few dozen at most, too few to pay for the count tables.
+      for (std::size_t i = 1; i < found_.size(); ++i) {
+        const Occurrence o = found_[i];
+        std::size_t j = i;
+        for (; j > 0 && found_[j - 1].pair > o.pair; --j) found_[j] = found_[j - 1];
+        found_[j] = o;
+      }
       return;
     }
     std::uint32_t highest = 0;
@@ -355,11 +397,14 @@ class StretchMatch {
     return origin_.empty() ? folded_offset : origin_[folded_offset];
   }
 
-  // Collects every occurrence of every pair; false when there are too many to keep. A long
-  // stretch is scanned in two halves side by side, split by where occurrences start.
+  // Collects every occurrence that can change what is replaced; false when there are too many
+  // to keep. A long stretch is scanned in two halves side by side, split by where occurrences
+  // start.
   bool scan() {
     const std::size_t limit = 4 * stretch_.size() + 4096;
-    if (folded_size_ < kSecondThreadBytes) return scan_part(0, folded_size_, limit, found_);
+    if (folded_size_ < kSecondThreadBytes) {
+      return scan_part(0, folded_size_, limit, found_) && add_passed_over(limit);
+    }
     const std::size_t middle = folded_size_ / 2;
     std::vector<Occurrence> second_found;
     bool second_ok = true;
@@ -375,55 +420,41 @@ class StretchMatch {
       }
     }
     found_.insert(found_.end(), second_found.begin(), second_found.end());
-    return true;
+    return add_passed_over(limit);
   }
 
-  // The occurrences that start in folded_[from, to).
+  // Whether the scan looks at position j. In an ASCII stretch it passes over the positions
+  // whose byte before blocks a match there (the inside of words, paths and addresses, most of
+  // the text) and add_passed_over finds the few of those that matter. In other stretches a
+  // folded byte may stand for a longer character, so every position is looked at.
+  bool scanned(std::size_t j) const {
+    return !origin_.empty() || j == 0 ||
+           !blocks_match(static_cast<unsigned char>(folded_[j - 1]));
+  }
+
+  // Bit k set when the scan looks at position `block + k`.
+  std::uint64_t scanned_positions(std::size_t block, std::size_t count) const {
+    if (!origin_.empty()) return count == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << count) - 1;
+    if (block > 0 && count == 64) return ~blocking_mask(folded_.data() + block - 1);
+    std::uint64_t open = 0;
+    for (std::size_t k = 0; k < count; ++k) open |= std::uint64_t{scanned(block + k)} << k;
+    return open;
+  }
+
+  // The occurrences that start in folded_[from, to) at the positions the scan looks at.
   bool scan_part(std::size_t from, std::size_t to, std::size_t limit,
                  std::vector<Occurrence>& found) const {
-    const std::string_view text = std::string_view(folded_).substr(0, folded_size_);
     for (std::uint32_t m = 0; m < matchers_.size(); ++m) {
       const ForwardMatcher& matcher = *matchers_[m];
-      // The texts anchored on the `level` prefix at `j`, whose hash is `hash`, that stand there.
-      const auto take = [&](std::size_t j, std::uint32_t level, std::uint64_t hash) {
-        for (const std::uint32_t pair : matcher.find_group(hash, level)) {
-          if (!matcher.matches_at(pair, text, j)) continue;
-          found.push_back({m, pair, origin(j), origin(j + matcher.info_[pair].folded_length)});
-        }
-      };
-      // What to do at position j, given that its first probes allow something there.
-      const auto at_position = [&](std::size_t j) {
-        std::uint32_t level = 0;
-        if (!matcher.two_bytes_.empty()) {
-          // The padding gives a second byte at the end of the text; a text of two bytes or more
-          // is never found there, since the comparison stops at the end.
-          const std::uint8_t allows = matcher.two_bytes_[static_cast<unsigned char>(text[j]) +
-                                                         256 * static_cast<unsigned char>(folded_[j + 1])];
-          if (allows & ForwardMatcher::kOneByte) take(j, 0, prefix_hash(text.data() + j, 1));
-          if (allows & ForwardMatcher::kTwoBytes && text.size() - j >= 2) {
-            take(j, 1, prefix_hash(text.data() + j, 2));
-          }
-          if ((allows & ForwardMatcher::kLongerThanTwo) == 0) return;
-          level = 2;
-        }
-        for (; level < matcher.levels_; ++level) {
-          const std::uint32_t length = ForwardMatcher::kAnchorLengths[level];
-          if (text.size() - j < length) break;
-          const std::uint64_t hash = prefix_hash(text.data() + j, length);
-          const unsigned bits = matcher.filter_bits(level, hash);
-          if (bits & ForwardMatcher::kAnchor) take(j, level, hash);
-          if ((bits & ForwardMatcher::kLonger) == 0) break;
-        }
-      };
       // Most positions are ruled out by their first probes, but which ones is as good as
       // random, so a branch per position would be mispredicted often. The probes of 64
       // positions are taken without branches into a mask first; only the positions it keeps
       // are followed, in order.
       for (std::size_t block = from; block < to; block += 64) {
         const std::size_t count = std::min<std::size_t>(64, to - block);
-        const std::uint64_t kept = first_probes(matcher, block, count);
+        const std::uint64_t kept = first_probes(matcher, block, scanned_positions(block, count));
         for (std::uint64_t rest = kept; rest != 0; rest &= rest - 1) {
-          at_position(block + static_cast<std::size_t>(std::countr_zero(rest)));
+          probe(m, block + static_cast<std::size_t>(std::countr_zero(rest)), found);
         }
         if (found.size() > limit) return false;
       }
@@ -431,35 +462,126 @@ class StretchMatch {
     return true;
   }
 
-  // Bit k set when position `block + k` may begin an occurrence, by the probes the scan takes
-  // first there: the two-byte table and the three-byte filter, or, without the table, the
-  // one- and two-byte filters. A cleared bit is a position where the scan would stop at once.
-  // The probes read up to eight bytes from each position, within the padding.
-  std::uint64_t first_probes(const ForwardMatcher& matcher, std::size_t block,
-                             std::size_t count) const {
-    const char* text = folded_.data();
-    std::uint64_t kept = 0;
-    if (!matcher.two_bytes_.empty()) {
-      for (std::size_t k = 0; k < count; ++k) {
-        const char* p = text + block + k;
-        const unsigned allows = matcher.two_bytes_[static_cast<unsigned char>(p[0]) +
-                                                   256 * static_cast<unsigned char>(p[1])];
-        const unsigned deeper = matcher.filter_bits(2, prefix_hash(p, 3));
-        const bool keep = (allows & (ForwardMatcher::kOneByte | ForwardMatcher::kTwoBytes)) |
-                          ((allows & ForwardMatcher::kLongerThanTwo) && deeper);
-        kept |= std::uint64_t{keep} << k;
+  // The occurrences of matcher m's texts that start at folded position j.
+  void probe(std::uint32_t m, std::size_t j, std::vector<Occurrence>& found) const {
+    const ForwardMatcher& matcher = *matchers_[m];
+    const std::string_view text = std::string_view(folded_).substr(0, folded_size_);
+    // The texts anchored on the `level` prefix at `j`, whose hash is `hash`, that stand there.
+    const auto take = [&](std::uint32_t level, std::uint64_t hash) {
+      for (const std::uint32_t pair : matcher.find_group(hash, level)) {
+        if (!matcher.matches_at(pair, text, j)) continue;
+        const std::size_t start = origin(j);
+        const std::size_t end = origin(j + matcher.info_[pair].folded_length);
+        if (!case_fits({m, pair}, start, end)) continue;
+        found.push_back({m, pair, start, end});
       }
-    } else {
-      for (std::size_t k = 0; k < count; ++k) {
-        const char* p = text + block + k;
-        const unsigned first = matcher.filter_bits(0, prefix_hash(p, 1));
-        const unsigned second = matcher.filter_bits(1, prefix_hash(p, 2));
-        const bool keep = (first & ForwardMatcher::kAnchor) |
-                          ((first & ForwardMatcher::kLonger) && second);
-        kept |= std::uint64_t{keep} << k;
+    };
+    std::uint32_t level = 0;
+    if (!matcher.two_bytes_.empty()) {
+      // The padding gives a second byte at the end of the text; a text of two bytes or more
+      // is never found there, since the comparison stops at the end.
+      const std::uint8_t allows = matcher.two_bytes_[static_cast<unsigned char>(text[j]) +
+                                                     256 * static_cast<unsigned char>(folded_[j + 1])];
+      if (allows & ForwardMatcher::kOneByte) take(0, prefix_hash(text.data() + j, 1));
+      if (allows & ForwardMatcher::kTwoBytes && text.size() - j >= 2) {
+        take(1, prefix_hash(text.data() + j, 2));
+      }
+      if ((allows & ForwardMatcher::kLongerThanTwo) == 0) return;
+      level = 2;
+    }
+    for (; level < matcher.levels_; ++level) {
+      const std::uint32_t length = ForwardMatcher::kAnchorLengths[level];
+      if (text.size() - j < length) break;
+      const std::uint64_t hash = prefix_hash(text.data() + j, length);
+      const unsigned bits = matcher.filter_bits(level, hash);
+      if (bits & ForwardMatcher::kAnchor) take(level, hash);
+      if ((bits & ForwardMatcher::kLonger) == 0) break;
+    }
+  }
+
+  // Adds, in start order, the occurrences at positions the scan passed over that can still
+  // change what is replaced:
+  // - one right after an occurrence: if that occurrence is replaced, its token's last
+  //   character stands before this one, which no longer blocks it;
+  // - one that an occurrence of the same text overlaps, starting before it: never replaced
+  //   itself, it still ends the previous match, and so can keep the later one from being a
+  //   match.
+  // Every other occurrence at such a position is blocked whatever happens around it and
+  // touches no other occurrence of its text, so leaving it out changes nothing. What is
+  // added leads to more of the same, so this runs until nothing new is found.
+  bool add_passed_over(std::size_t limit) {
+    if (!origin_.empty()) return true;
+    std::vector<Occurrence> more;
+    std::vector<bool> seen;  // positions passed over and looked at here
+    const auto look = [&](std::size_t j) {
+      if (j >= folded_size_ || scanned(j)) return;
+      if (seen.empty()) seen.assign(folded_size_, false);
+      if (seen[j]) return;
+      seen[j] = true;
+      for (std::uint32_t m = 0; m < matchers_.size(); ++m) probe(m, j, more);
+    };
+    const auto follow = [&](const Occurrence o) {
+      look(o.end);
+      for (const std::uint32_t shift : matchers_[o.matcher]->border_shifts(o.pair)) {
+        if (shift <= o.start) look(o.start - shift);
+      }
+    };
+    for (const Occurrence& o : found_) follow(o);
+    for (std::size_t i = 0; i < more.size(); ++i) {
+      follow(more[i]);
+      if (found_.size() + more.size() > limit) {
+        found_.clear();
+        return false;
       }
     }
-    return kept;
+    if (more.empty()) return true;
+    if (matchers_.size() != 1) {  // group_by_pair sorts them all
+      found_.insert(found_.end(), more.begin(), more.end());
+      return true;
+    }
+    // The scan left found_ in start order, which group_by_pair keeps within each pair.
+    const auto by_start = [](const Occurrence& a, const Occurrence& b) { return a.start < b.start; };
+    std::sort(more.begin(), more.end(), by_start);
+    std::vector<Occurrence> merged(found_.size() + more.size());
+    std::merge(found_.begin(), found_.end(), more.begin(), more.end(), merged.begin(), by_start);
+    found_.swap(merged);
+    return true;
+  }
+
+  // Bit k set when position `block + k` is among `positions` and may begin an occurrence, by
+  // the probes the scan takes first there: the two-byte table and the three-byte filter, or,
+  // without the table, the one- and two-byte filters. A cleared bit is a position where the
+  // scan would stop at once. The probes read up to eight bytes from each position, within the
+  // padding. Where the scan looks at every position, the probes go without branches.
+  std::uint64_t first_probes(const ForwardMatcher& matcher, std::size_t block,
+                             std::uint64_t positions) const {
+    const char* text = folded_.data() + block;
+    const auto by_table = [&matcher](const char* p) -> bool {
+      const unsigned allows = matcher.two_bytes_[static_cast<unsigned char>(p[0]) +
+                                                 256 * static_cast<unsigned char>(p[1])];
+      const unsigned deeper = matcher.filter_bits(2, prefix_hash(p, 3));
+      return (allows & (ForwardMatcher::kOneByte | ForwardMatcher::kTwoBytes)) |
+             ((allows & ForwardMatcher::kLongerThanTwo) && deeper);
+    };
+    const auto by_filters = [&matcher](const char* p) -> bool {
+      const unsigned first = matcher.filter_bits(0, prefix_hash(p, 1));
+      const unsigned second = matcher.filter_bits(1, prefix_hash(p, 2));
+      return (first & ForwardMatcher::kAnchor) | ((first & ForwardMatcher::kLonger) && second);
+    };
+    const auto probe_all = [&](auto passes) {
+      std::uint64_t kept = 0;
+      if (!origin_.empty()) {
+        const auto count = static_cast<std::size_t>(std::popcount(positions));
+        for (std::size_t k = 0; k < count; ++k) kept |= std::uint64_t{passes(text + k)} << k;
+        return kept;
+      }
+      for (std::uint64_t rest = positions; rest != 0; rest &= rest - 1) {
+        const int k = std::countr_zero(rest);
+        kept |= std::uint64_t{passes(text + k)} << k;
+      }
+      return kept;
+    };
+    return matcher.two_bytes_.empty() ? probe_all(by_filters) : probe_all(by_table);
   }
 
   // The occurrences of one pair, overlapping ones included, into found_.
@@ -470,8 +592,27 @@ class StretchMatch {
     const std::string_view text = std::string_view(folded_).substr(0, folded_size_);
     for (std::size_t at = text.find(folded); at != std::string_view::npos;
          at = text.find(folded, at + utf8_sequence_length(static_cast<unsigned char>(text[at])))) {
-      found_.push_back({pair.matcher, pair.pair, origin(at), origin(at + folded.size())});
+      const std::size_t start = origin(at);
+      const std::size_t end = origin(at + folded.size());
+      if (case_fits(pair, start, end)) found_.push_back({pair.matcher, pair.pair, start, end});
     }
+  }
+
+  // Whether the original text of an occurrence is what its pair needs. Short capitals match
+  // only as written; an occurrence in other letters is no match at all (it neither replaces
+  // nor holds off a later one), so it is dropped as soon as it is found. Short texts such as
+  // state codes fold onto very common letter pairs ("IN", "DE"), whose occurrences would
+  // otherwise outnumber all the others.
+  // Such a text is one to three ASCII capitals, so it is its fold, kept in the pair's head,
+  // in capitals.
+  bool case_fits(PairRef pair, std::size_t start, std::size_t end) const {
+    const ForwardMatcher::PairInfo& info = info_of(pair);
+    if (!info.case_sensitive) return true;
+    if (end - start != info.folded_length) return false;
+    for (std::size_t k = 0; k < info.folded_length; ++k) {
+      if (stretch_[start + k] != static_cast<char>((info.head >> (8 * k)) & 0xDF)) return false;
+    }
+    return true;
   }
   bool overlaps_replaced(std::size_t start, std::size_t end) const {
     if (owner_.empty()) return false;
@@ -512,9 +653,6 @@ class StretchMatch {
     std::size_t resume = 0;
     for (const Occurrence& o : occurrences) {
       if (o.start < resume || overlaps_replaced(o.start, o.end)) continue;
-      if (info.case_sensitive && stretch_.substr(o.start, o.end - o.start) != entity_token.entity) {
-        continue;
-      }
       if (info.closing_boundary) {
         const std::optional<char32_t> next = next_char(o.end);
         if (next && is_boundary_word_char(*next)) continue;

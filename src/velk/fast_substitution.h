@@ -61,6 +61,7 @@ class ForwardMatcher {
     bool case_sensitive;
     bool closing_boundary;
     bool folded;  // the fold is not the ASCII lowercase: folded_at_ tells where it is kept
+    bool overlaps_itself = false;  // some shift of the folded text overlaps it: border_shifts
   };
 
   // Two bits of the filter for a hashed prefix: kLonger when some text anchored deeper begins
@@ -86,6 +87,12 @@ class ForwardMatcher {
   // eight readable bytes (the scan's padding).
   bool matches_at(std::uint32_t pair, std::string_view folded, std::size_t at) const;
 
+  // The shifts s (0 < s < length) at which a pair's folded text overlaps itself, so that two
+  // of its occurrences can start s bytes apart; empty for most texts.
+  std::span<const std::uint32_t> border_shifts(std::uint32_t pair) const;
+  void add_border_shifts(std::uint32_t pair, std::string_view folded,
+                         std::vector<std::uint32_t>& border);
+
   void build();
 
   const TextTable* table_ = nullptr;
@@ -109,6 +116,10 @@ class ForwardMatcher {
   std::vector<std::uint32_t> group_begin_;
   std::vector<std::uint8_t> group_level_;
   std::vector<std::uint32_t> by_anchor_;
+  // The shifts of the texts that overlap themselves, by pair: border_shifts_[i] is one of
+  // pair border_pairs_[i]'s.
+  std::vector<std::uint32_t> border_pairs_;
+  std::vector<std::uint32_t> border_shifts_;
   std::uint32_t anchored_levels_ = 0;  // bit i: some text is anchored at kAnchorLengths[i]
   std::uint32_t levels_ = 0;           // the deepest level anchored, plus one
 };

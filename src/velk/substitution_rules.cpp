@@ -6,6 +6,10 @@
 #include <cstdint>
 #include <unordered_map>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "velk/ascii.h"
 #include "velk/regex.h"
 #include "velk/unicode.h"
@@ -153,6 +157,30 @@ bool is_boundary_word_char(char32_t c) {
 
 bool needs_closing_boundary(std::string_view entity) {
   return !entity.empty() && is_boundary_word_char(char_before(entity, entity.size()));
+}
+
+std::uint64_t blocking_mask(const char* bytes) {
+  std::uint64_t mask = 0;
+#ifdef __SSE2__
+  // Signed comparisons leave the bytes from 0x80 out of every range.
+  const auto in = [](__m128i x, char first, char last) {
+    return _mm_and_si128(_mm_cmpgt_epi8(x, _mm_set1_epi8(static_cast<char>(first - 1))),
+                         _mm_cmplt_epi8(x, _mm_set1_epi8(static_cast<char>(last + 1))));
+  };
+  for (int part = 0; part < 4; ++part) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * part));
+    // '/' and the digits, '@' and the capitals, '_', the small letters.
+    const __m128i blocks =
+        _mm_or_si128(_mm_or_si128(in(x, '/', '9'), in(x, '@', 'Z')),
+                     _mm_or_si128(_mm_cmpeq_epi8(x, _mm_set1_epi8('_')), in(x, 'a', 'z')));
+    mask |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(blocks))} << (16 * part);
+  }
+#else
+  for (unsigned k = 0; k < 64; ++k) {
+    mask |= std::uint64_t{blocks_match(static_cast<unsigned char>(bytes[k]))} << k;
+  }
+#endif
+  return mask;
 }
 
 std::string entity_pattern(std::string_view entity) {

@@ -54,6 +54,11 @@ constexpr bool blocks_match(char32_t before) {
                            before == '@');
 }
 
+// Bit k set when bytes[k] blocks a match right after it, for the 64 bytes from `bytes`: the
+// answer of blocks_match for each byte, sixteen at a time where the processor has the
+// instructions for it.
+std::uint64_t blocking_mask(const char* bytes);
+
 // The regex that finds one entity text: "(?i)" unless it is short capitals, the text with its
 // metacharacters escaped, and a closing word boundary when needs_closing_boundary says so.
 std::string entity_pattern(std::string_view entity);

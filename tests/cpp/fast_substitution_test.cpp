@@ -17,6 +17,7 @@
 #include "velk/literal_substitution.h"
 #include "velk/regex.h"
 #include "velk/substitution.h"
+#include "velk/substitution_rules.h"
 #include "velk/unicode.h"
 
 namespace velk {
@@ -151,9 +152,26 @@ TEST(FastSubstituteSegment, BoundaryAndPrecedingCharacterAgreeForEveryNeighbour)
   for (const std::string& n : neighbours) {
     const std::string an = "a" + n;
     const std::vector<EntityTokenPair> pairs = {{an, "[X_1]"}, {"a", "[X_2]"}};
-    for (const std::string& text : {an, n + "a", "x" + n + an + "a", n + an + "xa"}) {
+    std::vector<std::string> texts = {an, n + "a", "x" + n + an + "a", n + an + "xa"};
+    // Past the first 64 bytes the scan judges whole blocks of positions at once: the neighbour
+    // at each place in a block.
+    for (std::size_t lane = 0; lane < 64; lane += 7) {
+      texts.push_back(std::string(64 + lane, '.') + n + "a" + std::string(70, '.'));
+    }
+    for (const std::string& text : texts) {
       EXPECT_EQ(fast_substitute_segment(text, pairs), substitute_segment(text, pairs))
           << debug_string(text);
+    }
+  }
+}
+
+TEST(BlockingMask, AgreesWithTheRuleForEveryByteAtEveryPlace) {
+  for (unsigned byte = 0; byte < 256; ++byte) {
+    for (unsigned lane = 0; lane < 64; ++lane) {
+      std::string bytes(64, ' ');
+      bytes[lane] = static_cast<char>(byte);
+      const std::uint64_t expected = std::uint64_t{blocks_match(byte)} << lane;
+      ASSERT_EQ(blocking_mask(bytes.data()), expected) << "byte " << byte << " at " << lane;
     }
   }
 }
