@@ -220,6 +220,12 @@ void ForwardMatcher::add_border_shifts(std::uint32_t pair, std::string_view fold
   // border[i]: the length of the longest text that both begins and ends folded[0, i], shorter
   // than it; the borders of the whole text follow from the last one.
   const auto length = static_cast<std::uint32_t>(folded.size());
+  // A text that overlaps itself begins with a byte that it holds again further on and ends
+  // with one that it holds before: most texts fail one of the two at once.
+  if (length < 2 || folded.find(folded.front(), 1) == std::string_view::npos ||
+      folded.rfind(folded.back(), length - 2) == std::string_view::npos) {
+    return;
+  }
   border.assign(length, 0);
   for (std::uint32_t i = 1; i < length; ++i) {
     std::uint32_t k = border[i - 1];
@@ -277,12 +283,41 @@ bool ForwardMatcher::matches_at(std::uint32_t pair, std::string_view folded,
   return true;
 }
 
+struct StretchBuffers::Vectors {
+  std::string folded;
+  std::vector<std::size_t> origin;
+  std::vector<Occurrence> found, pending, more, sorted;
+  std::vector<Replacement> replaced;
+  std::vector<std::uint32_t> owner;
+  std::vector<bool> seen;
+};
+
+StretchBuffers::StretchBuffers() : vectors_(std::make_unique<Vectors>()) {}
+StretchBuffers::~StretchBuffers() = default;
+
 // The matching of one stretch: its folded form, the occurrences, and which bytes hold which
-// replacement so far.
+// replacement so far, in buffers that the stretches of one text share one after another.
 class StretchMatch {
  public:
-  StretchMatch(std::span<const ForwardMatcher* const> matchers, std::string_view stretch)
-      : matchers_(matchers), stretch_(stretch) {
+  StretchMatch(std::span<const ForwardMatcher* const> matchers, std::string_view stretch,
+               StretchBuffers::Vectors& buffers)
+      : matchers_(matchers),
+        stretch_(stretch),
+        folded_(buffers.folded),
+        origin_(buffers.origin),
+        found_(buffers.found),
+        pending_(buffers.pending),
+        more_(buffers.more),
+        sorted_(buffers.sorted),
+        replaced_(buffers.replaced),
+        owner_(buffers.owner),
+        seen_(buffers.seen) {
+    folded_.clear();
+    origin_.clear();
+    found_.clear();
+    replaced_.clear();
+    owner_.clear();
+    seen_.clear();
     if (is_ascii(stretch)) {
       folded_.resize(stretch.size());
       std::transform(stretch.begin(), stretch.end(), folded_.begin(), ascii_lower);
@@ -367,7 +402,8 @@ class StretchMatch {
     }
     std::uint32_t highest = 0;
     for (const Occurrence& o : found_) highest = std::max(highest, o.pair);
-    std::vector<Occurrence> sorted(found_.size());
+    std::vector<Occurrence>& sorted = sorted_;
+    sorted.resize(found_.size());
     for (unsigned shift = 0; shift < 32 && (highest >> shift) != 0; shift += 8) {
       std::array<std::uint32_t, 257> next{};
       for (const Occurrence& o : found_) ++next[((o.pair >> shift) & 255) + 1];
@@ -511,8 +547,9 @@ class StretchMatch {
   // added leads to more of the same, so this runs until nothing new is found.
   bool add_passed_over(std::size_t limit) {
     if (!origin_.empty()) return true;
-    std::vector<Occurrence> more;
-    std::vector<bool> seen;  // positions passed over and looked at here
+    std::vector<Occurrence>& more = more_;
+    std::vector<bool>& seen = seen_;  // positions passed over and looked at here
+    more.clear();
     const auto look = [&](std::size_t j) {
       if (j >= folded_size_ || scanned(j)) return;
       if (seen.empty()) seen.assign(folded_size_, false);
@@ -542,7 +579,8 @@ class StretchMatch {
     // The scan left found_ in start order, which group_by_pair keeps within each pair.
     const auto by_start = [](const Occurrence& a, const Occurrence& b) { return a.start < b.start; };
     std::sort(more.begin(), more.end(), by_start);
-    std::vector<Occurrence> merged(found_.size() + more.size());
+    std::vector<Occurrence>& merged = sorted_;
+    merged.resize(found_.size() + more.size());
     std::merge(found_.begin(), found_.end(), more.begin(), more.end(), merged.begin(), by_start);
     found_.swap(merged);
     return true;
@@ -672,22 +710,32 @@ class StretchMatch {
 
   std::span<const ForwardMatcher* const> matchers_;
   std::string_view stretch_;
-  std::string folded_;  // followed by kPadding bytes that prefix_hash may read
+  std::string& folded_;  // followed by kPadding bytes that prefix_hash may read
   std::size_t folded_size_ = 0;
-  std::vector<std::size_t> origin_;  // folded offset to original offset; empty when equal
-  std::vector<Occurrence> found_;
-  std::vector<Occurrence> pending_;
-  std::vector<Replacement> replaced_;   // in the order the pairs made them
-  std::vector<std::uint32_t> owner_;    // per byte: 1 + index into replaced_, or kNoOwner
+  std::vector<std::size_t>& origin_;  // folded offset to original offset; empty when equal
+  std::vector<Occurrence>& found_;
+  std::vector<Occurrence>& pending_;
+  std::vector<Occurrence>& more_;    // found by add_passed_over
+  std::vector<Occurrence>& sorted_;  // room for reordering found_
+  std::vector<Replacement>& replaced_;  // in the order the pairs made them
+  std::vector<std::uint32_t>& owner_;   // per byte: 1 + index into replaced_, or kNoOwner
+  std::vector<bool>& seen_;             // per byte, for add_passed_over
 };
 
 void find_replacements(std::span<const ForwardMatcher* const> matchers, std::string_view stretch,
-                       std::size_t offset, std::vector<Replacement>& out) {
+                       std::size_t offset, std::vector<Replacement>& out,
+                       StretchBuffers& buffers) {
   if (stretch.empty()) return;
   if (std::all_of(matchers.begin(), matchers.end(), [](const auto* m) { return m->empty(); })) {
     return;
   }
-  StretchMatch(matchers, stretch).run(offset, out);
+  StretchMatch(matchers, stretch, *buffers.vectors_).run(offset, out);
+}
+
+void find_replacements(std::span<const ForwardMatcher* const> matchers, std::string_view stretch,
+                       std::size_t offset, std::vector<Replacement>& out) {
+  StretchBuffers buffers;
+  find_replacements(matchers, stretch, offset, out, buffers);
 }
 
 std::string fast_substitute_segment(std::string_view segment,

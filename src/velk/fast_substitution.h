@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -124,9 +125,31 @@ class ForwardMatcher {
   std::uint32_t levels_ = 0;           // the deepest level anchored, plus one
 };
 
+// What matching a stretch allocates, kept for the next stretch: a text holds many short
+// stretches between its pieces of code, and allocating anew for each would cost more than
+// matching some of them.
+class StretchBuffers {
+ public:
+  StretchBuffers();
+  ~StretchBuffers();
+  StretchBuffers(const StretchBuffers&) = delete;
+  StretchBuffers& operator=(const StretchBuffers&) = delete;
+
+ private:
+  friend class StretchMatch;
+  friend void find_replacements(std::span<const ForwardMatcher* const>, std::string_view,
+                                std::size_t, std::vector<Replacement>&, StretchBuffers&);
+  struct Vectors;
+  std::unique_ptr<Vectors> vectors_;
+};
+
 // Appends to `out`, in text order, what the forward substitution replaces in `stretch` (text
 // without code), at offsets into the stretch plus `offset`. The pairs of all `matchers` are
 // taken together, in the order of sorted_forward_pairs; no entity text is in two of them.
+// `buffers` may serve one call after another, from one thread at a time.
+void find_replacements(std::span<const ForwardMatcher* const> matchers, std::string_view stretch,
+                       std::size_t offset, std::vector<Replacement>& out,
+                       StretchBuffers& buffers);
 void find_replacements(std::span<const ForwardMatcher* const> matchers, std::string_view stretch,
                        std::size_t offset, std::vector<Replacement>& out);
 

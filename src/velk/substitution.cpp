@@ -65,8 +65,9 @@ Runs forward_replacements(std::string_view text, const TokenMap& map,
   }
   if (cursor < text.size()) stretches.push_back({cursor, text.size()});
   const auto run = [&](std::span<const CodeRegion> part, std::vector<Replacement>& found) {
+    StretchBuffers buffers;
     for (const CodeRegion& s : part) {
-      find_replacements(matchers, text.substr(s.start, s.end - s.start), s.start, found);
+      find_replacements(matchers, text.substr(s.start, s.end - s.start), s.start, found, buffers);
     }
   };
   // A long text of many stretches goes to two threads, half of its bytes each; one stretch
