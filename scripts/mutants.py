@@ -145,6 +145,8 @@ MUTANTS = [
     M("fast-radix-sort-unstable", V + "fast_substitution.cpp",
       "for (const Occurrence& o : found_) sorted[next[(o.pair >> shift) & 255]++] = o;",
       "for (auto o = found_.rbegin(); o != found_.rend(); ++o) sorted[next[(o->pair >> shift) & 255]++] = *o;"),
+    M("fast-insertion-sort-unstable", V + "fast_substitution.cpp",
+      "found_[j - 1].pair > o.pair;", "found_[j - 1].pair >= o.pair;"),
     M("fast-radix-sort-low-byte", V + "fast_substitution.cpp",
       "shift < 32 && (highest >> shift) != 0", "shift < 8 && (highest >> shift) != 0"),
     M("table-views-move", V + "text_table.cpp",

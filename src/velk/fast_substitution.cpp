@@ -11,7 +11,6 @@
 
 #include <unicode/uchar.h>
 
-
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -232,7 +231,7 @@ void ForwardMatcher::add_border_shifts(std::uint32_t pair, std::string_view fold
     while (k > 0 && folded[i] != folded[k]) k = border[k - 1];
     border[i] = k + (folded[i] == folded[k] ? 1 : 0);
   }
-  for (std::uint32_t k = length == 0 ? 0 : border[length - 1]; k > 0; k = border[k - 1]) {
+  for (std::uint32_t k = border[length - 1]; k > 0; k = border[k - 1]) {
     border_pairs_.push_back(pair);
     border_shifts_.push_back(length - k);
     info_[pair].overlaps_itself = true;

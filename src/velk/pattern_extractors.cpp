@@ -122,7 +122,8 @@ void run_pattern(std::string_view text, PatternId id, EntityType type, PatternPa
 }  // namespace
 
 std::vector<Entity> extract_pattern_entities(std::string_view text,
-                                             std::vector<EntityPlace>* places) {
+                                             std::vector<EntityPlace>* places,
+                                             std::vector<std::string>* lowers) {
   PatternPassState state;
   state.places = places;
   const auto any = [](const MatchSpan&) { return true; };
@@ -173,6 +174,13 @@ std::vector<Entity> extract_pattern_entities(std::string_view text,
     taken_end = std::max(whole.end, span.end);
   }
   state.covered_offsets.commit();
+  if (lowers) {
+    lowers->resize(state.entities.size());
+    while (!state.seen_texts.empty()) {
+      auto seen = state.seen_texts.extract(state.seen_texts.begin());
+      (*lowers)[seen.mapped()] = std::move(seen.key());
+    }
+  }
   return std::move(state.entities);
 }
 

@@ -17,9 +17,11 @@ namespace velk {
 // URLs, then e-mail addresses, domains, handles, phones, IP addresses and secrets, each group
 // in text order; a text (compared lower-cased) is reported once, by the first pattern that
 // yields it. `places`, when given, receives every place where a reported text was found,
-// repeats included.
+// repeats included. `lowers`, when given, receives each reported text lower-cased, in the same
+// order: the pass computes them anyway.
 std::vector<Entity> extract_pattern_entities(std::string_view text,
-                                             std::vector<EntityPlace>* places = nullptr);
+                                             std::vector<EntityPlace>* places = nullptr,
+                                             std::vector<std::string>* lowers = nullptr);
 
 // CamelCase words as Project entities in text order, leaving out allowlist entries, words whose
 // lower-cased text is in `exclude_texts` and repeats in any capitalisation. `places`, when

@@ -103,26 +103,28 @@ AnonymizeResult anonymize(std::string_view text, std::shared_ptr<const TokenMap>
 AnonymizeResult anonymize_with_custom(std::string_view text,
                                       std::shared_ptr<const TokenMap> existing,
                                       std::span<const Entity> custom_entities) {
-  // A long text has its code regions and lexicon pass on a second thread, while this one runs
-  // the patterns and searches for CamelCase words; the regions serve the substitution too.
+  // A long text has its code regions, lexicon pass and CamelCase search on a second thread,
+  // while this one runs the patterns, which take about as long; the regions serve the
+  // substitution too.
   std::vector<CodeRegion> code_regions;
   std::vector<Entity> lexicon_found;
   std::vector<std::string> lexicon_found_lower;
   std::vector<EntityPlace> lexicon_places;
+  std::vector<pattern_internals::MatchSpan> camel_case_words;
   const auto lexicon_pass = [&] {
     code_regions = find_code_regions(text);
     lexicon_found = extract_lexicon_entities(text, &lexicon_places, &code_regions);
     lexicon_found_lower = lower_texts(lexicon_found);
+    camel_case_words =
+        pattern_internals::find_pattern_matches(pattern_internals::PatternId::kCamelCase, text);
   };
   std::optional<SecondThread> second;
   if (text.size() >= kSecondThreadBytes) second.emplace(lexicon_pass);
-  std::vector<EntityPlace> pattern_places;
-  std::vector<Entity> pattern_entities = extract_pattern_entities(text, &pattern_places);
-  const std::vector<pattern_internals::MatchSpan> camel_case_words =
-      pattern_internals::find_pattern_matches(pattern_internals::PatternId::kCamelCase, text);
-
   // Each entity is lower-cased once; the sets below view those texts.
-  std::vector<std::string> pattern_lower = lower_texts(pattern_entities);
+  std::vector<EntityPlace> pattern_places;
+  std::vector<std::string> pattern_lower;
+  std::vector<Entity> pattern_entities =
+      extract_pattern_entities(text, &pattern_places, &pattern_lower);
   const std::vector<std::string> custom_lower = lower_texts(custom_entities);
 
   ViewSet blocked_lower;

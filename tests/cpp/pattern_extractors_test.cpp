@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unicode/uchar.h>
 
+#include <algorithm>
 #include <array>
 #include <functional>
 #include <optional>
@@ -89,7 +90,16 @@ TEST(EnginePattern, ClassesAreExactlyOurWhiteSpaceDigitsAndWordCharacters) {
 }
 
 TEST(ExtractPatternEntities, ReportsExactlyTheExpectedEntities) {
-  const auto extract = [](std::string_view text) { return extract_pattern_entities(text); };
+  const auto extract = [](std::string_view text) {
+    std::vector<std::string> lowers;
+    Entities entities = extract_pattern_entities(text, nullptr, &lowers);
+    // The lower-cased texts the pass hands back stand in the entities' order.
+    EXPECT_EQ(lowers.size(), entities.size()) << text;
+    for (std::size_t i = 0; i < std::min(lowers.size(), entities.size()); ++i) {
+      EXPECT_EQ(lowers[i], to_lower(entities[i].text)) << text;
+    }
+    return entities;
+  };
   test::expect_rows<std::string_view, Entities>(extract, {
       {"phone: a plus sign after a space stays outside", "Call +1 (555) 123-4567 today",
        {{"1 (555) 123-4567", T::Phone}}},
