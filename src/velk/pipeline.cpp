@@ -47,39 +47,38 @@ AnonymizeResult finish(std::string_view text, std::shared_ptr<const TokenMap> ex
                        std::span<const std::pair<std::size_t, std::vector<EntityPlace>>> found,
                        const std::vector<CodeRegion>& code_regions) {
   AnonymizeResult result;
+  // Each entity's token, in the result's map; an entity has many places in a long text.
+  std::vector<std::string_view> tokens;
+  tokens.reserve(all_entities.size());
   const std::vector<std::string_view> reserved = unknown_tokens(text, existing.get());
-  const auto mapped = [&](const Entity& entity) { return existing->forward.contains(entity.text); };
+  const auto mapped = [&](const Entity& entity) {
+    const auto entry = existing->forward.find(entity.text);
+    if (entry == existing->forward.end()) return false;
+    tokens.push_back(entry->second);
+    return true;
+  };
   if (existing && reserved.empty() && std::ranges::all_of(all_entities, mapped)) {
     result.token_map = std::move(existing);  // build_token_map would return an equal copy
   } else if (reserved.empty()) {
-    result.token_map =
-        std::make_shared<const TokenMap>(build_token_map(all_entities, existing.get(), lowers));
+    tokens.clear();
+    result.token_map = std::make_shared<const TokenMap>(
+        build_token_map(all_entities, existing.get(), lowers, &tokens));
   } else {
+    tokens.clear();
     TokenMap base = existing ? *existing : TokenMap{};
     for (const std::string_view token : reserved) base.reverse.emplace(token, token);
     result.token_map =
-        std::make_shared<const TokenMap>(build_token_map(all_entities, &base, lowers));
+        std::make_shared<const TokenMap>(build_token_map(all_entities, &base, lowers, &tokens));
   }
   // Each detector's places, with the token of the entity each stands for. `found` holds, per
-  // detector, where its entities start in `all_entities` and its places. An entity has many
-  // places in a long text: its token is looked up once.
-  std::vector<std::optional<std::string_view>> tokens;
-  tokens.reserve(all_entities.size());
-  for (const Entity& entity : all_entities) {
-    const auto entry = result.token_map->forward.find(entity.text);
-    tokens.push_back(entry != result.token_map->forward.end()
-                         ? std::optional<std::string_view>(entry->second)
-                         : std::nullopt);
-  }
+  // detector, where its entities start in `all_entities` and its places.
   std::vector<ForcedPlace> places;
   std::size_t place_count = 0;
   for (const auto& detector : found) place_count += detector.second.size();
   places.reserve(place_count);
   for (const auto& [first_entity, detector_places] : found) {
     for (const EntityPlace& place : detector_places) {
-      if (const auto& token = tokens[first_entity + place.entity]) {
-        places.push_back({place.start, place.end, *token});
-      }
+      places.push_back({place.start, place.end, tokens[first_entity + place.entity]});
     }
   }
   result.text =

@@ -225,7 +225,8 @@ std::shared_ptr<const Counters> counters_of(const TableLayer& layer) {
 }  // namespace
 
 TokenMap build_token_map(std::span<const Entity> entities, const TokenMap* existing,
-                         std::span<const std::string> lower_texts) {
+                         std::span<const std::string> lower_texts,
+                         std::vector<std::string_view>* tokens) {
   // A copy shares the caller's layers; what is added goes into a layer of its own.
   TokenMap map = existing ? *existing : TokenMap{};
   const bool lowered = lower_texts.size() == entities.size();
@@ -243,7 +244,10 @@ TokenMap build_token_map(std::span<const Entity> entities, const TokenMap* exist
 
   for (std::size_t i = 0; i < entities.size(); ++i) {
     const Entity& entity = entities[i];
-    if (map.forward.contains(entity.text)) continue;  // a known text keeps its token
+    if (const auto known = map.forward.find(entity.text); known != map.forward.end()) {
+      if (tokens) tokens->push_back(known->second);  // a known text keeps its token
+      continue;
+    }
     if (!have_variants) {
       for (const TableLayer* layer : forward_layers) {
         layer_variants.push_back(case_variants_of(*layer));
@@ -290,6 +294,7 @@ TokenMap build_token_map(std::span<const Entity> entities, const TokenMap* exist
       added->reserve(entities.size() - i);
     }
     added->add(top.size() - 1, lower);
+    if (tokens) tokens->push_back(top.entry(top.size() - 1).second);
   }
   return map;
 }

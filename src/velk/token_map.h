@@ -179,9 +179,11 @@ struct TokenMap {
 
 // Extends a copy of `existing` (or an empty map) with `entities`, in order. Never fails.
 // `lower_texts`, when given, holds to_lower of each entity's text, which the caller may have
-// computed already.
+// computed already. `tokens`, when given, receives each entity's token in the returned map,
+// viewed where the map keeps it.
 TokenMap build_token_map(std::span<const Entity> entities, const TokenMap* existing,
-                         std::span<const std::string> lower_texts = {});
+                         std::span<const std::string> lower_texts = {},
+                         std::vector<std::string_view>* tokens = nullptr);
 
 }  // namespace velk
 

@@ -7,6 +7,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "test_support.h"
@@ -61,11 +62,15 @@ TEST(BuildTokenMap, NumbersPerPrefixAndSharesCaseVariants) {
   const std::vector<Entity> entities = {{"Alice", T::Person}, {"Bob", T::Person},
                                         {"alice", T::Person}, {"Alice", T::Person},
                                         {"Paris", T::Place},  {"", T::Secret}};
-  EXPECT_EQ(build_token_map(entities, nullptr),
+  std::vector<std::string_view> tokens;
+  EXPECT_EQ(build_token_map(entities, nullptr, {}, &tokens),
             make_tables({{"Alice", "[PERSON_1]"}, {"Bob", "[PERSON_2]"}, {"alice", "[PERSON_1]"},
                          {"Paris", "[PLACE_1]"}, {"", "[SECRET_1]"}},
                         {{"[PERSON_1]", "Alice"}, {"[PERSON_2]", "Bob"}, {"[PLACE_1]", "Paris"},
                          {"[SECRET_1]", ""}}));
+  // Each entity's token as it stands in the map, repeats and case variants included.
+  EXPECT_EQ(tokens, (std::vector<std::string_view>{"[PERSON_1]", "[PERSON_2]", "[PERSON_1]",
+                                                   "[PERSON_1]", "[PLACE_1]", "[SECRET_1]"}));
 }
 
 // A session can map case variants to different tokens; the variant first in byte order answers,
@@ -117,10 +122,13 @@ TEST(BuildTokenMap, MappedTextAndCaseVariantsKeepTheirTokenWhateverTheType) {
   const TokenMap existing = make_map({{"Apple", "[PROJECT_2]"}});
   const std::vector<Entity> entities = {
       {"Jordan", T::Person}, {"Jordan", T::Place}, {"APPLE", T::Org}};
+  std::vector<std::string_view> tokens;
   EXPECT_EQ(
-      build_token_map(entities, &existing),
+      build_token_map(entities, &existing, {}, &tokens),
       make_tables({{"Apple", "[PROJECT_2]"}, {"Jordan", "[PERSON_1]"}, {"APPLE", "[PROJECT_2]"}},
                   {{"[PROJECT_2]", "Apple"}, {"[PERSON_1]", "Jordan"}}));
+  EXPECT_EQ(tokens,
+            (std::vector<std::string_view>{"[PERSON_1]", "[PERSON_1]", "[PROJECT_2]"}));
 }
 
 TEST(BuildTokenMap, CaseVariantsCompareByFullLowerCasing) {
