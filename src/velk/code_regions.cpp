@@ -62,7 +62,8 @@ std::size_t next_tick_or_line_feed(std::string_view text, std::size_t p) {
   using namespace byte_lanes;
   for (; p + kWidth <= text.size(); p += kWidth) {
     const std::uint64_t word = load_word(text, p);
-    const std::uint64_t hits = ascii_range_lanes(word, '`', '`') | ascii_range_lanes(word, '\n', '\n');
+    const std::uint64_t hits =
+        ascii_range_lanes(word, '`', '`') | ascii_range_lanes(word, '\n', '\n');
     if (hits != 0) return p + first_lane(hits);
   }
   while (p < text.size() && text[p] != '`' && text[p] != '\n') ++p;

@@ -515,8 +515,9 @@ class StretchMatch {
     if (!matcher.two_bytes_.empty()) {
       // The padding gives a second byte at the end of the text; a text of two bytes or more
       // is never found there, since the comparison stops at the end.
-      const std::uint8_t allows = matcher.two_bytes_[static_cast<unsigned char>(text[j]) +
-                                                     256 * static_cast<unsigned char>(folded_[j + 1])];
+      const std::uint8_t allows =
+          matcher.two_bytes_[static_cast<unsigned char>(text[j]) +
+                             256 * static_cast<unsigned char>(folded_[j + 1])];
       if (allows & ForwardMatcher::kOneByte) take(0, prefix_hash(text.data() + j, 1));
       if (allows & ForwardMatcher::kTwoBytes && text.size() - j >= 2) {
         take(1, prefix_hash(text.data() + j, 2));
@@ -576,7 +577,9 @@ class StretchMatch {
       return true;
     }
     // The scan left found_ in start order, which group_by_pair keeps within each pair.
-    const auto by_start = [](const Occurrence& a, const Occurrence& b) { return a.start < b.start; };
+    const auto by_start = [](const Occurrence& a, const Occurrence& b) {
+      return a.start < b.start;
+    };
     std::sort(more.begin(), more.end(), by_start);
     std::vector<Occurrence>& merged = sorted_;
     merged.resize(found_.size() + more.size());

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "velk/ascii.h"
+#include "velk/byte_lanes.h"
 
 namespace velk {
 
@@ -100,18 +101,18 @@ bool is_decimal_digit(char32_t c) {
 }
 
 bool is_ascii(std::string_view text) {
-  // Eight bytes at a time, without an exit per byte: long texts are asked this on every call.
+  // Four words at a time, without an exit per byte: long texts are asked this on every call.
   const char* p = text.data();
   std::size_t left = text.size();
-  std::uint64_t high = 0;
+  std::uint64_t seen = 0;
   for (; left >= 32; p += 32, left -= 32) {
     std::uint64_t words[4];
     std::memcpy(words, p, sizeof words);
-    high |= words[0] | words[1] | words[2] | words[3];
-    if ((high & 0x8080808080808080ULL) != 0) return false;
+    seen |= words[0] | words[1] | words[2] | words[3];
+    if (byte_lanes::non_ascii_lanes(seen) != 0) return false;
   }
-  for (; left > 0; ++p, --left) high |= static_cast<unsigned char>(*p);
-  return (high & 0x8080808080808080ULL) == 0;
+  for (; left > 0; ++p, --left) seen |= static_cast<unsigned char>(*p);
+  return byte_lanes::non_ascii_lanes(seen) == 0;
 }
 
 std::size_t valid_utf8_length(std::string_view text, std::size_t pos, bool& truncated) {
