@@ -56,7 +56,14 @@ if velk_anonymizer.__file__ != sys.argv[1]:
     sys.exit(f"imported {velk_anonymizer.__file__}, not the sanitized {sys.argv[1]}")
 EOF
 memory_checks="test_memory.py or repeated_calls_keep_memory"
-"$root/.venv/bin/python" -m pytest -q -p no:cacheprovider -k "not ($memory_checks)" .
+# The tests that kill a worker and fork a new pool stay with the plain run. GCC 12's
+# AddressSanitizer does not hold its allocator's lock across fork, and now and then a worker
+# forked after a pool broke waited on that lock for good: this pass hung in one CI run and in
+# one of seven full runs since, each time in one of these tests, which never hung without the
+# sanitizers. The workers' own code is still checked here by the other pool tests.
+pool_breaking="worker_is_killed or kills_every_worker or pool_that_breaks or killed_worker"
+"$root/.venv/bin/python" -m pytest -q -p no:cacheprovider \
+  -k "not ($memory_checks) and not ($pool_breaking)" .
 ASAN_OPTIONS="detect_leaks=0:quarantine_size_mb=4" \
   "$root/.venv/bin/python" -m pytest -q -p no:cacheprovider -k "$memory_checks" .
 

@@ -62,8 +62,9 @@ TEST(BuildTokenMap, NumbersPerPrefixAndSharesCaseVariants) {
   const std::vector<Entity> entities = {{"Alice", T::Person}, {"Bob", T::Person},
                                         {"alice", T::Person}, {"Alice", T::Person},
                                         {"Paris", T::Place},  {"", T::Secret}};
-  std::vector<std::string_view> tokens;
-  EXPECT_EQ(build_token_map(entities, nullptr, {}, &tokens),
+  std::vector<std::string_view> tokens;  // views into `map`
+  const TokenMap map = build_token_map(entities, nullptr, {}, &tokens);
+  EXPECT_EQ(map,
             make_tables({{"Alice", "[PERSON_1]"}, {"Bob", "[PERSON_2]"}, {"alice", "[PERSON_1]"},
                          {"Paris", "[PLACE_1]"}, {"", "[SECRET_1]"}},
                         {{"[PERSON_1]", "Alice"}, {"[PERSON_2]", "Bob"}, {"[PLACE_1]", "Paris"},
@@ -122,9 +123,10 @@ TEST(BuildTokenMap, MappedTextAndCaseVariantsKeepTheirTokenWhateverTheType) {
   const TokenMap existing = make_map({{"Apple", "[PROJECT_2]"}});
   const std::vector<Entity> entities = {
       {"Jordan", T::Person}, {"Jordan", T::Place}, {"APPLE", T::Org}};
-  std::vector<std::string_view> tokens;
+  std::vector<std::string_view> tokens;  // views into `map`
+  const TokenMap map = build_token_map(entities, &existing, {}, &tokens);
   EXPECT_EQ(
-      build_token_map(entities, &existing, {}, &tokens),
+      map,
       make_tables({{"Apple", "[PROJECT_2]"}, {"Jordan", "[PERSON_1]"}, {"APPLE", "[PROJECT_2]"}},
                   {{"[PROJECT_2]", "Apple"}, {"[PERSON_1]", "Jordan"}}));
   EXPECT_EQ(tokens,
