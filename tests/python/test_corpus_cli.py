@@ -156,15 +156,18 @@ def test_a_dask_scheduler_gives_the_same_files(tmp_path):
 
 
 def children(pid):
+    """The child processes of `pid`, oldest first: by start time, then by process id (ids
+    wrap around, so they alone do not tell which child is newer)."""
     found = []
     for entry in os.listdir("/proc"):
         try:
             with open(f"/proc/{entry}/stat", encoding="ascii", errors="replace") as stat:
-                if int(stat.read().rsplit(")", 1)[1].split()[1]) == pid:
-                    found.append(int(entry))
+                fields = stat.read().rsplit(")", 1)[1].split()
+            if int(fields[1]) == pid:
+                found.append((int(fields[19]), int(entry)))  # parent, ..., start time
         except (OSError, ValueError, IndexError):  # not a process, or one that has ended
             continue
-    return found
+    return [child for _, child in sorted(found)]
 
 
 @pytest.mark.parametrize("killed_in", ["detection", "substitution"])
@@ -179,8 +182,7 @@ def test_a_killed_worker_process_is_replaced_and_the_files_are_the_same(tmp_path
     try:
         # The workers are the command's children, forked from it: the detecting ones first;
         # once it has made the map, a child that writes the session document, then the
-        # substituting workers. Process ids are handed out in increasing order, so of two new
-        # children the later one is a worker.
+        # substituting workers. So of two new children the later one is a worker.
         deadline = time.monotonic() + 60
         detecting, workers = None, []
         while command.poll() is None and time.monotonic() < deadline:
@@ -188,7 +190,7 @@ def test_a_killed_worker_process_is_replaced_and_the_files_are_the_same(tmp_path
             if workers and detecting is None:
                 detecting = set(workers)
             if workers and killed_in == "substitution":
-                workers = sorted(set(workers) - detecting)
+                workers = [child for child in workers if child not in detecting]
                 workers = workers if len(workers) >= 2 else []
             if workers:
                 break
